@@ -1,0 +1,28 @@
+# Builds a MEX module for GNU Octave from plain CMake targets, with the
+# include flags that mkoctfile reports. The module resolves the mx*/mex*
+# symbols from the host process when Octave loads it.
+if(LH_BUILD_MEX)
+  find_program(MKOCTFILE mkoctfile REQUIRED)
+  find_program(OCTAVE_EXECUTABLE octave-cli octave REQUIRED)
+  execute_process(COMMAND ${MKOCTFILE} -p OCTINCLUDEDIR
+                  OUTPUT_VARIABLE OCTAVE_INCLUDE_DIR OUTPUT_STRIP_TRAILING_WHITESPACE)
+  message(STATUS "Octave headers: ${OCTAVE_INCLUDE_DIR}")
+endif()
+
+# add_octave_mex(NAME SOURCES... LIBRARIES ... HELP file.m)
+function(add_octave_mex name)
+  cmake_parse_arguments(ARG "" "HELP" "SOURCES;LIBRARIES" ${ARGN})
+  if(NOT LH_BUILD_MEX)
+    return()
+  endif()
+  add_library(${name}_mex MODULE ${ARG_SOURCES})
+  target_include_directories(${name}_mex SYSTEM PRIVATE ${OCTAVE_INCLUDE_DIR})
+  target_compile_definitions(${name}_mex PRIVATE MATLAB_MEX_FILE)
+  target_link_libraries(${name}_mex PRIVATE ${ARG_LIBRARIES})
+  set_target_properties(${name}_mex PROPERTIES
+    PREFIX "" OUTPUT_NAME ${name} SUFFIX ".mex"
+    LIBRARY_OUTPUT_DIRECTORY ${MEX_OUTPUT_DIR})
+  if(ARG_HELP)
+    configure_file(${ARG_HELP} ${MEX_OUTPUT_DIR}/${name}.m COPYONLY)
+  endif()
+endfunction()
