@@ -11,7 +11,7 @@ work_dir = tempname ();
 mkdir (work_dir);
 cd (work_dir);
 [~, test_name] = fileparts (test_file);
-[passed, total] = test (test_name, "normal");
+[passed, total] = test (test_name, "normal", stdout);
 printf ("%s: %d of %d passed\n", test_name, passed, total);
 confirm_recursive_rmdir (false);
 cd (tempdir ());

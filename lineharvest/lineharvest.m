@@ -1,0 +1,60 @@
+%LINEHARVEST Add line-segment correspondences through local homographies.
+%   LINEHARVEST(S1, S2, PAIRS, K, N1, N2, P, DMAX, AMAX, OMIN, TABLE, T,
+%   GRIDFILE, CELL, YBEGIN, YEND, XBEGIN, XEND) maps every image-1 segment
+%   into image 2 with each homography that TABLE lists for it, tests the
+%   image-2 segments registered in the grid cells that the mapped segment
+%   crosses, and writes every new correspondence to "Addcandidates.txt" in
+%   the current directory (the file is replaced on every call).
+%
+%   C = LINEHARVEST(...) also returns the added correspondences as a 3xK
+%   double matrix, one column [i; w; r] per line of the file, in file order.
+%
+%   All indices are 0-based. Inputs:
+%     S1       4xN1 double, one segment [x1; y1; x2; y2] per column (image 1)
+%     S2       4xN2 double, image-2 segments
+%     PAIRS    14xP double, one pair record per column: rows 1 and 3 are a
+%              matched (image-1, image-2) segment pair, rows 2 and 4 a second
+%              one, row 5 is unused, rows 6-14 a 3x3 homography from image 1
+%              to image 2 in row-major order
+%     K        3x3 double, carried along but not used by the transfer
+%     N1, N2, P  number of image-1 segments, image-2 segments, pair records
+%     DMAX     largest distance of a mapped endpoint from the candidate's
+%              line, in pixels
+%     AMAX     largest angle between the directed segments, in radians
+%     OMIN     least overlap, as a fraction of the shorter segment
+%     TABLE    TxN1 double, column i holding the pair records to try for
+%              image-1 segment i
+%     T        pairs per segment (rows of TABLE)
+%     GRIDFILE char, path of the grid cell file: line k lists the
+%              space-separated image-2 segments registered in cell k, with
+%              cell = floor(y/CELL) * ((XEND-XBEGIN)/CELL + 1) + floor(x/CELL)
+%              on integer pixel coordinates (the window origin is not
+%              subtracted)
+%     CELL     grid cell edge in pixels, at least 1
+%     YBEGIN, YEND, XBEGIN, XEND  raster window: XBEGIN <= x < XEND,
+%              YBEGIN <= y < YEND
+%   Scalar inputs are truncated toward zero where an integer is needed.
+%
+%   "Addcandidates.txt" holds one line "i w r" per added correspondence:
+%   image-1 segment i, image-2 segment w, and the pair record r whose
+%   homography found it. Correspondences named by the pair records, and
+%   pairs already written, are never written again.
+%
+%   Errors carry identifiers lineharvest:<kind>, for example
+%   lineharvest:nargin, lineharvest:notRealDouble, lineharvest:badCount,
+%   lineharvest:tooSmall, lineharvest:badCellSize, lineharvest:badPairRecord,
+%   lineharvest:badPairIndex, lineharvest:gridFile, lineharvest:gridToken,
+%   lineharvest:gridEntry, lineharvest:outputFile.
+%
+%   Example (identity homography, one segment that finds itself):
+%     s = [0; 5; 9; 5];
+%     rec = [0; 0; 0; 0; 0; 1; 0; 0; 0; 1; 0; 0; 0; 1];
+%     fid = fopen('grid.txt', 'w'); fprintf(fid, '0\n'); fclose(fid);
+%     C = lineharvest(s, [s s], rec, eye(3), 1, 2, 1, 1, 0.1, 0.5, 0, 1, ...
+%                     'grid.txt', 10, 0, 10, 0, 10)
+%
+%   See also COORDSIFT.
+function varargout = lineharvest(varargin) %#ok<STOUT>
+  error('lineharvest:notBuilt', ...
+        'the lineharvest MEX file is not built or not on the path; run build_mex');
+end
