@@ -96,6 +96,10 @@ void requireElements(const mxArray* prhs[], int position, long long perItem, int
                    std::to_string(items) + " needs " + std::to_string(needed));
 }
 
+std::string gridTokenMessage(const std::string& path, int line, const std::string& token, const char* what) {
+    return "grid cell file '" + path + "', line " + std::to_string(line + 1) + ", token '" + token + "': " + what;
+}
+
 const double* dataOf(const mxArray* prhs[], int position) { return mxGetPr(prhs[position]); }
 
 struct Call {
@@ -148,7 +152,13 @@ void run(const Call& call) {
     matcher.setGrid(gridFilePath, cellSize, yBegin, yEnd, xBegin, xEnd);
 
     std::vector<lineharvest::Correspondence> added;
-    matcher.addCandidates(call.numOutputs > 0 ? &added : nullptr);
+    try {
+        matcher.addCandidates(call.numOutputs > 0 ? &added : nullptr);
+    } catch (const lineharvest::GridTokenInvalid& e) {
+        throw CallError{"gridToken", gridTokenMessage(gridFilePath, e.line, e.token, e.what())};
+    } catch (const lineharvest::GridTokenOutOfRange& e) {
+        throw CallError{"gridToken", gridTokenMessage(gridFilePath, e.line, e.token, e.what())};
+    }
 
     if (call.numOutputs > 0) {
         mxArray* result = mxCreateDoubleMatrix(3, added.size(), mxREAL);
@@ -177,12 +187,6 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     } catch (const CallError& e) {
         errorId = "lineharvest:" + e.kind;
         errorMessage = e.message;
-    } catch (const lineharvest::GridTokenInvalid& e) {
-        errorId = "lineharvest:gridToken";
-        errorMessage = "grid cell file, line " + std::to_string(e.line + 1) + ", token '" + e.token + "': " + e.what();
-    } catch (const lineharvest::GridTokenOutOfRange& e) {
-        errorId = "lineharvest:gridToken";
-        errorMessage = "grid cell file, line " + std::to_string(e.line + 1) + ", token '" + e.token + "': " + e.what();
     } catch (const lineharvest::HarvestError& e) {
         errorId = "lineharvest:" + e.kind();
         errorMessage = e.what();

@@ -1,0 +1,155 @@
+// The candidate transfer end to end on small scenes, in a scratch directory.
+#include "line_matcher.hpp"
+
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+using lineharvest::Correspondence;
+using lineharvest::HarvestError;
+using lineharvest::LineMatcher;
+
+namespace {
+
+std::vector<double> identityRecord(double a, double b, double c, double d) {
+    return {a, b, c, d, 0, 1, 0, 0, 0, 1, 0, 0, 0, 1};
+}
+
+std::string readFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+class TransferTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        char pattern[] = "/tmp/lineharvest-transfer-XXXXXX";
+        ASSERT_NE(mkdtemp(pattern), nullptr);
+        dir_ = pattern;
+        ASSERT_EQ(getcwd(previous_, sizeof previous_), previous_);
+        ASSERT_EQ(chdir(dir_.c_str()), 0);
+    }
+    void TearDown() override {
+        ASSERT_EQ(chdir(previous_), 0);
+        std::system(("rm -rf '" + dir_ + "'").c_str());
+    }
+
+    void writeGrid(const std::string& text) { std::ofstream("grid.txt", std::ios::binary) << text; }
+
+    // One 100 px cell row over x in [0, 1000), y in [0, 100).
+    void run(const std::vector<double>& s1, const std::vector<double>& s2, const std::vector<double>& records,
+             const std::vector<double>& table, int pairsPerSegment) {
+        matcher_.setInputs(s1.data(), s2.data(), records.data(), cv::Mat::eye(3, 3, CV_64F), table.data(),
+                           pairsPerSegment);
+        matcher_.setParameters(1, 0.1, 0.5, s1.size() / 4, s2.size() / 4, records.size() / 14);
+        matcher_.setGrid("grid.txt", 100, 0, 100, 0, 1000);
+        matcher_.addCandidates(&added_);
+    }
+
+    std::string dir_;
+    char previous_[4096];
+    LineMatcher matcher_;
+    std::vector<Correspondence> added_;
+};
+
+const std::vector<double> kSeed = {500, 500, 510, 500};  // outside the window
+const std::vector<double> kSegment = {10, 50, 90, 50};
+
+std::vector<double> join(std::initializer_list<std::vector<double>> parts) {
+    std::vector<double> all;
+    for (const auto& p : parts) all.insert(all.end(), p.begin(), p.end());
+    return all;
+}
+
+}  // namespace
+
+TEST_F(TransferTest, WritesFirstAcceptedCandidateAndSkipsFlaggedOnes) {
+    writeGrid("2 1 0\n");
+    // Record 0 names (0, 0) as known. Segment 1 tries records 0 and 1, both
+    // the identity: the first writes image-2 segment 1, the second skips the
+    // now flagged 1 and writes 2.
+    const auto records = join({identityRecord(0, 0, 0, 0), identityRecord(0, 0, 0, 0)});
+    run(join({kSeed, kSegment}), join({kSeed, kSegment, kSegment}), records, {0, 0, 0, 1}, 2);
+    EXPECT_EQ(readFile("Addcandidates.txt"), "1 1 0\n1 2 1\n");
+    ASSERT_EQ(added_.size(), 2u);
+    EXPECT_EQ(added_[1].image2Segment, 2);
+    EXPECT_EQ(added_[1].pairRecord, 1);
+}
+
+TEST_F(TransferTest, KnownCorrespondenceIsNeverWritten) {
+    writeGrid("0 1\n");
+    run(join({kSeed, kSegment}), join({kSeed, kSegment}), identityRecord(1, 1, 1, 1), {0, 0}, 1);
+    EXPECT_EQ(readFile("Addcandidates.txt"), "");
+    EXPECT_TRUE(added_.empty());
+}
+
+TEST_F(TransferTest, NonFiniteMappingSkipsTheRecord) {
+    writeGrid("0 1\n");
+    auto toInfinity = identityRecord(0, 0, 0, 0);
+    toInfinity[11] = toInfinity[12] = toInfinity[13] = 0;  // third row zero: w = 0
+    auto huge = identityRecord(0, 0, 0, 0);
+    huge[5] = 1e12;  // x far beyond the int range
+    run(join({kSeed, kSegment}), join({kSeed, kSegment}), join({toInfinity, huge}), {0, 0, 0, 1}, 2);
+    EXPECT_EQ(readFile("Addcandidates.txt"), "");
+}
+
+TEST_F(TransferTest, BadIndicesAreRefusedBeforeTheOutputIsTouched) {
+    writeGrid("0\n");
+    std::ofstream("Addcandidates.txt") << "earlier run\n";
+    struct Case {
+        std::vector<double> record;
+        double tableEntry;
+        const char* kind;
+    } cases[] = {
+        {identityRecord(2, 0, 0, 0), 0, "badPairRecord"},   // image-1 index past N1
+        {identityRecord(0, 0, 0, -1), 0, "badPairRecord"},  // negative image-2 index
+        {identityRecord(0, 0, 0, 0), 1, "badPairIndex"},    // only record 0 exists
+        {identityRecord(0, 0, 0, 0), -1, "badPairIndex"},
+    };
+    for (const Case& c : cases) {
+        LineMatcher matcher;
+        const std::vector<double> s = join({kSeed, kSegment});
+        const std::vector<double> table = {0, c.tableEntry};
+        matcher.setInputs(s.data(), s.data(), c.record.data(), cv::Mat(), table.data(), 1);
+        matcher.setParameters(1, 0.1, 0.5, 2, 2, 1);
+        matcher.setGrid("grid.txt", 100, 0, 100, 0, 1000);
+        try {
+            matcher.addCandidates();
+            ADD_FAILURE() << c.kind << " not raised";
+        } catch (const HarvestError& e) {
+            EXPECT_EQ(e.kind(), c.kind);
+        }
+        EXPECT_EQ(readFile("Addcandidates.txt"), "earlier run\n");
+    }
+}
+
+TEST_F(TransferTest, GridEntryBeyondTheSegmentsIsRefused) {
+    writeGrid("0\n\n0 7\n");
+    try {
+        run(kSegment, kSegment, identityRecord(0, 0, 0, 0), {0}, 1);
+        FAIL() << "no error";
+    } catch (const HarvestError& e) {
+        EXPECT_EQ(e.kind(), "gridEntry");
+        EXPECT_NE(std::string(e.what()).find("line 3"), std::string::npos);
+    }
+}
+
+TEST_F(TransferTest, SettersRefuseUnusableCountsAndGrids) {
+    LineMatcher matcher;
+    EXPECT_THROW(matcher.setParameters(1, 1, 1, -1, 0, 0), HarvestError);
+    EXPECT_THROW(matcher.setParameters(1, 1, 1, 0, 3e9, 0), HarvestError);
+    EXPECT_THROW(matcher.setParameters(1, 1, 1, 0, 0, NAN), HarvestError);
+    EXPECT_THROW(matcher.setGrid("g", 0, 0, 1, 0, 1), HarvestError);
+    EXPECT_THROW(matcher.setGrid("g", 1, 0, 1, -2147483647 - 1, 2147483647), HarvestError);
+    matcher.setParameters(1, 1, 1, 4.9, 0, 0);
+    EXPECT_EQ(matcher.numSegments1, 4);
+    matcher.setGrid("g", 30, 0, 1, 0, 1000);
+    EXPECT_EQ(matcher.gridColumns, 34);
+}
