@@ -81,9 +81,9 @@ int readInt(const mxArray* prhs[], int position) {
 }
 
 int readCount(const mxArray* prhs[], int position) {
-    const int count = readInt(prhs, position);
-    if (count < 0) refuse("badCount", position, "must not be negative, got " + std::to_string(count));
-    return count;
+    const double value = readDouble(prhs, position);
+    if (value < 0) refuse("badCount", position, "must not be negative, got " + std::to_string(value));
+    return readInt(prhs, position);
 }
 
 // The array must hold at least perItem * items doubles.

@@ -91,6 +91,7 @@
 %!error id=lineharvest:badGridFile lineharvest (with (good, 13, 42){:})
 %!error id=lineharvest:badCameraMatrix lineharvest (with (good, 4, eye (2)){:})
 %!error id=lineharvest:badCount lineharvest (with (good, 6, -1){:})
+%!error id=lineharvest:badCount lineharvest (with (good, 12, -0.5){:})
 %!error id=lineharvest:badScalar lineharvest (with (good, 14, Inf){:})
 %!error id=lineharvest:badScalar lineharvest (with (good, 15, NaN){:})
 %!error id=lineharvest:badScalar lineharvest (with (good, 7, 3e9){:})
