@@ -27,7 +27,7 @@
 %     T        pairs per segment (rows of TABLE)
 %     GRIDFILE char, path of the grid cell file: line k lists the
 %              space-separated image-2 segments registered in cell k, with
-%              cell = floor(y/CELL) * ((XEND-XBEGIN)/CELL + 1) + floor(x/CELL)
+%              cell = fix(y/CELL) * (fix((XEND-XBEGIN)/CELL) + 1) + fix(x/CELL)
 %              on integer pixel coordinates (the window origin is not
 %              subtracted)
 %     CELL     grid cell edge in pixels, at least 1

@@ -5,7 +5,7 @@ set -euo pipefail
 
 CORE_PACKAGES=(g++ cmake make pkg-config libgtest-dev googletest libopencv-core-dev octave liboctave-dev)
 # Extra packages of the bundled image-pair example.
-EXAMPLE_PACKAGES=()
+EXAMPLE_PACKAGES=(opencv-doc)
 
 missing=()
 for package in "${CORE_PACKAGES[@]}" "${EXAMPLE_PACKAGES[@]}"; do

@@ -9,7 +9,7 @@ cd "$root"
 bash scripts/install_deps.sh
 
 jobs="$(nproc)"
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
 cmake --build build -j"$jobs"
 (cd build && ctest --output-on-failure -j"$jobs")
 
