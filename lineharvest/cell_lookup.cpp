@@ -12,8 +12,6 @@ namespace {
 
 int signOf(long long v) { return (v > 0) - (v < 0); }
 
-// True when truncating v toward zero gives a value that fits in an int.
-bool truncatesToInt(double v) { return v > -2147483649.0 && v < 2147483648.0; }
 
 }  // namespace
 

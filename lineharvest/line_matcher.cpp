@@ -11,8 +11,6 @@ namespace lineharvest {
 
 namespace {
 
-bool truncatesToInt(double v) { return v > -2147483649.0 && v < 2147483648.0; }
-
 int countFromDouble(double value, const char* name) {
     if (!truncatesToInt(value) || static_cast<int>(value) < 0)
         throw HarvestError("badCount", std::string(name) + " must be a count in [0, 2147483647], got " +

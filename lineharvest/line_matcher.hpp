@@ -38,6 +38,10 @@ struct Correspondence {
     int pairRecord;
 };
 
+// True when truncating v toward zero gives a value that fits in an int
+// (false for NaN and the infinities).
+inline bool truncatesToInt(double v) { return v > -2147483649.0 && v < 2147483648.0; }
+
 // Decimal conversion of one grid cell token with the rules of std::stoi in
 // base 10. Throws std::invalid_argument("invalid stoi argument") or
 // std::out_of_range("stoi argument out of range").

@@ -116,14 +116,3 @@ for channel = 1:3
 end
 end
 
-function owner = runOwner(count)
-count = count(:);
-owner = zeros(sum(count), 1);
-nonEmpty = find(count > 0);
-if isempty(nonEmpty)
-  return;
-end
-starts = cumsum([1; count(nonEmpty(1:end-1))]);
-owner(starts) = [nonEmpty(1); diff(nonEmpty)];
-owner = cumsum(owner);
-end
