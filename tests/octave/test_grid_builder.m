@@ -172,18 +172,16 @@
 %!   assert (isequal (added, [0:n-1; 0:n-1; zeros(1, n)]), sprintf ("config %d", k));
 %! endfor
 
-## 10,000 segments of typical detector lengths on a 2000x1500 image.
+## 10,000 segments of typical detector lengths on a 2000x1500 image (its
+## speed is measured by benchmarks/bench_grid_builder.m).
 %!test
 %! rand ("seed", 3);
 %! n = 10000;
 %! x = rand (1, n) * 2000; y = rand (1, n) * 1500;
 %! len = 5 + 80 * rand (1, n); theta = 2 * pi * rand (1, n);
 %! segs = [x; y; x + len .* cos(theta); y + len .* sin(theta)];
-%! started = tic;
 %! numCells = buildgridcells ("grid.txt", segs, 10, 0, 1500, 0, 2000, 3);
-%! seconds = toc (started);
 %! assert (numCells, 149 * 201 + 200);
-%! assert (seconds < 1.5, sprintf ("took %.2f s", seconds));
 
 ## Bad calls: an error with the builder's identifier, and no file written.
 %!test
