@@ -49,9 +49,9 @@
 %   Example (identity homography, one segment that finds itself):
 %     s = [0; 5; 9; 5];
 %     rec = [0; 0; 0; 0; 0; 1; 0; 0; 0; 1; 0; 0; 0; 1];
-%     fid = fopen('grid.txt', 'w'); fprintf(fid, '0\n'); fclose(fid);
+%     fid = fopen('grid.txt', 'w'); fprintf(fid, '0 1\n'); fclose(fid);
 %     C = lineharvest(s, [s s], rec, eye(3), 1, 2, 1, 1, 0.1, 0.5, 0, 1, ...
-%                     'grid.txt', 10, 0, 10, 0, 10)
+%                     'grid.txt', 10, 0, 10, 0, 10)   % gives [0; 1; 0]
 %
 %   See also COORDSIFT.
 function varargout = lineharvest(varargin) %#ok<STOUT>
