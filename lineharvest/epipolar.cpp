@@ -97,13 +97,7 @@ void writeEpipolarCandidates(const double* segments1, const double* segments2, i
     cv::Mat line2;
 
     for (int i = 0; i < numSegments1; ++i) {
-        const double* s1 = segments1 + 4 * static_cast<std::ptrdiff_t>(i);
-        firstEndpoint.at<double>(0, 0) = s1[0];
-        firstEndpoint.at<double>(1, 0) = s1[1];
-        firstEndpoint.at<double>(2, 0) = 1.0;
-        secondEndpoint.at<double>(0, 0) = s1[2];
-        secondEndpoint.at<double>(1, 0) = s1[3];
-        secondEndpoint.at<double>(2, 0) = 1.0;
+        homogeneousEndpoints(segments1 + 4 * static_cast<std::ptrdiff_t>(i), firstEndpoint, secondEndpoint);
         // The two lines serve the whole row, so they are computed once here.
         line1 = epipolarMatrix * firstEndpoint;
         line2 = epipolarMatrix * secondEndpoint;

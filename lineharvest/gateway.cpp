@@ -73,17 +73,19 @@ double readDouble(const mxArray* prhs[], int position) {
 }
 
 // An integer input: finite, truncated toward zero, within the int range.
-int readInt(const mxArray* prhs[], int position) {
-    const double value = readDouble(prhs, position);
-    if (!(value > -2147483649.0 && value < 2147483648.0))
+int toInt(double value, int position) {
+    if (!lineharvest::truncatesToInt(value))
         refuse("badScalar", position, "must be finite and fit in a 32-bit integer, got " + std::to_string(value));
     return static_cast<int>(value);
 }
 
+int readInt(const mxArray* prhs[], int position) { return toInt(readDouble(prhs, position), position); }
+
+// A count is refused when negative even where truncation would make it 0.
 int readCount(const mxArray* prhs[], int position) {
     const double value = readDouble(prhs, position);
     if (value < 0) refuse("badCount", position, "must not be negative, got " + std::to_string(value));
-    return readInt(prhs, position);
+    return toInt(value, position);
 }
 
 // The array must hold at least perItem * items doubles.

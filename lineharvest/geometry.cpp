@@ -52,6 +52,15 @@ double pointLineDistance(cv::Mat line, cv::Mat point) {
     return std::fabs(a * x + b * y + c) / std::sqrt(a * a + b * b);
 }
 
+void homogeneousEndpoints(const double* segment, cv::Mat& first, cv::Mat& second) {
+    first.at<double>(0, 0) = segment[0];
+    first.at<double>(1, 0) = segment[1];
+    first.at<double>(2, 0) = 1.0;
+    second.at<double>(0, 0) = segment[2];
+    second.at<double>(1, 0) = segment[3];
+    second.at<double>(2, 0) = 1.0;
+}
+
 void lineThroughSegment(cv::Mat segment, cv::Mat& line) {
     const double x1 = element(segment, 0), y1 = element(segment, 1);
     const double x2 = element(segment, 2), y2 = element(segment, 3);

@@ -29,6 +29,11 @@ void signedAngleBetween(const double* s, const double* t, double* out);
 
 double pointLineDistance(cv::Mat line, cv::Mat point);
 
+// Writes the endpoints of a segment (pointer view) as the homogeneous points
+// (x1, y1, 1) and (x2, y2, 1) into two 3x1 CV_64F matrices that the caller
+// has already allocated.
+void homogeneousEndpoints(const double* segment, cv::Mat& first, cv::Mat& second);
+
 // Writes the homogeneous line through the segment's endpoints into a 3x1
 // CV_64F matrix that the caller has already allocated.
 void lineThroughSegment(cv::Mat segment, cv::Mat& line);

@@ -124,13 +124,7 @@ void LineMatcher::addCandidates(std::vector<Correspondence>* added) {
     double meanDistance = 0;
 
     for (int i = 0; i < numSegments1; ++i) {
-        const double* segment = segments1 + 4 * static_cast<std::size_t>(i);
-        firstEndpoint.at<double>(0, 0) = segment[0];
-        firstEndpoint.at<double>(1, 0) = segment[1];
-        firstEndpoint.at<double>(2, 0) = 1.0;
-        secondEndpoint.at<double>(0, 0) = segment[2];
-        secondEndpoint.at<double>(1, 0) = segment[3];
-        secondEndpoint.at<double>(2, 0) = 1.0;
+        homogeneousEndpoints(segments1 + 4 * static_cast<std::size_t>(i), firstEndpoint, secondEndpoint);
 
         for (int j = 0; j < pairsPerSegment; ++j) {
             const int r = static_cast<int>(pairIndexTable[static_cast<std::size_t>(i) * pairsPerSegment + j]);
