@@ -16,9 +16,12 @@ function build_mex(opencvInclude, opencvLibDir)
   end
 
   lh = fullfile(root, 'lineharvest');
-  lhSources = cellfun(@(f) fullfile(lh, f), ...
-    {'gateway.cpp', 'geometry.cpp', 'segment_match.cpp', 'grid_file.cpp', ...
-     'cell_lookup.cpp', 'line_matcher.cpp', 'epipolar.cpp'}, 'UniformOutput', false);
+  gw = fullfile(root, 'gateway');
+  includes = {['-I' fullfile(root, 'include')], ['-I' lh], ['-I' gw]};
+  lhSources = [cellfun(@(f) fullfile(lh, f), ...
+    {'gateway.cpp', 'geometry.cpp', 'segment_match.cpp', 'grid_file.cpp', 'grid_index.cpp', ...
+     'cell_lookup.cpp', 'transfer.cpp', 'epipolar.cpp'}, 'UniformOutput', false), ...
+    {fullfile(gw, 'mex_args.cpp'), fullfile(gw, 'call_failure.cpp')}];
   libArgs = {'-lopencv_core'};
   if nargin >= 2 && ~isempty(opencvLibDir)
     libArgs = [{['-L' opencvLibDir]}, libArgs];
@@ -30,7 +33,7 @@ function build_mex(opencvInclude, opencvLibDir)
     flags = {};
   end
 
-  mex(flags{:}, ['-I' lh], ['-I' opencvInclude], lhSources{:}, libArgs{:}, ...
+  mex(flags{:}, includes{:}, ['-I' opencvInclude], lhSources{:}, libArgs{:}, '-lpthread', ...
       '-output', fullfile(outDir, 'lineharvest'));
   copyfile(fullfile(lh, 'lineharvest.m'), outDir);
 
