@@ -1,5 +1,5 @@
-%BUILD_MEX Compile lineharvest and coordsift with MATLAB's (or Octave's) mex.
-%   BUILD_MEX compiles both MEX modules into the folder "mex" beside this
+%BUILD_MEX Compile lineharvest, coordsift and epipolarscreen with MATLAB's (or Octave's) mex.
+%   BUILD_MEX compiles the MEX modules into the folder "mex" beside this
 %   file and copies their help files there; add that folder to the path.
 %   BUILD_MEX(OPENCV_INCLUDE, OPENCV_LIBDIR) names where the OpenCV core
 %   headers (the folder holding opencv2/) and libopencv_core are installed;
@@ -30,13 +30,23 @@ function build_mex(opencvInclude, opencvLibDir)
     flags = {};
   end
 
-  mex(flags{:}, ['-I' lh], ['-I' opencvInclude], lhSources{:}, libArgs{:}, ...
+  mex(flags{:}, ['-I' lh], ['-I' fullfile(root, 'include')], ['-I' opencvInclude], lhSources{:}, libArgs{:}, ...
       '-output', fullfile(outDir, 'lineharvest'));
   copyfile(fullfile(lh, 'lineharvest.m'), outDir);
 
+  % Every gateway checks its arguments with the shared layer in gateway/.
+  gw = fullfile(root, 'gateway');
+  gwArgs = {['-I' gw], ['-I' fullfile(root, 'include')], ['-I' opencvInclude]};
+  gwSource = fullfile(gw, 'mex_args.cpp');
+
   cs = fullfile(root, 'coordsift');
-  mex(flags{:}, ['-I' cs], fullfile(cs, 'gateway.cpp'), fullfile(cs, 'point_grouping.cpp'), ...
-      '-output', fullfile(outDir, 'coordsift'));
+  mex(flags{:}, gwArgs{:}, fullfile(cs, 'gateway.cpp'), fullfile(cs, 'point_grouping.cpp'), ...
+      gwSource, libArgs{:}, '-output', fullfile(outDir, 'coordsift'));
   copyfile(fullfile(cs, 'coordsift.m'), outDir);
-  fprintf('Built lineharvest and coordsift in %s\n', outDir);
+
+  es = fullfile(root, 'epipolarscreen');
+  mex(flags{:}, gwArgs{:}, ['-I' lh], fullfile(es, 'gateway.cpp'), fullfile(lh, 'epipolar.cpp'), ...
+      fullfile(lh, 'geometry.cpp'), gwSource, libArgs{:}, '-output', fullfile(outDir, 'epipolarscreen'));
+  copyfile(fullfile(es, 'epipolarscreen.m'), outDir);
+  fprintf('Built lineharvest, coordsift and epipolarscreen in %s\n', outDir);
 end
