@@ -2,7 +2,7 @@
 
 #include "epipolar_pair.hpp"
 #include "geometry.hpp"
-#include "harvest_error.hpp"
+#include "lineharvest/errors.hpp"
 
 #include <cerrno>
 #include <cmath>

@@ -13,8 +13,8 @@
 #include <vector>
 
 #include "epipolar_pair.hpp"
-#include "harvest_error.hpp"
 #include "lineharvest/epipolar.hpp"
+#include "lineharvest/errors.hpp"
 
 namespace fs = std::filesystem;
 using lineharvest::epipolarCandidates;
