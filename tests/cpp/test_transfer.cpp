@@ -140,7 +140,8 @@ TEST_F(TransferTest, UnusableInputsAreRefused) {
             EXPECT_EQ(e.kind(), c.kind);
         }
     }
-    TransferInput negative = input(s, s, identityRecord(0, 0, 0, 0), {0, 0}, 1);
+    const std::vector<double> record = identityRecord(0, 0, 0, 0), table = {0, 0};
+    TransferInput negative = input(s, s, record, table, 1);
     negative.segments2.count = -1;
     EXPECT_THROW(addCandidates(negative, grid()), HarvestError);
     try {
@@ -156,7 +157,9 @@ TEST_F(TransferTest, InfiniteThresholdSwitchesItsTestOff) {
     writeGrid("0 1\n");
     const std::vector<double> far = {10, 90, 90, 90};  // 40 px from the mapped segment
     const std::vector<double> s1 = join({kSeed, kSegment}), s2 = join({kSeed, far});
-    TransferInput in = input(s1, s2, identityRecord(0, 0, 0, 0), {0, 0}, 1);
+    // The input holds views: the record and the table must outlive it.
+    const std::vector<double> record = identityRecord(0, 0, 0, 0), table = {0, 0};
+    TransferInput in = input(s1, s2, record, table, 1);
     EXPECT_TRUE(addCandidates(in, grid()).empty());
     in.thresholds.maxLineDistance = INFINITY;
     EXPECT_EQ((std::vector<Correspondence>{{1, 1, 0}}), addCandidates(in, grid()));
