@@ -18,7 +18,7 @@ function build_mex(opencvInclude, opencvLibDir)
   lh = fullfile(root, 'lineharvest');
   lhSources = cellfun(@(f) fullfile(lh, f), ...
     {'gateway.cpp', 'geometry.cpp', 'segment_match.cpp', 'grid_file.cpp', ...
-     'cell_lookup.cpp', 'line_matcher.cpp', 'epipolar.cpp'}, 'UniformOutput', false);
+     'grid_index.cpp', 'cell_lookup.cpp', 'transfer.cpp', 'epipolar.cpp'}, 'UniformOutput', false);
   libArgs = {'-lopencv_core'};
   if nargin >= 2 && ~isempty(opencvLibDir)
     libArgs = [{['-L' opencvLibDir]}, libArgs];
@@ -30,14 +30,14 @@ function build_mex(opencvInclude, opencvLibDir)
     flags = {};
   end
 
-  mex(flags{:}, ['-I' lh], ['-I' fullfile(root, 'include')], ['-I' opencvInclude], lhSources{:}, libArgs{:}, ...
-      '-output', fullfile(outDir, 'lineharvest'));
-  copyfile(fullfile(lh, 'lineharvest.m'), outDir);
-
   % Every gateway checks its arguments with the shared layer in gateway/.
   gw = fullfile(root, 'gateway');
   gwArgs = {['-I' gw], ['-I' fullfile(root, 'include')], ['-I' opencvInclude]};
   gwSource = fullfile(gw, 'mex_args.cpp');
+
+  mex(flags{:}, gwArgs{:}, ['-I' lh], lhSources{:}, gwSource, libArgs{:}, ...
+      '-output', fullfile(outDir, 'lineharvest'));
+  copyfile(fullfile(lh, 'lineharvest.m'), outDir);
 
   cs = fullfile(root, 'coordsift');
   mex(flags{:}, gwArgs{:}, fullfile(cs, 'gateway.cpp'), fullfile(cs, 'point_grouping.cpp'), ...
