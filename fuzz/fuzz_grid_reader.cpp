@@ -11,11 +11,10 @@
 //     error, never a shorter grid;
 //  4. the loaded grid written back and read again: the same cells.
 #include "fuzz_check.hpp"
+#include "scratch_file.hpp"
 
 #include "lineharvest/errors.hpp"
 #include "lineharvest/grid_index.hpp"
-
-#include <unistd.h>
 
 #include <algorithm>
 #include <cstdint>
@@ -187,16 +186,9 @@ private:
     std::string prefix_;
 };
 
-std::string scratchPath() {
-    static std::string path = [] {
-        char name[] = "/tmp/fuzz_grid_reader_XXXXXX";
-        const int fd = mkstemp(name);
-        FUZZ_CHECK(fd >= 0, "cannot create a scratch file");
-        close(fd);
-        std::atexit([] { std::remove(scratchPath().c_str()); });
-        return std::string(name);
-    }();
-    return path;
+const std::string& scratchPath() {
+    static const ScratchFile file("/tmp/fuzz_grid_reader_");
+    return file.path();
 }
 
 }  // namespace

@@ -7,13 +7,17 @@
 //  - a scene that is plainly valid is accepted, a plainly invalid one (NaN
 //    threshold, an index outside its range) is refused with the right kind,
 //    and nothing else escapes;
-//  - 1, 2 and 3 threads give the same correspondences;
+//  - the correspondences are those of the literal reference transcription
+//    that the tests keep (tests/reference), and 1, 2 and 3 threads give
+//    them alike;
 //  - every correspondence is in range and keeps the file rules: increasing i,
 //    for one i the order of its table entries with at most one line per
 //    entry, r the record of that entry, no (i, w) twice, no (i, w) that a pair
 //    record names;
 //  - writeCandidates writes "i w r\n" per correspondence.
 #include "fuzz_check.hpp"
+#include "scratch_file.hpp"
+#include "line_matcher_reference.hpp"
 
 #include "lineharvest/errors.hpp"
 #include "lineharvest/grid_index.hpp"
@@ -23,7 +27,10 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <fstream>
 #include <limits>
 #include <set>
 #include <sstream>
@@ -212,6 +219,28 @@ void checkRules(const Scene& s, const std::vector<Correspondence>& found) {
     }
 }
 
+const std::string& scratchPath() {
+    static const ScratchFile file("/tmp/fuzz_transfer_grid_");
+    return file.path();
+}
+
+// The reference reads its grid from a file: the grid's own text.
+std::vector<Correspondence> runReference(const Scene& s, const GridIndex& grid) {
+    const std::string path = scratchPath();
+    {
+        std::ofstream out(path, std::ios::binary | std::ios::trunc);
+        grid.write(out);
+        FUZZ_CHECK(out.good(), "cannot write the scratch grid file");
+    }
+    reference::LineMatcher m;
+    m.setInputs(s.segments1.data(), s.segments2.data(), s.records.data(), cv::Mat::eye(3, 3, CV_64F),
+                s.table.data(), s.pairsPerSegment);
+    m.setParameters(s.thresholds.maxLineDistance, s.thresholds.maxAngleDifference, s.thresholds.minOverlapRatio,
+                    s.n1, s.n2, s.numRecords);
+    m.setGrid(path, s.cellSize, s.window.yBegin, s.window.yEnd, s.window.xBegin, s.window.xEnd);
+    return m.addCandidates();
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -236,16 +265,19 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     FUZZ_CHECK(!s.plainlyBad, "an invalid scene (NaN threshold or an index out of range) was accepted");
 
     checkRules(s, one);
+    const std::vector<Correspondence> expected = runReference(s, grid);
+    FUZZ_CHECK(one == expected, "%zu lines, the reference finds %zu, or the lines differ", one.size(),
+               expected.size());
     for (int threads : {2, 3}) {
         const std::vector<Correspondence> many = lineharvest::addCandidates(input, grid, threads);
         FUZZ_CHECK(many == one, "%d threads give %zu lines, 1 thread %zu, or the lines differ", threads,
                    many.size(), one.size());
     }
 
-    std::ostringstream text, expected;
+    std::ostringstream text, lines;
     lineharvest::writeCandidates(text, one);
     for (const Correspondence& c : one)
-        expected << c.image1Segment << ' ' << c.image2Segment << ' ' << c.pairRecord << '\n';
-    FUZZ_CHECK(text.str() == expected.str(), "writeCandidates text differs");
+        lines << c.image1Segment << ' ' << c.image2Segment << ' ' << c.pairRecord << '\n';
+    FUZZ_CHECK(text.str() == lines.str(), "writeCandidates text differs");
     return 0;
 }
