@@ -45,6 +45,7 @@ const char* const kUsage =
     "  --no-support    keep seeds without neighbour support\n"
     "  --no-agreement  keep pair records whose neighbours do not vote for them\n"
     "  --no-refit      keep the pair records' endpoint homographies\n"
+    "  --no-verify     keep transferred correspondences that their neighbours contradict\n"
     "  --threads N     threads of the transfer (1)\n"
     "  --no-picture    do not write matches.png\n"
     "  --quiet         print nothing on success\n";
@@ -105,6 +106,10 @@ int main(int argc, char** argv) {
             settings.checks.pairAgreement = false;
         } else if (arg == "--no-refit") {
             settings.checks.lineRefit = false;
+        } else if (arg == "--no-verify") {
+            settings.verification.enabled = false;
+        } else if (arg == "--verify-distance") {
+            settings.verification.lineDistance = number(arg, value());
         } else if (arg == "--no-picture") {
             picture = false;
         } else if (arg == "--quiet") {

@@ -66,6 +66,7 @@ std::string reportJson(const MatchResult& r, const MatcherSettings& settings, co
       << ", \"neighbour_support\": " << (settings.checks.neighbourSupport ? "true" : "false")
       << ", \"pair_agreement\": " << (settings.checks.pairAgreement ? "true" : "false")
       << ", \"line_refit\": " << (settings.checks.lineRefit ? "true" : "false")
+      << ", \"neighbour_verification\": " << (settings.verification.enabled ? "true" : "false")
       << ", \"vote_distance\": " << settings.checks.voteDistance << ", \"min_votes\": " << settings.checks.minVotes
       << ", \"max_rounds\": " << settings.maxRounds
       << ", \"distance_threshold\": " << settings.transfer.thresholds.maxLineDistance
@@ -79,7 +80,7 @@ std::string reportJson(const MatchResult& r, const MatcherSettings& settings, co
         const RoundSummary& s = r.rounds[k];
         o << (k ? ",\n" : "\n") << "    {\"round\": " << k + 1 << ", \"seeds\": " << s.seeds
           << ", \"seeds_kept\": " << s.keptSeeds << ", \"pair_records\": " << s.records
-          << ", \"transferred\": " << s.transferred << ", \"added\": " << s.added << ", \"new_seeds\": " << s.newSeeds;
+           << ", \"transferred\": " << s.transferred << ", \"rejected\": " << s.rejected << ", \"added\": " << s.added << ", \"new_seeds\": " << s.newSeeds;
         o << "}";
     }
     o << (r.rounds.empty() ? "],\n" : "\n  ],\n");
@@ -127,8 +128,8 @@ std::string reportText(const MatchResult& r, const MatcherSettings& settings, co
     for (std::size_t k = 0; k < r.rounds.size(); ++k) {
         const RoundSummary& s = r.rounds[k];
         std::snprintf(line, sizeof line,
-                      "  round %zu           seeds %d, kept %d, pair records %d, added %d, next seeds +%d\n", k + 1,
-                      s.seeds, s.keptSeeds, s.records, s.added, s.newSeeds);
+                      "  round %zu           seeds %d, kept %d, pair records %d, added %d (%d refused), next seeds +%d\n",
+                      k + 1, s.seeds, s.keptSeeds, s.records, s.added, s.rejected, s.newSeeds);
         o << line;
     }
     std::snprintf(line, sizeof line, "  matches           %zu (%zu seeds + %zu added)\n", r.matches.size(),

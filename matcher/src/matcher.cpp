@@ -7,6 +7,7 @@
 
 #include <opencv2/imgproc.hpp>
 
+#include <algorithm>
 #include <chrono>
 #include <set>
 #include <stdexcept>
@@ -89,19 +90,39 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
         result.secondsTransfer += secondsSince(start);
         summary.transferred = static_cast<int>(transferred.size());
 
+        // New correspondences, each once, judged by the correspondences
+        // around them (all found so far and the other new ones).
+        std::vector<SegmentMatch> candidates = result.matches;
+        std::vector<int> candidateRecord(candidates.size(), -1);
+        std::set<SegmentMatch> fresh;
+        for (const TransferMatch& t : transferred) {
+            if (found.count(t.match) || !fresh.insert(t.match).second) continue;
+            candidates.push_back(t.match);
+            candidateRecord.push_back(t.record);
+        }
+        std::vector<char> judge(candidates.size(), 0);
+        std::fill(judge.begin() + static_cast<long>(result.matches.size()), judge.end(), 1);
+        start = Clock::now();
+        const std::vector<char> keep = verifyByNeighbours(s1, s2, candidates, judge, settings.verification);
+        result.secondsChecks += secondsSince(start);
+
         std::vector<SegmentMatch> added;
         std::vector<SegmentMatch> nextSeeds = kept;
-        for (const TransferMatch& t : transferred) {
-            if (!found.insert(t.match).second) continue;
-            added.push_back(t.match);
-            result.matches.push_back(t.match);
+        for (std::size_t k = result.matches.size(); k < candidates.size(); ++k) {
+            if (!keep[k]) {
+                ++summary.rejected;
+                continue;
+            }
+            const SegmentMatch& m = candidates[k];
+            found.insert(m);
+            added.push_back(m);
             // Only a correspondence whose two segments cover the same stretch
             // of the edge gives endpoints a homography can be fitted to.
-            const cv::Matx33d& h = checked.records[t.record].homography;
-            if (sharedExtent(mapSegment(h, s1[t.match.image1Segment]), s2[t.match.image2Segment]) >=
-                settings.newSeedExtent)
-                nextSeeds.push_back(t.match);
+            const cv::Matx33d& h = checked.records[candidateRecord[k]].homography;
+            if (sharedExtent(mapSegment(h, s1[m.image1Segment]), s2[m.image2Segment]) >= settings.newSeedExtent)
+                nextSeeds.push_back(m);
         }
+        result.matches.insert(result.matches.end(), added.begin(), added.end());
         summary.added = static_cast<int>(added.size());
         summary.newSeeds = static_cast<int>(nextSeeds.size() - kept.size());
         result.roundMatches.push_back(std::move(added));

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "linematch/descriptor_seeds.hpp"
+#include "linematch/neighbour_verification.hpp"
 #include "linematch/seed_checks.hpp"
 #include "linematch/transfer_round.hpp"
 #include "linematch/types.hpp"
@@ -20,6 +21,7 @@ struct MatcherSettings {
     DescriptorSettings descriptor;
     SeedCheckSettings checks;
     TransferSettings transfer;
+    VerificationSettings verification;
     int maxRounds = 3;
     // A transfer match becomes a seed of the next round when its mapped
     // image-1 segment and its image-2 segment share this much of the longer.
@@ -31,7 +33,8 @@ struct RoundSummary {
     int keptSeeds = 0;    // seeds the checks kept
     int records = 0;      // pair records handed to the transfer
     int transferred = 0;  // correspondences the transfer returned
-    int added = 0;        // of them not found before
+    int rejected = 0;     // new ones the neighbour verification refused
+    int added = 0;        // new ones kept
     int newSeeds = 0;     // of the added ones, seeds of the next round
 };
 
