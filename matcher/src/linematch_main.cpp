@@ -108,6 +108,8 @@ int main(int argc, char** argv) {
             settings.checks.lineRefit = false;
         } else if (arg == "--no-verify") {
             settings.verification.enabled = false;
+        } else if (arg == "--no-one-line") {
+            settings.singlePartnerLine = false;
         } else if (arg == "--verify-distance") {
             settings.verification.lineDistance = number(arg, value());
         } else if (arg == "--no-picture") {

@@ -1,6 +1,7 @@
 #include "linematch/matcher.hpp"
 
 #include "linematch/line_geometry.hpp"
+#include "linematch/one_line_rule.hpp"
 #include "linematch/segments.hpp"
 
 #include "lineharvest/grid_index.hpp"
@@ -103,7 +104,12 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
         std::vector<char> judge(candidates.size(), 0);
         std::fill(judge.begin() + static_cast<long>(result.matches.size()), judge.end(), 1);
         start = Clock::now();
-        const std::vector<char> keep = verifyByNeighbours(s1, s2, candidates, judge, settings.verification);
+        std::vector<char> keep = verifyByNeighbours(s1, s2, candidates, judge, settings.verification);
+        if (settings.singlePartnerLine) {
+            const std::vector<char> single =
+                singlePartnerLine(s1, s2, candidates, judge, settings.sameLineDistance);
+            for (std::size_t k = 0; k < keep.size(); ++k) keep[k] = keep[k] && single[k];
+        }
         result.secondsChecks += secondsSince(start);
 
         std::vector<SegmentMatch> added;

@@ -22,6 +22,10 @@ struct MatcherSettings {
     SeedCheckSettings checks;
     TransferSettings transfer;
     VerificationSettings verification;
+    // New correspondences whose segment gets partners on two different
+    // lines are refused (see one_line_rule.hpp).
+    bool singlePartnerLine = true;
+    double sameLineDistance = 1.5;
     int maxRounds = 3;
     // A transfer match becomes a seed of the next round when its mapped
     // image-1 segment and its image-2 segment share this much of the longer.
