@@ -16,6 +16,7 @@
 #include "linematch/output_files.hpp"
 #include "linematch/upper_bound.hpp"
 
+#include <opencv2/core/utils/logger.hpp>
 #include <opencv2/imgcodecs.hpp>
 
 #include <chrono>
@@ -128,6 +129,8 @@ int main(int argc, char** argv) {
     try {
         const auto started = std::chrono::steady_clock::now();
         const std::string& outDir = positional[2];
+        // Failures are reported here, in one line; not also by OpenCV's log.
+        cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_ERROR);
         const cv::Mat image1 = cv::imread(positional[0], cv::IMREAD_GRAYSCALE);
         if (image1.empty()) throw std::runtime_error("cannot read image " + positional[0]);
         const cv::Mat image2 = cv::imread(positional[1], cv::IMREAD_GRAYSCALE);
