@@ -70,26 +70,7 @@ std::vector<char> verifyByNeighbours(const std::vector<Segment>& segments1, cons
             h = refit;
         }
         const SegmentMatch& m = matches[k];
-        const Segment& a = segments1[m.image1Segment];
-        keep[k] = carriesOntoLine(h, a, segments2[m.image2Segment], settings.lineDistance);
-        if (!keep[k] || !settings.closestLine) continue;
-        // Between parallel strokes a few pixels apart the transfer takes the
-        // first candidate that passes, not the nearest: refuse the match when
-        // another image-2 segment on a different line fits clearly better.
-        const double own = lineResidual(h, a, segments2[m.image2Segment]);
-        const Segment mapped = mapSegment(h, a);
-        const cv::Vec3d ownLine = unitLine(segments2[m.image2Segment]);
-        for (int w = 0; w < static_cast<int>(segments2.size()) && keep[k]; ++w) {
-            if (w == m.image2Segment) continue;
-            const double other = lineResidual(h, a, segments2[w]);
-            if (!(other + settings.closerBy < own)) continue;
-            if (sharedExtent(mapped, segments2[w]) <= 0) continue;
-            // Another piece of the same edge is no rival.
-            const Segment& b = segments2[w];
-            const double offset = std::max(std::fabs(ownLine[0] * b[0] + ownLine[1] * b[1] + ownLine[2]),
-                                           std::fabs(ownLine[0] * b[2] + ownLine[1] * b[3] + ownLine[2]));
-            if (offset > settings.sameLineDistance) keep[k] = 0;
-        }
+        keep[k] = carriesOntoLine(h, segments1[m.image1Segment], segments2[m.image2Segment], settings.lineDistance);
     }
     return keep;
 }

@@ -20,9 +20,6 @@ struct VerificationSettings {
     int minNeighbours = 6;        // fewer: the correspondence cannot be judged and is kept
     double trimShare = 0.3;       // share of the worst-fitting neighbours dropped before the refit
     double lineDistance = 2.0;    // both mapped endpoints within this of the partner's line
-    bool closestLine = true;      // refuse when another image-2 line fits clearly better
-    double closerBy = 0.5;        // pixels by which a rival must fit better
-    double sameLineDistance = 1.0;  // a rival within this of the partner's line is the same edge
 };
 
 // keep[k] for matches[k]. Only the entries flagged in `judge` are judged
