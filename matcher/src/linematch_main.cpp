@@ -39,6 +39,7 @@ const char* const kUsage =
     "options:\n"
     "  --upper-bound   with FILE: also run the transfer seeded from the ground truth\n"
     "                  (the transfer's upper bound with perfect seeds) for comparison\n"
+    "  --min-length L  shortest segment kept, pixels (10)\n"
     "  --rounds N      most transfer rounds (3)\n"
     "  --ratio R       descriptor ratio test, best < R * second best (0.7; 1 = off)\n"
     "  --no-mutual     keep best matches that are not mutual\n"
@@ -93,6 +94,10 @@ int main(int argc, char** argv) {
             const double v = number(arg, value());
             if (!(v > 0 && v <= 1)) usage("--ratio must lie in (0, 1]");
             settings.descriptor.ratio = v;
+        } else if (arg == "--min-length") {
+            const double v = number(arg, value());
+            if (!(v >= 1 && v <= 1e6)) usage("--min-length must lie in [1, 1e6]");
+            settings.minSegmentLength = v;
         } else if (arg == "--threads") {
             const double v = number(arg, value());
             if (!(v >= 1 && v <= 256) || v != static_cast<int>(v)) usage("--threads must be a whole number in 1..256");

@@ -42,6 +42,11 @@ check "without a homography: no scores, nothing printed with --quiet" \
 check "without a homography the report has no ground truth" bash -c "! grep -q ground_truth '$work/plain/report.json'"
 check "the same matches with or without the ground truth" cmp -s "$work/out/matches.txt" "$work/plain/matches.txt"
 
+"$linematch" "$data/building.jpg" "$work/warped.png" "$work/long" --quiet --no-picture --min-length 40
+check "--min-length keeps only longer segments" \
+  awk '{ if (($3-$1)^2 + ($4-$2)^2 < 40^2 - 0.5) bad = 1 } END { exit bad }' "$work/long/segments1.txt"
+check "--min-length keeps fewer segments" test "$(wc -l < "$work/long/segments1.txt")" -lt "$n1"
+
 expect_failure() {  # expect_failure STATUS MESSAGE ARGS...
   local status="$1" message="$2"
   shift 2
