@@ -33,6 +33,9 @@ check "matches.txt holds 0-based indices into the segment files" \
 matches=$(wc -l < "$work/out/matches.txt")
 check "report.json counts the lines of matches.txt" grep -q "\"matches\": $matches}" "$work/out/report.json"
 check "report.json scores against the ground truth" grep -q '"ground_truth"' "$work/out/report.json"
+if [[ -x /usr/bin/python3 ]]; then
+  check "report.json is valid JSON" /usr/bin/python3 -m json.tool "$work/out/report.json" /dev/null
+fi
 check "the printed report compares with LBD alone" grep -q "LBD alone" "$work/stdout"
 check "segments are x1 y1 x2 y2" awk 'NF != 4 { bad = 1 } END { exit bad }' "$work/out/segments1.txt"
 
