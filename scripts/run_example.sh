@@ -72,8 +72,8 @@ paths="addpath('$root/matlab', '$root/example', '$build_dir/mex');"
 
 if ((regenerate)); then
   cmake --build "$build_dir" -j2 --target prepare_example test_example_prep
-  (cd "$build_dir/tools" && ctest --output-on-failure)
-  "$build_dir/tools/prepare_example" "$data/graf1.png" "$data/graf3.png" "$data/H1to3p.xml" \
+  (cd "$build_dir/matcher/tools" && ctest --output-on-failure)
+  "$build_dir/matcher/tools/prepare_example" "$data/graf1.png" "$data/graf3.png" "$data/H1to3p.xml" \
     "$root/example/graf"
   "${octave[@]}" --eval "$paths prepare_example_grid('$root/example/graf');"
 fi
