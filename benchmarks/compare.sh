@@ -89,16 +89,16 @@ done
 echo "== scenes ($scenes)"
 mkdir -p "$work/scenes"
 octave-cli --no-gui --norc --quiet --eval "addpath('$root/benchmarks', '$root/matlab', '$work/new/mex');
-  for s = strsplit('$scenes', ','), bench_scene(s{1}, '$work/scenes'); end" 2>&1 | grep -v 'preparing to exit' || true
+  for s = strsplit('$scenes', ','), bench_scene(s{1}, '$work/scenes'); end" 2>&1 | grep --line-buffered -v 'preparing to exit' || true
 
 echo "== old ($old_commit) against new, one process, median of $runs runs"
 octave-cli --no-gui --norc --quiet "$root/benchmarks/compare_modules.m" "$work/new/mex" "$work/old-mex" \
-  "$work/scenes" "$runs" "$scenes" "$coordsift" "$old_distinct" 2>&1 | grep -v 'preparing to exit'
+  "$work/scenes" "$runs" "$scenes" "$coordsift" "$old_distinct" 2>&1 | grep --line-buffered -v 'preparing to exit'
 
 largest="${scenes##*,}"
 echo "== peak memory of the new lineharvest on $largest (a process of its own)"
 octave-cli --no-gui --norc --quiet "$root/benchmarks/peak_memory.m" "$work/new/mex" "$work/scenes" "$largest" \
-  2>&1 | grep -v 'preparing to exit'
+  2>&1 | grep --line-buffered -v 'preparing to exit'
 
 echo "== the C++ API: threads and coordsift"
 cmake -S "$root/benchmarks" -B "$work/bench-core" -DCMAKE_PREFIX_PATH="$work/prefix" > "$work/bench-core-configure.log"
