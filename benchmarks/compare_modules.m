@@ -103,6 +103,10 @@ if (with_coordsift)
     endif
     t_old = median_time (@() coordsift_old (table, count), runs);
     printf ("%-34s %12.3f %12.3f %7.0fx  %s\n", label, t_old, t_new, t_old / t_new, verdict);
+    ## What both pay for the host's output arrays alone (1 x n and 1 x 2n,
+    ## zero-filled), so that the grouping's own share can be read off.
+    t_alloc = median_time (@() zeros (1, count), runs) + median_time (@() zeros (1, 2 * count), runs);
+    printf ("%-34s %12.3f %12.3f %8s  %s\n", "  of which allocating the outputs", t_alloc, t_alloc, "", "");
     fflush (stdout);
     clear oi oc ok gi gc k;
   endfor
