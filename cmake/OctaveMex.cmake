@@ -18,6 +18,7 @@ function(add_octave_mex name)
   add_library(${name}_mex MODULE ${ARG_SOURCES})
   target_include_directories(${name}_mex SYSTEM PRIVATE ${OCTAVE_INCLUDE_DIR})
   target_compile_definitions(${name}_mex PRIVATE MATLAB_MEX_FILE)
+  target_compile_options(${name}_mex PRIVATE -include ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/mex_entry_export.h)
   target_link_libraries(${name}_mex PRIVATE ${ARG_LIBRARIES})
   set_target_properties(${name}_mex PROPERTIES
     PREFIX "" OUTPUT_NAME ${name} SUFFIX ".mex"

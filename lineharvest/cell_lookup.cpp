@@ -1,6 +1,6 @@
 // From a mapped segment to the image-2 segments registered in the grid cells
 // that its pixel raster crosses.
-#include "line_matcher.hpp"
+#include "cell_lookup.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -11,8 +11,6 @@ namespace lineharvest {
 namespace {
 
 int signOf(long long v) { return (v > 0) - (v < 0); }
-
-
 }  // namespace
 
 int rasterizeLine(int x1, int y1, int x2, int y2, int* xRow, int* yRow, int& count, int capacity) {
@@ -60,35 +58,18 @@ int rasterizeLine(int x1, int y1, int x2, int y2, int* xRow, int* yRow, int& cou
     return 1;
 }
 
-void LineMatcher::collectCellCandidates(double x1, double y1, double x2, double y2,
-                                        std::vector<int>& candidates) {
-    candidates.clear();
-    // Endpoints beyond the int range lie outside every window anyway.
-    if (!truncatesToInt(x1) || !truncatesToInt(y1) || !truncatesToInt(x2) || !truncatesToInt(y2)) return;
-
-    int count = 0;
-    // A raster cut at the capacity is looked up as far as it goes.
-    rasterizeLine(static_cast<int>(x1), static_cast<int>(y1), static_cast<int>(x2), static_cast<int>(y2),
-                  rasterBuffer[0], rasterBuffer[1], count, kRasterCapacity);
-
-    const long long numCells = static_cast<long long>(gridCells.size());
-    long long previousCell = -1;
-    for (int k = 0; k < count; ++k) {
-        const int x = rasterBuffer[0][k];
-        const int y = rasterBuffer[1][k];
-        if (x < xBegin || x >= xEnd || y < yBegin || y >= yEnd) continue;
-        // Raw pixel coordinates, the window origin not subtracted: this is
-        // the numbering the grid cell file is written in.
-        const long long cell = static_cast<long long>(y / cellSize) * gridColumns + x / cellSize;
-        if (cell == previousCell) continue;
-        previousCell = cell;
-        if (cell >= 0 && cell < numCells) {
-            const std::vector<int>& entries = gridCells[static_cast<std::size_t>(cell)];
-            candidates.insert(candidates.end(), entries.begin(), entries.end());
-        }
+std::uint32_t LookupScratch::nextLookup() {
+    if (++lookup_ == 0) {
+        // After 2^32 lookups the numbers come round again: forget them all.
+        std::fill(collectedIn_.begin(), collectedIn_.end(), 0u);
+        lookup_ = 1;
     }
-    std::sort(candidates.begin(), candidates.end());
-    candidates.erase(std::unique(candidates.begin(), candidates.end()), candidates.end());
+    return lookup_;
+}
+
+void collectCellCandidates(const GridIndex& grid, double x1, double y1, double x2, double y2,
+                           LookupScratch& scratch, std::vector<int>& candidates) {
+    collectCellCandidates(grid, x1, y1, x2, y2, scratch, candidates, [](int) { return false; });
 }
 
 }  // namespace lineharvest

@@ -7,7 +7,7 @@
 #include <string>
 
 #include "geometry.hpp"
-#include "harvest_error.hpp"
+#include "lineharvest/errors.hpp"
 
 namespace lineharvest {
 

@@ -46,10 +46,6 @@ double angleDifference(double a, double b);
 // Least distance between the closed segments p1-p2 and q1-q2.
 double segmentDistance(const double* p1, const double* p2, const double* q1, const double* q2);
 
-// Whether the other segment (r, s), projected onto the reference segment
-// (p, q), shares a part of it that covers the fraction t of the shorter one.
-bool segmentsOverlap(const double* p, const double* q, const double* r, const double* s, double t);
-
 // Distance, direction and overlap test of a mapped segment (two 3x1 mapped
 // endpoints) against a candidate segment (4x1, continuous) and its line.
 // meanDistance receives the mean endpoint distance once the distance stage

@@ -1,3 +1,5 @@
+#include "segment_match.hpp"
+
 #include "geometry.hpp"
 
 #include <cmath>
@@ -34,26 +36,33 @@ bool segmentsOverlap(const double* p, const double* q, const double* r, const do
     return true;
 }
 
+bool isSegmentMatch(const double* mapped, const double* candidate, const double* candidateLine,
+                    const Thresholds& thresholds, double* meanDistance) {
+    const double a = candidateLine[0], b = candidateLine[1], c = candidateLine[2];
+    const double norm = std::sqrt(a * a + b * b);
+    const double d1 = std::fabs(a * mapped[0] + b * mapped[1] + c) / norm;
+    const double d2 = std::fabs(a * mapped[2] + b * mapped[3] + c) / norm;
+    // Strict: a distance equal to the threshold, or NaN, passes.
+    if (d1 > thresholds.maxLineDistance) return false;
+    if (d2 > thresholds.maxLineDistance) return false;
+    *meanDistance = (d1 + d2) / 2;
+
+    double angle;
+    signedAngleBetween(mapped, candidate, &angle);
+    if (std::fabs(angle) > thresholds.maxAngleDifference) return false;
+
+    return segmentsOverlap(candidate, candidate + 2, mapped, mapped + 2, thresholds.minOverlapRatio);
+}
+
 bool isSegmentMatch(cv::Mat firstMapped, cv::Mat secondMapped, cv::Mat candidateSegment,
                     cv::Mat candidateLine, double maxLineDistance, double maxAngleDifference,
                     double minOverlapRatio, double* meanDistance) {
-    const double d1 = pointLineDistance(candidateLine, firstMapped);
-    const double d2 = pointLineDistance(candidateLine, secondMapped);
-    // Strict: a distance equal to the threshold, or NaN, passes.
-    if (d1 > maxLineDistance) return false;
-    if (d2 > maxLineDistance) return false;
-    *meanDistance = (d1 + d2) / 2;
-
-    const double mappedSegment[4] = {firstMapped.at<double>(0, 0), firstMapped.at<double>(1, 0),
-                                     secondMapped.at<double>(0, 0), secondMapped.at<double>(1, 0)};
-    const double* candidate = candidateSegment.ptr<double>();
-    double angle;
-    signedAngleBetween(mappedSegment, candidate, &angle);
-    if (std::fabs(angle) > maxAngleDifference) return false;
-
-    const double mappedFirst[2] = {mappedSegment[0], mappedSegment[1]};
-    const double mappedSecond[2] = {mappedSegment[2], mappedSegment[3]};
-    return segmentsOverlap(candidate, candidate + 2, mappedFirst, mappedSecond, minOverlapRatio);
+    const double mapped[4] = {firstMapped.at<double>(0, 0), firstMapped.at<double>(1, 0),
+                              secondMapped.at<double>(0, 0), secondMapped.at<double>(1, 0)};
+    const double line[3] = {candidateLine.at<double>(0, 0), candidateLine.at<double>(1, 0),
+                            candidateLine.at<double>(2, 0)};
+    return isSegmentMatch(mapped, candidateSegment.ptr<double>(), line,
+                          Thresholds{maxLineDistance, maxAngleDifference, minOverlapRatio}, meanDistance);
 }
 
 }  // namespace lineharvest

@@ -1,5 +1,7 @@
 // Rasterising a mapped segment and collecting the entries of the cells it crosses.
-#include "line_matcher.hpp"
+#include "cell_lookup.hpp"
+#include "lineharvest/errors.hpp"
+#include "lineharvest/transfer.hpp"
 
 #include <gtest/gtest.h>
 
@@ -16,10 +18,10 @@ namespace {
 const double kInf = std::numeric_limits<double>::infinity();
 
 struct Raster {
-    int xs[LineMatcher::kRasterBufferSize], ys[LineMatcher::kRasterBufferSize];
+    int xs[LookupScratch::kRasterBufferSize], ys[LookupScratch::kRasterBufferSize];
     int count = -1;
     int result = -1;
-    Raster(int x1, int y1, int x2, int y2, int capacity = LineMatcher::kRasterCapacity) {
+    Raster(int x1, int y1, int x2, int y2, int capacity = kRasterCapacity) {
         result = rasterizeLine(x1, y1, x2, y2, xs, ys, count, capacity);
     }
     Points points() const {
@@ -29,17 +31,24 @@ struct Raster {
     }
 };
 
-// A matcher whose cell k holds the single entry k, for numCells cells.
-void setUp(LineMatcher& m, int cellSize, int yBegin, int yEnd, int xBegin, int xEnd, int numCells) {
-    m.setParameters(2, 0.1, 0.5, 1, 100000, 1);
-    m.setGrid("unused", cellSize, yBegin, yEnd, xBegin, xEnd);
-    m.gridCells.clear();
-    for (int k = 0; k < numCells; ++k) m.gridCells.push_back({k});
+GridIndex withCells(int cellSize, int yBegin, int yEnd, int xBegin, int xEnd,
+                    const std::vector<std::vector<int>>& cells) {
+    GridIndex grid(cellSize, RasterWindow{yBegin, yEnd, xBegin, xEnd});
+    for (const auto& cell : cells) grid.appendCell(cell.data(), cell.data() + cell.size());
+    return grid;
 }
 
-std::vector<int> lookup(LineMatcher& m, double x1, double y1, double x2, double y2) {
+// A grid whose cell k holds the single entry k, for numCells cells.
+GridIndex setUp(int cellSize, int yBegin, int yEnd, int xBegin, int xEnd, int numCells) {
+    std::vector<std::vector<int>> cells;
+    for (int k = 0; k < numCells; ++k) cells.push_back({k});
+    return withCells(cellSize, yBegin, yEnd, xBegin, xEnd, cells);
+}
+
+std::vector<int> lookup(const GridIndex& grid, double x1, double y1, double x2, double y2) {
+    static LookupScratch scratch(100000);
     std::vector<int> out = {-12345};
-    m.collectCellCandidates(x1, y1, x2, y2, out);
+    collectCellCandidates(grid, x1, y1, x2, y2, scratch, out);
     return out;
 }
 
@@ -81,7 +90,7 @@ TEST(Raster, Capacity) {
     // Extreme ints: no overflow, and the capacity still bounds the raster.
     Raster r(INT_MIN, INT_MAX, INT_MAX, INT_MIN);
     EXPECT_EQ(0, r.result);
-    EXPECT_EQ(LineMatcher::kRasterCapacity, r.count);
+    EXPECT_EQ(kRasterCapacity, r.count);
     EXPECT_EQ(INT_MIN, r.xs[0]);
     EXPECT_EQ(INT_MAX, r.ys[0]);
 }
@@ -110,14 +119,9 @@ TEST(CellLookup, GridColumns) {
     struct Case { int cellSize, xBegin, xEnd, columns; } cases[] = {
         {10, 0, 100, 11}, {10, 9, 21, 2}, {30, 0, 1000, 34}, {7, 5, 5, 1}, {10, -20, 20, 5},
     };
-    for (const Case& c : cases) {
-        LineMatcher m;
-        m.setGrid("g.txt", c.cellSize, 0, 50, c.xBegin, c.xEnd);
-        EXPECT_EQ(c.columns, m.gridColumns);
-        EXPECT_EQ("g.txt", m.gridFilePath);
-    }
-    LineMatcher m;
-    EXPECT_THROW(m.setGrid("g.txt", 0, 0, 50, 0, 100), HarvestError);
+    for (const Case& c : cases) EXPECT_EQ(c.columns, GridIndex(c.cellSize, RasterWindow{0, 50, c.xBegin, c.xEnd}).gridColumns());
+    EXPECT_THROW(GridIndex(0, RasterWindow{0, 50, 0, 100}), HarvestError);
+    EXPECT_THROW(GridIndex(1, RasterWindow{0, 50, -2147483647 - 1, 2147483647}), HarvestError);
 }
 
 TEST(CellLookup, CellsCrossedInsideWindow) {
@@ -147,18 +151,16 @@ TEST(CellLookup, CellsCrossedInsideWindow) {
         {"the same, reversed", 1101, 0, 10, 0, 7000, 8, 7000, 0, 0, 0, {1, 2, 3, 4, 5, 6}},
     };
     for (const Case& c : cases) {
-        LineMatcher m;
-        setUp(m, c.cellSize, c.yBegin, c.yEnd, c.xBegin, c.xEnd, c.numCells);
-        EXPECT_EQ(c.expected, lookup(m, c.x1, c.y1, c.x2, c.y2)) << c.what;
+        const GridIndex grid = setUp(c.cellSize, c.yBegin, c.yEnd, c.xBegin, c.xEnd, c.numCells);
+        EXPECT_EQ(c.expected, lookup(grid, c.x1, c.y1, c.x2, c.y2)) << c.what;
     }
 }
 
 TEST(CellLookup, RepeatedEntriesAppearOnceInOrder) {
-    LineMatcher m;
-    setUp(m, 10, 0, 50, 0, 100, 0);
-    m.gridCells = {{9, 2, 2}, {5, 2}, {9, 0}, {77}};
-    EXPECT_EQ((std::vector<int>{0, 2, 5, 9}), lookup(m, 1, 1, 29, 8));
-    EXPECT_EQ((std::vector<std::vector<int>>{{9, 2, 2}, {5, 2}, {9, 0}, {77}}), m.gridCells);
+    const GridIndex grid = withCells(10, 0, 50, 0, 100, {{9, 2, 2}, {5, 2}, {9, 0}, {77}});
+    EXPECT_EQ((std::vector<int>{0, 2, 5, 9}), lookup(grid, 1, 1, 29, 8));
+    // The lookup after it starts afresh.
+    EXPECT_EQ((std::vector<int>{2, 5}), lookup(grid, 12, 1, 12, 1));
 }
 
 TEST(CellLookup, UnrepresentableEndpointsGiveNothing) {
@@ -170,17 +172,16 @@ TEST(CellLookup, UnrepresentableEndpointsGiveNothing) {
         {-2.1e9, 5, 2.1e9, 5},
     };
     for (const Case& c : cases) {
-        LineMatcher m;
-        setUp(m, 10, 0, 50, 0, 100, 66);
-        EXPECT_EQ(std::vector<int>{}, lookup(m, c.x1, c.y1, c.x2, c.y2))
+        const GridIndex grid = setUp(10, 0, 50, 0, 100, 66);
+        EXPECT_EQ(std::vector<int>{}, lookup(grid, c.x1, c.y1, c.x2, c.y2))
             << c.x1 << "," << c.y1 << " -> " << c.x2 << "," << c.y2;
     }
 }
 
 TEST(CellLookup, ReversedEndpointsGiveSameCandidates) {
-    LineMatcher m;
-    setUp(m, 7, 3, 90, -10, 100, 0);
-    for (int k = 0; k < 14 * 13; ++k) m.gridCells.push_back({k % 37, 200 - k});
+    std::vector<std::vector<int>> cells;
+    for (int k = 0; k < 14 * 13; ++k) cells.push_back({k % 37, 200 - k});
+    const GridIndex m = withCells(7, 3, 90, -10, 100, cells);
     std::mt19937 rng(7);
     std::uniform_real_distribution<double> coord(-40, 140);
     for (int i = 0; i < 2000; ++i) {

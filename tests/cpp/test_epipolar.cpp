@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "epipolar.hpp"
-#include "harvest_error.hpp"
+#include "lineharvest/errors.hpp"
 
 namespace fs = std::filesystem;
 using lineharvest::epipolarSegmentTest;

@@ -1,13 +1,15 @@
-// Setting up a LineMatcher and the candidate transfer that writes
-// "Addcandidates.txt".
-#include "line_matcher.hpp"
+// The reference transfer, step by step as documented.
+#include "line_matcher_reference.hpp"
 
 #include "geometry.hpp"
 
+#include <algorithm>
 #include <cmath>
 #include <fstream>
 
-namespace lineharvest {
+namespace reference {
+
+using lineharvest::truncatesToInt;
 
 namespace {
 
@@ -101,13 +103,9 @@ void LineMatcher::markKnownMatches() {
     }
 }
 
-void LineMatcher::addCandidates(std::vector<Correspondence>* added) {
-    // Indices are checked before the output file is touched.
+std::vector<Correspondence> LineMatcher::addCandidates() {
     checkInputIndices();
-
-    std::ofstream output(kOutputFileName);
-    if (!output.is_open())
-        throw HarvestError("outputFile", std::string("cannot open '") + kOutputFileName + "' for writing");
+    std::vector<Correspondence> added;
 
     markKnownMatches();
     loadGridCells();
@@ -124,7 +122,7 @@ void LineMatcher::addCandidates(std::vector<Correspondence>* added) {
     double meanDistance = 0;
 
     for (int i = 0; i < numSegments1; ++i) {
-        homogeneousEndpoints(segments1 + 4 * static_cast<std::size_t>(i), firstEndpoint, secondEndpoint);
+        lineharvest::homogeneousEndpoints(segments1 + 4 * static_cast<std::size_t>(i), firstEndpoint, secondEndpoint);
 
         for (int j = 0; j < pairsPerSegment; ++j) {
             const int r = static_cast<int>(pairIndexTable[static_cast<std::size_t>(i) * pairsPerSegment + j]);
@@ -150,11 +148,10 @@ void LineMatcher::addCandidates(std::vector<Correspondence>* added) {
                 if (matchFlags.at<uchar>(i, w) == 1) continue;
                 const cv::Mat candidateSegment(4, 1, CV_64F,
                                                const_cast<double*>(segments2 + 4 * static_cast<std::size_t>(w)));
-                lineThroughSegment(candidateSegment, candidateLine);
-                if (isSegmentMatch(firstMapped, secondMapped, candidateSegment, candidateLine, maxLineDistance,
+                lineharvest::lineThroughSegment(candidateSegment, candidateLine);
+                if (lineharvest::isSegmentMatch(firstMapped, secondMapped, candidateSegment, candidateLine, maxLineDistance,
                                    maxAngleDifference, minOverlapRatio, &meanDistance)) {
-                    output << i << ' ' << w << ' ' << r << '\n';
-                    if (added) added->push_back({i, w, r});
+                    added.push_back({i, w, r});
                     matchFlags.at<uchar>(i, w) = 1;
                     break;
                 }
@@ -162,9 +159,82 @@ void LineMatcher::addCandidates(std::vector<Correspondence>* added) {
         }
     }
 
-    output.close();
-    if (output.fail())
-        throw HarvestError("outputFile", std::string("writing '") + kOutputFileName + "' failed");
+    return added;
 }
 
-}  // namespace lineharvest
+void LineMatcher::loadGridCells() {
+    std::ifstream file(gridFilePath);
+    if (!file.is_open())
+        throw HarvestError("gridFile", "cannot open the grid cell file '" + gridFilePath + "'");
+
+    std::string line;
+    std::vector<std::string> tokens;
+    std::vector<int> cell;
+    for (int lineNumber = 0; std::getline(file, line); ++lineNumber) {
+        // A CR that ends the line is part of a CR LF line end.
+        if (!line.empty() && line.back() == '\r' && !file.eof()) line.pop_back();
+        if (line.empty()) {
+            gridCells.emplace_back();
+            continue;
+        }
+        lineharvest::splitTokens(line, " ", tokens);
+        for (const std::string& token : tokens) {
+            try {
+                cell.push_back(lineharvest::convertToken(token));
+            } catch (const std::out_of_range&) {
+                throw lineharvest::GridTokenOutOfRange({gridFilePath, lineNumber, token});
+            } catch (const std::invalid_argument&) {
+                throw lineharvest::GridTokenInvalid({gridFilePath, lineNumber, token});
+            }
+        }
+        gridCells.push_back(cell);
+        cell.clear();
+    }
+}
+
+void LineMatcher::checkGridEntries() const {
+    for (std::size_t k = 0; k < gridCells.size(); ++k) {
+        for (int entry : gridCells[k]) {
+            if (entry < 0 || entry >= numSegments2) {
+                throw HarvestError("gridEntry",
+                                   "grid cell file '" + gridFilePath + "', line " + std::to_string(k + 1) +
+                                       " (cell " + std::to_string(k) + "): entry " + std::to_string(entry) +
+                                       " is not an image-2 segment index in [0, " +
+                                       std::to_string(numSegments2) + ")");
+            }
+        }
+    }
+}
+
+void LineMatcher::collectCellCandidates(double x1, double y1, double x2, double y2,
+                                        std::vector<int>& candidates) {
+    candidates.clear();
+    // Endpoints beyond the int range lie outside every window anyway.
+    if (!truncatesToInt(x1) || !truncatesToInt(y1) || !truncatesToInt(x2) || !truncatesToInt(y2)) return;
+
+    int count = 0;
+    // A raster cut at the capacity is looked up as far as it goes.
+    lineharvest::rasterizeLine(static_cast<int>(x1), static_cast<int>(y1), static_cast<int>(x2), static_cast<int>(y2),
+                  rasterBuffer[0], rasterBuffer[1], count, kRasterCapacity);
+
+    const long long numCells = static_cast<long long>(gridCells.size());
+    long long previousCell = -1;
+    for (int k = 0; k < count; ++k) {
+        const int x = rasterBuffer[0][k];
+        const int y = rasterBuffer[1][k];
+        if (x < xBegin || x >= xEnd || y < yBegin || y >= yEnd) continue;
+        // Raw pixel coordinates, the window origin not subtracted: this is
+        // the numbering the grid cell file is written in.
+        const long long cell = static_cast<long long>(y / cellSize) * gridColumns + x / cellSize;
+        if (cell == previousCell) continue;
+        previousCell = cell;
+        if (cell >= 0 && cell < numCells) {
+            const std::vector<int>& entries = gridCells[static_cast<std::size_t>(cell)];
+            candidates.insert(candidates.end(), entries.begin(), entries.end());
+        }
+    }
+    std::sort(candidates.begin(), candidates.end());
+    candidates.erase(std::unique(candidates.begin(), candidates.end()), candidates.end());
+}
+
+}  // namespace reference

@@ -1,9 +1,13 @@
-// The state of one lineharvest run: raw views of the caller's input arrays,
-// the thresholds, the grid index of the image-2 segments, and the scratch
-// space of the cell lookup.
+// A literal transcription of the candidate transfer, kept by the tests as the
+// reference that the fast core is compared with: cv::Mat working matrices,
+// an n1 x n2 matrix of match flags, grid cells as vectors, and every step in
+// its documented order. Slow on purpose; never used outside the tests.
 #pragma once
 
-#include "harvest_error.hpp"
+#include "cell_lookup.hpp"
+#include "grid_tokens.hpp"
+#include "lineharvest/errors.hpp"
+#include "lineharvest/types.hpp"
 
 #include <opencv2/core.hpp>
 
@@ -11,48 +15,10 @@
 #include <string>
 #include <vector>
 
-namespace lineharvest {
+namespace reference {
 
-// The two token conversion failures of the grid cell file. what() is
-// exactly the conversion's own text; the position is carried beside it.
-class GridTokenInvalid : public std::invalid_argument {
-public:
-    GridTokenInvalid(int line, std::string token)
-        : std::invalid_argument("invalid stoi argument"), line(line), token(std::move(token)) {}
-    int line;           // 0-based line (= cell) of the grid cell file
-    std::string token;
-};
-
-class GridTokenOutOfRange : public std::out_of_range {
-public:
-    GridTokenOutOfRange(int line, std::string token)
-        : std::out_of_range("stoi argument out of range"), line(line), token(std::move(token)) {}
-    int line;
-    std::string token;
-};
-
-// One line of "Addcandidates.txt".
-struct Correspondence {
-    int image1Segment;
-    int image2Segment;
-    int pairRecord;
-};
-
-// True when truncating v toward zero gives a value that fits in an int
-// (false for NaN and the infinities).
-inline bool truncatesToInt(double v) { return v > -2147483649.0 && v < 2147483648.0; }
-
-// Decimal conversion of one grid cell token with the rules of std::stoi in
-// base 10. Throws std::invalid_argument("invalid stoi argument") or
-// std::out_of_range("stoi argument out of range").
-int convertToken(const std::string& token);
-
-// Splits line at every character of delimiters; empty tokens are dropped.
-void splitTokens(std::string line, std::string delimiters, std::vector<std::string>& tokens);
-
-// Bresenham raster from (x1, y1) to (x2, y2) into xRow/yRow. Returns 1 when
-// the end point was reached below capacity, 0 when capacity cut it short.
-int rasterizeLine(int x1, int y1, int x2, int y2, int* xRow, int* yRow, int& count, int capacity);
+using lineharvest::Correspondence;
+using lineharvest::HarvestError;
 
 class LineMatcher {
 public:
@@ -60,7 +26,6 @@ public:
     static constexpr int kRasterCapacity = 5900;
     // Mapped segments longer than 7000 pixels are not looked up.
     static constexpr double kMaxSquaredMappedLength = 49000000.0;
-    static constexpr const char* kOutputFileName = "Addcandidates.txt";
 
     const double* segments1 = nullptr;
     const double* segments2 = nullptr;
@@ -100,10 +65,8 @@ public:
     // flags, then the two spare matrices.
     void setGrid(std::string gridFilePath, int cellSize, int yBegin, int yEnd, int xBegin, int xEnd);
 
-    // Runs the candidate transfer and writes "Addcandidates.txt" in the
-    // current directory. When added is given, every written line is also
-    // appended to it.
-    void addCandidates(std::vector<Correspondence>* added = nullptr);
+    // Runs the candidate transfer and returns the lines of Addcandidates.txt.
+    std::vector<Correspondence> addCandidates();
 
     // HarvestError("badPairRecord") for a pair record whose segment indices
     // lie outside the segment counts, HarvestError("badPairIndex") for a
@@ -127,4 +90,4 @@ public:
     void collectCellCandidates(double x1, double y1, double x2, double y2, std::vector<int>& candidates);
 };
 
-}  // namespace lineharvest
+}  // namespace reference

@@ -1,8 +1,9 @@
 // The candidate transfer end to end on small scenes, in a scratch directory.
-#include "line_matcher.hpp"
+#include "lineharvest/transfer.hpp"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
@@ -12,7 +13,7 @@
 
 using lineharvest::Correspondence;
 using lineharvest::HarvestError;
-using lineharvest::LineMatcher;
+using namespace lineharvest;
 
 namespace {
 
@@ -44,18 +45,27 @@ protected:
     void writeGrid(const std::string& text) { std::ofstream("grid.txt", std::ios::binary) << text; }
 
     // One 100 px cell row over x in [0, 1000), y in [0, 100).
+    static TransferInput input(const std::vector<double>& s1, const std::vector<double>& s2,
+                               const std::vector<double>& records, const std::vector<double>& table,
+                               int pairsPerSegment) {
+        TransferInput in;
+        in.segments1 = {s1.data(), static_cast<int>(s1.size() / 4)};
+        in.segments2 = {s2.data(), static_cast<int>(s2.size() / 4)};
+        in.pairRecords = {records.data(), static_cast<int>(records.size() / 14)};
+        in.pairIndexTable = {table.data(), pairsPerSegment};
+        in.thresholds = {1, 0.1, 0.5};
+        return in;
+    }
+    static GridIndex grid() { return GridIndex::load("grid.txt", 100, RasterWindow{0, 100, 0, 1000}); }
+
     void run(const std::vector<double>& s1, const std::vector<double>& s2, const std::vector<double>& records,
              const std::vector<double>& table, int pairsPerSegment) {
-        matcher_.setInputs(s1.data(), s2.data(), records.data(), cv::Mat::eye(3, 3, CV_64F), table.data(),
-                           pairsPerSegment);
-        matcher_.setParameters(1, 0.1, 0.5, s1.size() / 4, s2.size() / 4, records.size() / 14);
-        matcher_.setGrid("grid.txt", 100, 0, 100, 0, 1000);
-        matcher_.addCandidates(&added_);
+        added_ = addCandidates(input(s1, s2, records, table, pairsPerSegment), grid());
+        writeCandidates("Addcandidates.txt", added_);
     }
 
     std::string dir_;
     char previous_[4096];
-    LineMatcher matcher_;
     std::vector<Correspondence> added_;
 };
 
@@ -100,34 +110,56 @@ TEST_F(TransferTest, NonFiniteMappingSkipsTheRecord) {
     EXPECT_EQ(readFile("Addcandidates.txt"), "");
 }
 
-TEST_F(TransferTest, BadIndicesAreRefusedBeforeTheOutputIsTouched) {
+TEST_F(TransferTest, UnusableInputsAreRefused) {
     writeGrid("0\n");
-    std::ofstream("Addcandidates.txt") << "earlier run\n";
+    const double nan = std::nan("");
     struct Case {
         std::vector<double> record;
         double tableEntry;
+        Thresholds thresholds;
         const char* kind;
     } cases[] = {
-        {identityRecord(2, 0, 0, 0), 0, "badPairRecord"},   // image-1 index past N1
-        {identityRecord(0, 0, 0, -1), 0, "badPairRecord"},  // negative image-2 index
-        {identityRecord(0, 0, 0, 0), 1, "badPairIndex"},    // only record 0 exists
-        {identityRecord(0, 0, 0, 0), -1, "badPairIndex"},
+        {identityRecord(2, 0, 0, 0), 0, {1, 0.1, 0.5}, "badPairRecord"},   // image-1 index past N1
+        {identityRecord(0, 0, 0, -1), 0, {1, 0.1, 0.5}, "badPairRecord"},  // negative image-2 index
+        {identityRecord(0, nan, 0, 0), 0, {1, 0.1, 0.5}, "badPairRecord"},
+        {identityRecord(0, 0, 0, 0), 1, {1, 0.1, 0.5}, "badPairIndex"},    // only record 0 exists
+        {identityRecord(0, 0, 0, 0), -1, {1, 0.1, 0.5}, "badPairIndex"},
+        {identityRecord(0, 0, 0, 0), 0, {nan, 0.1, 0.5}, "badScalar"},     // NaN would switch a test off
+        {identityRecord(0, 0, 0, 0), 0, {1, nan, 0.5}, "badScalar"},
+        {identityRecord(0, 0, 0, 0), 0, {1, 0.1, nan}, "badScalar"},
     };
+    const std::vector<double> s = join({kSeed, kSegment});
     for (const Case& c : cases) {
-        LineMatcher matcher;
-        const std::vector<double> s = join({kSeed, kSegment});
         const std::vector<double> table = {0, c.tableEntry};
-        matcher.setInputs(s.data(), s.data(), c.record.data(), cv::Mat(), table.data(), 1);
-        matcher.setParameters(1, 0.1, 0.5, 2, 2, 1);
-        matcher.setGrid("grid.txt", 100, 0, 100, 0, 1000);
+        TransferInput in = input(s, s, c.record, table, 1);
+        in.thresholds = c.thresholds;
         try {
-            matcher.addCandidates();
+            addCandidates(in, grid());
             ADD_FAILURE() << c.kind << " not raised";
         } catch (const HarvestError& e) {
             EXPECT_EQ(e.kind(), c.kind);
         }
-        EXPECT_EQ(readFile("Addcandidates.txt"), "earlier run\n");
     }
+    TransferInput negative = input(s, s, identityRecord(0, 0, 0, 0), {0, 0}, 1);
+    negative.segments2.count = -1;
+    EXPECT_THROW(addCandidates(negative, grid()), HarvestError);
+    try {
+        addCandidates(input(s, s, identityRecord(0, 0, 0, 0), {0, 0}, 1), grid(), 0);
+        ADD_FAILURE() << "zero threads accepted";
+    } catch (const HarvestError& e) {
+        EXPECT_EQ(e.kind(), "badThreads");
+    }
+}
+
+// Infinite thresholds switch their test off instead of being refused.
+TEST_F(TransferTest, InfiniteThresholdSwitchesItsTestOff) {
+    writeGrid("0 1\n");
+    const std::vector<double> far = {10, 90, 90, 90};  // 40 px from the mapped segment
+    const std::vector<double> s1 = join({kSeed, kSegment}), s2 = join({kSeed, far});
+    TransferInput in = input(s1, s2, identityRecord(0, 0, 0, 0), {0, 0}, 1);
+    EXPECT_TRUE(addCandidates(in, grid()).empty());
+    in.thresholds.maxLineDistance = INFINITY;
+    EXPECT_EQ((std::vector<Correspondence>{{1, 1, 0}}), addCandidates(in, grid()));
 }
 
 TEST_F(TransferTest, GridEntryBeyondTheSegmentsIsRefused) {
@@ -141,15 +173,3 @@ TEST_F(TransferTest, GridEntryBeyondTheSegmentsIsRefused) {
     }
 }
 
-TEST_F(TransferTest, SettersRefuseUnusableCountsAndGrids) {
-    LineMatcher matcher;
-    EXPECT_THROW(matcher.setParameters(1, 1, 1, -1, 0, 0), HarvestError);
-    EXPECT_THROW(matcher.setParameters(1, 1, 1, 0, 3e9, 0), HarvestError);
-    EXPECT_THROW(matcher.setParameters(1, 1, 1, 0, 0, NAN), HarvestError);
-    EXPECT_THROW(matcher.setGrid("g", 0, 0, 1, 0, 1), HarvestError);
-    EXPECT_THROW(matcher.setGrid("g", 1, 0, 1, -2147483647 - 1, 2147483647), HarvestError);
-    matcher.setParameters(1, 1, 1, 4.9, 0, 0);
-    EXPECT_EQ(matcher.numSegments1, 4);
-    matcher.setGrid("g", 30, 0, 1, 0, 1000);
-    EXPECT_EQ(matcher.gridColumns, 34);
-}

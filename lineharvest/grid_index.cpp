@@ -1,0 +1,163 @@
+// The grid index: its layout, its cells, the check of its entries, the grid
+// cell file text, and building it straight from the image-2 segments.
+#include "lineharvest/grid_index.hpp"
+
+#include "cell_lookup.hpp"
+#include "lineharvest/errors.hpp"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdlib>
+#include <ostream>
+#include <utility>
+
+namespace lineharvest {
+
+namespace {
+
+std::string layoutText(int cellSize, RasterWindow w) {
+    return "cell size " + std::to_string(cellSize) + ", window y " + std::to_string(w.yBegin) + " to " +
+           std::to_string(w.yEnd) + ", x " + std::to_string(w.xBegin) + " to " + std::to_string(w.xEnd);
+}
+
+// Calls visit(x, y) for every pixel of the Bresenham raster from (x1, y1) to
+// (x2, y2), the same raster as rasterizeLine without its capacity.
+template <class Visit>
+void forEachRasterPixel(long long x1, long long y1, long long x2, long long y2, Visit visit) {
+    const long long dx = x2 - x1, dy = y2 - y1;
+    const long long sx = (dx > 0) - (dx < 0), sy = (dy > 0) - (dy < 0);
+    const long long ax = 2 * std::llabs(dx), ay = 2 * std::llabs(dy);
+    long long x = x1, y = y1;
+    visit(x, y);
+    if (ax >= ay) {
+        long long e = ay - std::llabs(dx);
+        while (x != x2) {
+            if (e > 0 || (e == 0 && sx > 0)) {
+                e -= ax;
+                y += sy;
+            }
+            e += ay;
+            x += sx;
+            visit(x, y);
+        }
+    } else {
+        long long e = ax - std::llabs(dy);
+        while (y != y2) {
+            if (e > 0 || (e == 0 && sy > 0)) {
+                e -= ay;
+                x += sx;
+            }
+            e += ax;
+            y += sy;
+            visit(x, y);
+        }
+    }
+}
+
+// Truncating division, as the cell numbering uses it.
+long long cellOf(long long v, long long cellSize) { return v / cellSize; }
+
+}  // namespace
+
+GridIndex::GridIndex(int cellSize, RasterWindow window) : cellSize_(cellSize), window_(window) {
+    if (cellSize < 1) throw HarvestError("badGrid", "the cell size must be at least 1, got " + std::to_string(cellSize));
+    const long long columns = (static_cast<long long>(window.xEnd) - window.xBegin) / cellSize + 1;
+    if (columns < -2147483648LL || columns > 2147483647LL)
+        throw HarvestError("badGrid", "the x window " + std::to_string(window.xBegin) + " to " +
+                                          std::to_string(window.xEnd) + " is too wide for cell size " +
+                                          std::to_string(cellSize));
+    gridColumns_ = static_cast<int>(columns);
+}
+
+void GridIndex::appendCell(const int* begin, const int* end) {
+    entries_.insert(entries_.end(), begin, end);
+    offsets_.push_back(entries_.size());
+}
+
+void GridIndex::checkEntries(int numSegments2, const std::string& sourceName) const {
+    for (std::size_t k = 0; k < numCells(); ++k) {
+        for (const int* e = cellBegin(k); e != cellEnd(k); ++e) {
+            if (*e < 0 || *e >= numSegments2) {
+                throw HarvestError("gridEntry", "grid cell file '" + sourceName + "', line " + std::to_string(k + 1) +
+                                                    " (cell " + std::to_string(k) + "): entry " + std::to_string(*e) +
+                                                    " is not an image-2 segment index in [0, " +
+                                                    std::to_string(numSegments2) + ")");
+            }
+        }
+    }
+}
+
+void GridIndex::write(std::ostream& out) const {
+    std::string line;
+    for (std::size_t k = 0; k < numCells(); ++k) {
+        line.clear();
+        for (const int* e = cellBegin(k); e != cellEnd(k); ++e) {
+            if (e != cellBegin(k)) line += ' ';
+            line += std::to_string(*e);
+        }
+        line += '\n';
+        out.write(line.data(), static_cast<std::streamsize>(line.size()));
+    }
+}
+
+GridIndex GridIndex::build(SegmentArray segments2, int cellSize, RasterWindow w, int margin) {
+    if (segments2.count < 0)
+        throw HarvestError("badCount", "the number of image-2 segments must not be negative, got " +
+                                           std::to_string(segments2.count));
+    if (w.yEnd < w.yBegin || w.xEnd < w.xBegin)
+        throw HarvestError("badWindow", "the window ends before it begins (" + layoutText(cellSize, w) + ")");
+    if (margin < 0) throw HarvestError("badMargin", "the margin must not be negative, got " + std::to_string(margin));
+    GridIndex grid(cellSize, w);
+    const long long columns = grid.gridColumns_;
+
+    // One line per cell number up to the last cell of a window pixel.
+    long long numCells = 0;
+    if (w.xEnd > w.xBegin && w.yEnd > w.yBegin)
+        numCells = std::max(cellOf(w.yEnd - 1LL, cellSize) * columns + cellOf(w.xEnd - 1LL, cellSize) + 1, 0LL);
+    if (numCells > 2147483647LL)
+        throw HarvestError("badWindow", "the window needs " + std::to_string(numCells) +
+                                            " cells, more than a grid index can number (" + layoutText(cellSize, w) + ")");
+
+    // (cell, segment) entries; segments are visited in ascending order, so a
+    // stable placement by cell keeps each cell's segments ascending.
+    std::vector<std::pair<int, int>> entries;
+    std::vector<int> segmentCells;
+    for (int s = 0; s < segments2.count; ++s) {
+        const double* seg = segments2.data + 4 * static_cast<std::size_t>(s);
+        for (int k = 0; k < 4; ++k)
+            if (!(std::fabs(seg[k]) < 16777216.0))
+                throw HarvestError("badSegments", "image-2 segment " + std::to_string(s) +
+                                                      ": coordinates must be finite and below 2^24 in magnitude");
+        segmentCells.clear();
+        forEachRasterPixel(static_cast<long long>(seg[0]), static_cast<long long>(seg[1]),
+                           static_cast<long long>(seg[2]), static_cast<long long>(seg[3]),
+                           [&](long long px, long long py) {
+                               // The pixel widened to its square, clipped to the window.
+                               const long long xl = std::max(px - margin, static_cast<long long>(w.xBegin));
+                               const long long xh = std::min(px + margin, w.xEnd - 1LL);
+                               const long long yl = std::max(py - margin, static_cast<long long>(w.yBegin));
+                               const long long yh = std::min(py + margin, w.yEnd - 1LL);
+                               if (xl > xh || yl > yh) return;
+                               for (long long row = cellOf(yl, cellSize); row <= cellOf(yh, cellSize); ++row)
+                                   for (long long col = cellOf(xl, cellSize); col <= cellOf(xh, cellSize); ++col) {
+                                       const long long cell = row * columns + col;
+                                       if (cell >= 0 && cell < numCells)
+                                           segmentCells.push_back(static_cast<int>(cell));
+                                   }
+                           });
+        std::sort(segmentCells.begin(), segmentCells.end());
+        segmentCells.erase(std::unique(segmentCells.begin(), segmentCells.end()), segmentCells.end());
+        for (int cell : segmentCells) entries.emplace_back(cell, s);
+    }
+
+    // Counting placement by cell.
+    grid.offsets_.assign(static_cast<std::size_t>(numCells) + 1, 0);
+    for (const auto& e : entries) ++grid.offsets_[static_cast<std::size_t>(e.first) + 1];
+    for (std::size_t k = 1; k < grid.offsets_.size(); ++k) grid.offsets_[k] += grid.offsets_[k - 1];
+    grid.entries_.resize(entries.size());
+    std::vector<std::size_t> next(grid.offsets_.begin(), grid.offsets_.end() - 1);
+    for (const auto& e : entries) grid.entries_[next[static_cast<std::size_t>(e.first)]++] = e.second;
+    return grid;
+}
+
+}  // namespace lineharvest
