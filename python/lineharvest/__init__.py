@@ -22,14 +22,13 @@ from ._errors import (
     OutOfMemoryError,
 )
 from ._groups import Groups
+from . import _core
 from ._core import (
     GridIndex,
     add_candidates,
-    epipolar_candidates,
     group_coordinates,
     group_points,
     write_candidates,
-    write_epipolar_candidates,
 )
 
 __version__ = "0.1.0"
@@ -45,9 +44,15 @@ __all__ = [
     "InternalError",
     "OutOfMemoryError",
     "add_candidates",
-    "epipolar_candidates",
     "group_coordinates",
     "group_points",
     "write_candidates",
-    "write_epipolar_candidates",
 ]
+
+# Parts that exist only when the extension was built with them: the
+# epipolar screen's value API and the two-image line matcher.
+for _name in ("epipolar_candidates", "write_epipolar_candidates", "match_images"):
+    if hasattr(_core, _name):
+        globals()[_name] = getattr(_core, _name)
+        __all__.append(_name)
+del _name

@@ -56,9 +56,12 @@ DoubleRows doubleRows(py::handle object, const char* name, int columns) {
     if (py::isinstance<Exact>(array) && isAligned(array)) {
         rows.array = py::reinterpret_borrow<Exact>(array);  // the caller's memory, no copy
     } else {
-        // Converts the dtype, the byte order and the layout in one copy.
-        rows.array = py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(array);
-        if (!rows.array) throw py::error_already_set();
+        // One fresh copy converts the dtype, the byte order and the layout,
+        // and is aligned (NumPy's own conversions keep unaligned memory
+        // that already has the right dtype and layout).
+        py::object copy = py::module_::import("numpy").attr("array")(array, py::arg("dtype") = py::dtype::of<double>(),
+                                                                    py::arg("order") = "C", py::arg("copy") = true);
+        rows.array = py::reinterpret_borrow<Exact>(copy);
     }
     rows.data = rows.array.data();
     rows.rows = static_cast<int>(array.shape(0));

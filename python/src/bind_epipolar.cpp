@@ -1,6 +1,8 @@
 // lineharvest.epipolar_candidates and write_epipolar_candidates.
 #include "bindings.hpp"
 
+#ifdef LINEHARVEST_HAVE_EPIPOLAR_API
+
 #include "argument_error.hpp"
 #include "array_arguments.hpp"
 
@@ -76,3 +78,5 @@ it cannot be written.
 }
 
 }  // namespace pybinding
+
+#endif  // LINEHARVEST_HAVE_EPIPOLAR_API

@@ -27,7 +27,7 @@ const GridIndex& gridArgument(py::handle object) {
 
 int threadsArgument(py::handle object) {
     const int threads = integerScalar(object, "threads");
-    if (threads < 1) refuseValue("badScalar", "threads must be at least 1, got " + std::to_string(threads));
+    if (threads < 1) refuseValue("badThreads", "threads must be at least 1, got " + std::to_string(threads));
     return threads;
 }
 

@@ -102,8 +102,8 @@ def random_homography(rng):
 
 def map_segments(h, segments):
     ends = segments.reshape(-1, 2)
-    homogeneous = np.hstack([ends, np.ones((len(ends), 1))]) @ h.T
-    with np.errstate(divide="ignore", invalid="ignore"):
+    with np.errstate(all="ignore"):
+        homogeneous = np.hstack([ends, np.ones((len(ends), 1))]) @ h.T
         mapped = homogeneous[:, :2] / homogeneous[:, 2:3]
     return mapped.reshape(-1, 4)
 
