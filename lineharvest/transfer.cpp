@@ -32,8 +32,11 @@ std::string number(double value) {
 }
 
 // An index read from a double, by truncation toward zero, that must lie in
-// [0, limit). NaN fails both comparisons.
-bool isIndexBelow(double value, int limit) { return value > -1.0 && value < static_cast<double>(limit); }
+// [0, limit). NaN fails both comparisons. Values in (-1, 0) truncate to 0,
+// which is an index only when the range is not empty.
+bool isIndexBelow(double value, int limit) {
+    return limit > 0 && value > -1.0 && value < static_cast<double>(limit);
+}
 
 void checkCount(int count, const void* data, const char* what) {
     if (count < 0) throw HarvestError("badCount", std::string("the number of ") + what + " must not be negative, got " + std::to_string(count));

@@ -140,15 +140,43 @@ TEST_F(TransferTest, UnusableInputsAreRefused) {
             EXPECT_EQ(e.kind(), c.kind);
         }
     }
-    TransferInput negative = input(s, s, identityRecord(0, 0, 0, 0), {0, 0}, 1);
+    const std::vector<double> record = identityRecord(0, 0, 0, 0), table = {0, 0};
+    TransferInput negative = input(s, s, record, table, 1);
     negative.segments2.count = -1;
     EXPECT_THROW(addCandidates(negative, grid()), HarvestError);
     try {
-        addCandidates(input(s, s, identityRecord(0, 0, 0, 0), {0, 0}, 1), grid(), 0);
+        addCandidates(input(s, s, record, table, 1), grid(), 0);
         ADD_FAILURE() << "zero threads accepted";
     } catch (const HarvestError& e) {
         EXPECT_EQ(e.kind(), "badThreads");
     }
+}
+
+// -0.5 truncates to index 0, which exists only when its range is not empty:
+// an index into no segments or no records is refused, not read past the
+// caller's arrays.
+TEST_F(TransferTest, IndexIntoAnEmptyRangeIsRefused) {
+    writeGrid("");
+    const std::vector<double> s = join({kSeed, kSegment});
+    const std::vector<double> none;
+    struct Case {
+        std::vector<double> s1, s2, records, table;
+        const char* kind;
+    } cases[] = {
+        {s, none, identityRecord(0, 0, -0.5, -0.5), {0, 0}, "badPairRecord"},    // no image-2 segments
+        {none, s, identityRecord(-0.5, -0.5, 0, 0), {}, "badPairRecord"},        // no image-1 segments
+        {s, s, {}, {-0.5, -0.5}, "badPairIndex"},                                // no pair records
+    };
+    for (const Case& c : cases) {
+        try {
+            addCandidates(input(c.s1, c.s2, c.records, c.table, 1), grid());
+            ADD_FAILURE() << c.kind << " not raised";
+        } catch (const HarvestError& e) {
+            EXPECT_EQ(e.kind(), c.kind) << e.what();
+        }
+    }
+    // Where index 0 exists, -0.5 is that index.
+    EXPECT_NO_THROW(addCandidates(input(s, s, identityRecord(-0.5, 0, -0.5, 0), {-0.5, -0.5}, 1), grid()));
 }
 
 // Infinite thresholds switch their test off instead of being refused.
@@ -156,7 +184,9 @@ TEST_F(TransferTest, InfiniteThresholdSwitchesItsTestOff) {
     writeGrid("0 1\n");
     const std::vector<double> far = {10, 90, 90, 90};  // 40 px from the mapped segment
     const std::vector<double> s1 = join({kSeed, kSegment}), s2 = join({kSeed, far});
-    TransferInput in = input(s1, s2, identityRecord(0, 0, 0, 0), {0, 0}, 1);
+    // The input only points at its arrays: they must outlive it.
+    const std::vector<double> record = identityRecord(0, 0, 0, 0), table = {0, 0};
+    TransferInput in = input(s1, s2, record, table, 1);
     EXPECT_TRUE(addCandidates(in, grid()).empty());
     in.thresholds.maxLineDistance = INFINITY;
     EXPECT_EQ((std::vector<Correspondence>{{1, 1, 0}}), addCandidates(in, grid()));
