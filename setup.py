@@ -51,27 +51,18 @@ def opencv_flags():
     return include, ([libdir] if libdir else [])
 
 
-def core_defines():
-    """The epipolar screen's value API is bound once the core defines it."""
-    with open(os.path.join(ROOT, "lineharvest", "epipolar.cpp"), encoding="utf-8") as source:
-        if "epipolarCandidates(" in source.read():
-            return [("LINEHARVEST_HAVE_EPIPOLAR_API", "1")]
-    return []
-
-
 opencv_include, opencv_libdirs = opencv_flags()
 
 extension = Pybind11Extension(
     "lineharvest._core",
     sources=relative(glob.glob(os.path.join(ROOT, "python", "src", "*.cpp"))) + core_sources(),
-    include_dirs=["include", "lineharvest", "coordsift", opencv_include],
+    include_dirs=["include", opencv_include],
     library_dirs=opencv_libdirs,
     libraries=["opencv_core"],
     cxx_std=17,
     # The same arithmetic as the MEX files: no fused multiply-adds.
     extra_compile_args=["-ffp-contract=off", "-O2", "-pthread"],
     extra_link_args=["-pthread"],
-    define_macros=core_defines(),
 )
 
 # Two cores here; more jobs only compete with the rest of the machine.

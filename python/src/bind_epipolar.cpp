@@ -1,8 +1,6 @@
 // lineharvest.epipolar_candidates and write_epipolar_candidates.
 #include "bindings.hpp"
 
-#ifdef LINEHARVEST_HAVE_EPIPOLAR_API
-
 #include "argument_error.hpp"
 #include "array_arguments.hpp"
 
@@ -23,7 +21,7 @@ py::array_t<std::uint8_t> epipolarCandidates(py::handle segments1, py::handle se
     const DoubleRows matrix = doubleRows(epipolarMatrix, "epipolar_matrix", 3);
     if (matrix.rows != 3)
         refuseValue("badShape", "epipolar_matrix must have shape (3, 3), got shape " + shapeText(matrix.array));
-    const double ratio = realScalar(ratioThreshold, "ratio_threshold");
+    const double ratio = threshold(ratioThreshold, "ratio_threshold");
 
     auto candidates = std::make_unique<std::vector<std::uint8_t>>();
     {
@@ -67,7 +65,7 @@ Epipolar screen of segment pairs.
 line in image 2. Element ``[i, w]`` of the returned ``(N1, N2)`` uint8 array
 is 1 when image-2 segment w lies inside the band that the epipolar lines of
 image-1 segment i's endpoints cut out, or sticks out of it by a ratio
-strictly below ``ratio_threshold``. No file is written (see
+strictly below ``ratio_threshold`` (NaN is refused). No file is written (see
 :func:`write_epipolar_candidates`). The GIL is released while it runs.
 )doc");
     m.def("write_epipolar_candidates", &writeEpipolarCandidates, py::arg("path"), py::arg("matrix"), R"doc(
@@ -78,5 +76,3 @@ it cannot be written.
 }
 
 }  // namespace pybinding
-
-#endif  // LINEHARVEST_HAVE_EPIPOLAR_API

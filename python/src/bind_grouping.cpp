@@ -5,7 +5,7 @@
 #include "argument_error.hpp"
 #include "array_arguments.hpp"
 
-#include "point_grouping.hpp"
+#include "coordsift/point_grouping.hpp"
 
 #include <cstdint>
 #include <vector>
@@ -23,15 +23,16 @@ std::size_t maxPointCount(std::size_t tableElements) {
     return tableElements < kLastRecordLength ? 0 : (tableElements - kLastRecordLength) / kRecord + 1;
 }
 
-// Runs the grouping on a table of 6-double records and packs the results as
+// Runs the grouping on the points and packs the results as
 // the Groups named tuple (index int64 (n,), coords int32 (g, 2), count).
-py::object groupTable(const double* table, std::size_t count) {
+py::object groupView(coordsift::PointView points) {
+    const std::size_t count = points.count;
     std::vector<double> groupIndex(count);
     std::vector<double> groupCoords(2 * count);
     std::size_t groups = 0;
     {
         py::gil_scoped_release unlocked;
-        groups = coordsift::groupPoints(table, count, groupIndex.data(), groupCoords.data());
+        groups = coordsift::groupPoints(points, groupIndex.data(), groupCoords.data());
     }
     py::array_t<std::int64_t> index(static_cast<py::ssize_t>(count));
     std::int64_t* indexOut = index.mutable_data();
@@ -68,19 +69,12 @@ py::object groupPoints(py::handle pointTable, py::handle count) {
                                         std::to_string(limit) + " points (6*(n-1)+4 elements are needed)");
         n = static_cast<std::size_t>(requested);
     }
-    return groupTable(table.data, n);
+    return groupView(coordsift::PointView::table(table.data, n));
 }
 
 py::object groupCoordinates(py::handle coordinates) {
     const DoubleRows xy = doubleRows(coordinates, "coordinates", 2);
-    // The grouping reads x and y at their places in 6-double records.
-    const std::size_t n = static_cast<std::size_t>(xy.rows);
-    std::vector<double> table(kRecord * n);
-    for (std::size_t k = 0; k < n; ++k) {
-        table[kRecord * k + coordsift::kRecordX] = xy.data[2 * k];
-        table[kRecord * k + coordsift::kRecordY] = xy.data[2 * k + 1];
-    }
-    return groupTable(table.data(), n);
+    return groupView(coordsift::PointView::pairs(xy.data, static_cast<std::size_t>(xy.rows)));
 }
 
 }  // namespace

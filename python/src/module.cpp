@@ -10,9 +10,7 @@ PYBIND11_MODULE(_core, m) {
     pybinding::registerErrorTranslation();
     pybinding::bindGridIndex(m);
     pybinding::bindTransfer(m);
-#ifdef LINEHARVEST_HAVE_EPIPOLAR_API
     pybinding::bindEpipolar(m);
-#endif
     pybinding::bindGrouping(m);
     // A test hook: the address the binding passes to the core for an
     // (N, columns) array, to check that C-contiguous float64 input is used

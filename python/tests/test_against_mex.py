@@ -92,3 +92,43 @@ def test_grouping_matches_coordsift(mex, tmp_path):
         # The flat view of the same memory, as the MEX takes it, agrees.
         flat = lh.group_points(table.ravel())
         assert np.array_equal(flat.index, groups.index)
+
+
+def epipolar_cases(rng):
+    """Random segments with a few degenerate ones, random matrices (one
+    a true fundamental matrix of a translation), ratios on the edges."""
+    for k in range(8):
+        n1, n2 = int(rng.integers(0, 40)), int(rng.integers(0, 40))
+        s1 = rng.uniform(0, 200, size=(n1, 4))
+        s2 = rng.uniform(0, 200, size=(n2, 4))
+        if n2 > 2:
+            s2[0, 2:] = s2[0, :2]  # zero length
+            s2[1, 1] = np.nan
+        f = rng.normal(size=(3, 3)) if k % 2 else np.array([[0, 0, 0], [0, 0, -1.0], [0, 1.0, 0]])
+        yield s1, s2, f, float(rng.choice([0.0, 0.3, 1.0, np.inf]))
+
+
+def test_epipolar_screen_matches_mex(mex, tmp_path):
+    cases = list(epipolar_cases(np.random.default_rng(11)))
+    for k, (s1, s2, f, ratio) in enumerate(cases):
+        for name, value in (("s1", s1), ("s2", s2), ("f", f), ("ratio", np.array([ratio]))):
+            np.ascontiguousarray(value, dtype="<f8").tofile(tmp_path / f"{name}_{k}.f64")
+    mex.run(
+        f"for k = 0:{len(cases) - 1}\n"
+        "  r = @(n, m) fread (fopen (sprintf ('%s_%d.f64', n, k)), [m, Inf], 'double', 0, 'ieee-le');\n"
+        "  s1 = r ('s1', 4); s2 = r ('s2', 4); f = r ('f', 3)'; ratio = r ('ratio', 1);\n"
+        "  if (isempty (s1)) s1 = zeros (4, 0); end\n"
+        "  if (isempty (s2)) s2 = zeros (4, 0); end\n"
+        "  e = epipolarscreen (s1, s2, f, ratio, sprintf ('E_%d.txt', k));\n"
+        "  fid = fopen (sprintf ('E_%d.f64', k), 'w'); fwrite (fid, e', 'double', 0, 'ieee-le'); fclose (fid);\n"
+        "  fclose ('all');\n"
+        "end",
+        cwd=tmp_path,
+    )
+    for k, (s1, s2, f, ratio) in enumerate(cases):
+        screen = lh.epipolar_candidates(s1, s2, f, ratio)
+        assert screen.shape == (len(s1), len(s2)) and screen.dtype == np.uint8
+        expected = np.fromfile(tmp_path / f"E_{k}.f64", dtype="<f8").reshape(len(s1), len(s2))
+        assert np.array_equal(screen, expected), k
+        lh.write_epipolar_candidates(tmp_path / f"P_{k}.txt", screen)
+        assert (tmp_path / f"P_{k}.txt").read_bytes() == (tmp_path / f"E_{k}.txt").read_bytes(), k

@@ -170,3 +170,26 @@ def test_write_candidates_refuses_non_indices(tmp_path, rows, words):
         lh.write_candidates(tmp_path / "out.txt", np.array(rows, dtype=float))
     assert words in str(caught.value)
     assert not (tmp_path / "out.txt").exists()
+
+
+@pytest.mark.parametrize(
+    "args, exception, kind",
+    [
+        ((SEG, SEG, np.eye(3), np.nan), lh.InputError, "badScalar"),
+        ((SEG, SEG, np.eye(2), 1.0), lh.InputError, "badShape"),
+        ((SEG, SEG, np.eye(4)[:, :3], 1.0), lh.InputError, "badShape"),
+        ((SEG, SEG.T, np.eye(3), 1.0), lh.InputError, "badShape"),
+        ((SEG, SEG, np.eye(3, dtype=complex), 1.0), lh.ArgumentTypeError, "notRealDouble"),
+    ],
+)
+def test_bad_epipolar_calls(args, exception, kind):
+    with pytest.raises(exception) as caught:
+        lh.epipolar_candidates(*args)
+    assert caught.value.kind == kind
+
+
+def test_epipolar_writer_takes_only_zeros_and_ones(tmp_path):
+    lh.write_epipolar_candidates(tmp_path / "E.txt", np.array([[True, False], [False, True]]))
+    assert (tmp_path / "E.txt").read_text() == "1 0 \n0 1 \n"
+    with pytest.raises(lh.InputError):
+        lh.write_epipolar_candidates(tmp_path / "E.txt", np.array([[0, 2]]))
