@@ -2,7 +2,8 @@
 # Makes the Octave package archive lineharvest-VERSION.tar.gz (VERSION from
 # the top CMakeLists.txt) in OUTDIR (default: dist/):
 #   pkg install lineharvest-VERSION.tar.gz; pkg load lineharvest
-# gives lineharvest, coordsift and buildgridcells with their help. The
+# gives lineharvest, coordsift, epipolarscreen and buildgridcells with their
+# help. The
 # archive holds the sources and a src/Makefile that builds the MEX files
 # with mkoctfile --mex when the package is installed.
 set -euo pipefail
@@ -27,8 +28,9 @@ Title: Line-segment correspondences through local homographies
 Description: lineharvest adds line-segment correspondences between two
  images by mapping image-1 segments through the local homographies of
  already matched segment pairs and testing the image-2 segments of a grid
- index; buildgridcells writes that grid index; coordsift groups the points
- of a point table by their coordinates.
+ index; buildgridcells writes that grid index; epipolarscreen screens
+ segment pairs with an epipolar matrix; coordsift groups the points of a
+ point table by their coordinates.
 Depends: octave (>= 6.1.0)
 License: see COPYING
 SystemRequirements: libopencv-core-dev (OpenCV core headers and library)
@@ -39,10 +41,10 @@ cp "$root/packaging/octave/INDEX" "$root/packaging/octave/COPYING" "$pkg/"
 # User m-code and the help files of the MEX modules.
 cp "$root"/matlab/*.m "$pkg/inst/"
 cp "$root"/matlab/private/*.m "$pkg/inst/private/"
-cp "$root/lineharvest/lineharvest.m" "$root/coordsift/coordsift.m" "$pkg/inst/"
+cp "$root/lineharvest/lineharvest.m" "$root/coordsift/coordsift.m" "$root/epipolarscreen/epipolarscreen.m" "$pkg/inst/"
 
 # Sources: the cores, the gateways, the shared argument layer, the public headers.
-for folder in lineharvest coordsift gateway include; do
+for folder in lineharvest coordsift epipolarscreen gateway include; do
   mkdir -p "$pkg/src/$folder"
   (cd "$root/$folder" && find . \( -name '*.cpp' -o -name '*.hpp' -o -name '*.h' \) -exec cp --parents {} "$pkg/src/$folder/" \;)
 done

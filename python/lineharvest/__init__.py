@@ -31,7 +31,7 @@ from ._core import (
     write_candidates,
 )
 
-__version__ = "0.1.0"
+__version__ = "1.1.0"
 
 __all__ = [
     "ArgumentTypeError",
