@@ -1,0 +1,38 @@
+#!/usr/bin/env bash
+# Tests the Python package and the Octave package: builds the MEX files (the
+# tests compare against them), creates a virtual environment on Debian's
+# Python (build/python-venv, with the system's NumPy and pytest), installs
+# the package into it from this tree without build isolation and without a
+# package index, and runs the pytest suite in python/tests, which also makes
+# the Octave package archive and installs it into a temporary prefix.
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+cd "$root"
+
+if [[ "${LH_SKIP_DEPS:-0}" != 1 ]]; then
+  bash scripts/install_deps.sh
+fi
+
+jobs="$(nproc)"
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release > /dev/null
+cmake --build build -j"$jobs" --target lineharvest_mex coordsift_mex epipolarscreen_mex
+
+# Debian's interpreter: the first python3 on PATH may be another build that
+# does not see Debian's python3-* packages.
+python=/usr/bin/python3
+venv="$root/build/python-venv"
+rm -rf "$venv"
+"$python" -m venv --system-site-packages "$venv"
+LINEHARVEST_BUILD_JOBS="$jobs" "$venv/bin/pip" install --quiet --no-build-isolation --no-index "$root"
+
+# Run from outside the source tree, so that the installed package is the
+# one imported.
+cd "$root/build"
+"$venv/bin/python" - <<'PY'
+import lineharvest, sys
+if "python-venv" not in lineharvest.__file__:
+    sys.exit(f"imported {lineharvest.__file__} instead of the installed package")
+print(f"lineharvest {lineharvest.__version__} from {lineharvest.__file__}")
+PY
+LINEHARVEST_REQUIRE_MEX=1 LINEHARVEST_MEX_DIR="$root/build/mex" \
+  "$venv/bin/python" -m pytest -q -p no:cacheprovider "$root/python/tests"
