@@ -34,19 +34,20 @@ function build_mex(opencvInclude, opencvLibDir)
   gw = fullfile(root, 'gateway');
   gwArgs = {['-I' gw], ['-I' fullfile(root, 'include')], ['-I' opencvInclude]};
   gwSource = {fullfile(gw, 'mex_args.cpp'), fullfile(gw, 'call_failure.cpp')};
+  cvFailure = fullfile(gw, 'opencv_failure.cpp');  % only for the modules that use OpenCV
 
-  mex(flags{:}, gwArgs{:}, ['-I' lh], lhSources{:}, gwSource{:}, libArgs{:}, '-lpthread', ...
+  mex(flags{:}, gwArgs{:}, ['-I' lh], lhSources{:}, gwSource{:}, cvFailure, libArgs{:}, '-lpthread', ...
       '-output', fullfile(outDir, 'lineharvest'));
   copyfile(fullfile(lh, 'lineharvest.m'), outDir);
 
   cs = fullfile(root, 'coordsift');
   mex(flags{:}, gwArgs{:}, fullfile(cs, 'gateway.cpp'), fullfile(cs, 'point_grouping.cpp'), ...
-      gwSource{:}, libArgs{:}, '-output', fullfile(outDir, 'coordsift'));
+      gwSource{:}, '-output', fullfile(outDir, 'coordsift'));
   copyfile(fullfile(cs, 'coordsift.m'), outDir);
 
   es = fullfile(root, 'epipolarscreen');
   mex(flags{:}, gwArgs{:}, ['-I' lh], fullfile(es, 'gateway.cpp'), fullfile(lh, 'epipolar.cpp'), ...
-      fullfile(lh, 'geometry.cpp'), gwSource{:}, libArgs{:}, '-output', fullfile(outDir, 'epipolarscreen'));
+      fullfile(lh, 'geometry.cpp'), gwSource{:}, cvFailure, libArgs{:}, '-output', fullfile(outDir, 'epipolarscreen'));
   copyfile(fullfile(es, 'epipolarscreen.m'), outDir);
   fprintf('Built lineharvest, coordsift and epipolarscreen in %s\n', outDir);
 end

@@ -8,6 +8,7 @@
 
 #include "lineharvest/epipolar.hpp"
 #include "mex_args.hpp"
+#include "opencv_failure.hpp"
 
 #include <climits>
 #include <cstddef>
@@ -93,5 +94,5 @@ void run(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
 }  // namespace
 
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
-    mexargs::runGateway("epipolarscreen", [&] { run(nlhs, plhs, nrhs, prhs); });
+    mexargs::runGateway("epipolarscreen", [&] { run(nlhs, plhs, nrhs, prhs); }, mexargs::describeOpenCvFailure);
 }

@@ -2,8 +2,6 @@
 
 #include "lineharvest/errors.hpp"
 
-#include <opencv2/core.hpp>
-
 #include <new>
 
 namespace mexargs {
@@ -17,7 +15,9 @@ std::string gridTokenMessage(const lineharvest::GridTokenPosition& where, const 
 
 }  // namespace
 
-CallFailure describeFailure(std::exception_ptr failure) {
+CallFailure describeFailure(std::exception_ptr failure, FailureClassifier classify) {
+    CallFailure described;
+    if (classify && classify(failure, described)) return described;
     try {
         std::rethrow_exception(failure);
     } catch (const CallError& e) {
@@ -30,10 +30,6 @@ CallFailure describeFailure(std::exception_ptr failure) {
         return {"gridToken", gridTokenMessage(e.where, e.what())};
     } catch (const std::bad_alloc&) {
         return {"outOfMemory", "out of memory"};
-    } catch (const cv::Exception& e) {
-        // OpenCV reports its own allocation failures as an error code.
-        if (e.code == cv::Error::StsNoMem) return {"outOfMemory", "out of memory (OpenCV: " + e.err + ")"};
-        return {"opencv", std::string("OpenCV error: ") + e.what()};
     } catch (const std::exception& e) {
         return {"internal", e.what()};
     } catch (...) {

@@ -19,13 +19,18 @@ struct CallFailure {
     std::string message;
 };
 
+// A module's own classification of failures the shared mapping does not
+// know (OpenCV's, for the modules that use OpenCV): true when it filled in
+// the failure.
+using FailureClassifier = bool (*)(std::exception_ptr failure, CallFailure& described);
+
 // The kind and message for an exception thrown by a call:
 //   CallError                  its kind
 //   lineharvest::HarvestError  its kind
 //   grid token failures        "gridToken" (the conversion text, source, line, token)
-//   allocation failures        "outOfMemory" (std::bad_alloc, OpenCV's StsNoMem)
-//   other cv::Exception        "opencv"
+//   std::bad_alloc             "outOfMemory"
+//   what classify recognises   its kind
 //   anything else              "internal"
-CallFailure describeFailure(std::exception_ptr failure);
+CallFailure describeFailure(std::exception_ptr failure, FailureClassifier classify = nullptr);
 
 }  // namespace mexargs

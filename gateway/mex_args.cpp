@@ -83,7 +83,7 @@ std::string Inputs::text(int position, const std::string& kind) const {
     return result;
 }
 
-void runGateway(const char* module, void (*body)(void* context), void* context) {
+void runGateway(const char* module, void (*body)(void* context), void* context, FailureClassifier classify) {
     // Plain buffers: MATLAB's error raise does not run destructors of the
     // frame that calls it, so nothing here may own heap memory by then.
     char id[128] = {};
@@ -96,7 +96,7 @@ void runGateway(const char* module, void (*body)(void* context), void* context) 
             failure = std::current_exception();
         }
         if (!failure) return;
-        const CallFailure described = describeFailure(failure);
+        const CallFailure described = describeFailure(failure, classify);
         std::snprintf(id, sizeof id, "%s:%s", module, described.kind.c_str());
         std::snprintf(message, sizeof message, "%s", described.message.c_str());
     }

@@ -54,11 +54,11 @@ private:
 
 // Runs body(); any exception becomes the host error "<module>:<kind>" (see
 // describeFailure), raised after body's objects are destroyed.
-void runGateway(const char* module, void (*body)(void* context), void* context);
+void runGateway(const char* module, void (*body)(void* context), void* context, FailureClassifier classify);
 
 template <class Body>
-void runGateway(const char* module, Body&& body) {
-    runGateway(module, [](void* context) { (*static_cast<Body*>(context))(); }, &body);
+void runGateway(const char* module, Body&& body, FailureClassifier classify = nullptr) {
+    runGateway(module, [](void* context) { (*static_cast<Body*>(context))(); }, &body, classify);
 }
 
 }  // namespace mexargs

@@ -1,6 +1,7 @@
 // What a gateway reports for each kind of failure: every allocation failure
 // is "outOfMemory", whichever library raised it.
 #include "call_failure.hpp"
+#include "opencv_failure.hpp"
 #include "lineharvest/errors.hpp"
 
 #include <gtest/gtest.h>
@@ -34,8 +35,15 @@ TEST(CallFailure, KindOfEachFailure) {
         {"not std", thrown(42), "internal", "unknown"},
     };
     for (const auto& c : cases) {
-        const mexargs::CallFailure f = describeFailure(c.failure);
+        const mexargs::CallFailure f = describeFailure(c.failure, mexargs::describeOpenCvFailure);
         EXPECT_EQ(c.kind, f.kind) << c.what;
         EXPECT_NE(std::string::npos, f.message.find(c.inMessage)) << c.what << ": " << f.message;
     }
+}
+
+// A module without OpenCV still maps everything; OpenCV's errors are then
+// just internal failures.
+TEST(CallFailure, WithoutTheOpenCvClassifier) {
+    EXPECT_EQ("outOfMemory", describeFailure(std::make_exception_ptr(std::bad_alloc())).kind);
+    EXPECT_EQ("internal", describeFailure(std::make_exception_ptr(cv::Exception(cv::Error::StsNoMem, "m", "f", "x", 1))).kind);
 }
