@@ -193,3 +193,41 @@ def test_epipolar_writer_takes_only_zeros_and_ones(tmp_path):
     assert (tmp_path / "E.txt").read_text() == "1 0 \n0 1 \n"
     with pytest.raises(lh.InputError):
         lh.write_epipolar_candidates(tmp_path / "E.txt", np.array([[0, 2]]))
+
+
+def test_fifo_grid_path_is_refused_without_blocking(tmp_path):
+    import os
+    import threading
+
+    fifo = tmp_path / "grid.fifo"
+    os.mkfifo(fifo)
+    outcome = []
+
+    def load():
+        try:
+            lh.GridIndex.load(fifo, 10, 0, 100, 0, 100)
+        except Exception as error:  # noqa: BLE001 - the outcome is checked below
+            outcome.append(error)
+
+    # A daemon thread: should the open block, the test fails instead of hanging.
+    worker = threading.Thread(target=load, daemon=True)
+    worker.start()
+    worker.join(timeout=20)
+    assert not worker.is_alive(), "loading a FIFO blocked"
+    assert isinstance(outcome[0], lh.FileError) and outcome[0].kind == "gridFile"
+
+
+def test_allocation_failure_is_a_memory_error():
+    import os
+
+    # A 10^12-byte result: refused at once by the kernel's overcommit
+    # heuristic (mode 0) or strict accounting (mode 2) on machines below
+    # 250 GB; with overcommit always on, it would be granted and filled.
+    mode = open("/proc/sys/vm/overcommit_memory").read().strip() if os.path.exists("/proc/sys/vm/overcommit_memory") else ""
+    total = os.sysconf("SC_PAGE_SIZE") * os.sysconf("SC_PHYS_PAGES")
+    if mode not in ("0", "2") or total > 2.5e11:
+        pytest.skip("the allocation might be granted here")
+    segments = np.zeros((10**6, 4))
+    with pytest.raises(lh.OutOfMemoryError) as caught:
+        lh.epipolar_candidates(segments, segments, np.eye(3), 1.0)
+    assert isinstance(caught.value, MemoryError) and caught.value.kind == "outOfMemory"
