@@ -5,6 +5,7 @@
 # the package into it from this tree without build isolation and without a
 # package index, and runs the pytest suite in python/tests, which also makes
 # the Octave package archive and installs it into a temporary prefix.
+# LH_PYTHON_SANITIZE=1 also runs the tests on a sanitizer build (see below).
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
@@ -36,3 +37,22 @@ print(f"lineharvest {lineharvest.__version__} from {lineharvest.__file__}")
 PY
 LINEHARVEST_REQUIRE_MEX=1 LINEHARVEST_MEX_DIR="$root/build/mex" \
   "$venv/bin/python" -m pytest -q -p no:cacheprovider "$root/python/tests"
+
+# On request, the binding and the cores again under AddressSanitizer and
+# UndefinedBehaviorSanitizer (a CMake build of the module beside a copy of
+# the package's Python files; the sanitizer runtime is preloaded into
+# Debian's interpreter). The comparisons that start Octave are left out.
+if [[ "${LH_PYTHON_SANITIZE:-0}" == 1 ]]; then
+  san="$root/build-python-sanitize"
+  mkdir -p "$san/package/lineharvest"
+  cp "$root"/python/lineharvest/*.py "$san/package/lineharvest/"
+  cmake -S "$root" -B "$san/build" -DCMAKE_BUILD_TYPE=Debug -DLH_SANITIZE=ON -DLH_BUILD_PYTHON=ON \
+    -DLH_BUILD_MEX=OFF -DLH_BUILD_TESTS=OFF -DPYTHON_EXECUTABLE="$python" \
+    -DLH_PYTHON_OUTPUT_DIR="$san/package/lineharvest" > /dev/null
+  cmake --build "$san/build" -j"$jobs" --target lineharvest_python
+  PYTHONPATH="$san/package" \
+  LD_PRELOAD="$(g++ -print-file-name=libasan.so) $(g++ -print-file-name=libstdc++.so)" \
+  ASAN_OPTIONS=detect_leaks=0 \
+    "$python" -m pytest -q -p no:cacheprovider "$root/python/tests" \
+      --deselect "$root/python/tests/test_octave_package.py" -k "not mex"
+fi

@@ -26,9 +26,11 @@ from . import _core
 from ._core import (
     GridIndex,
     add_candidates,
+    epipolar_candidates,
     group_coordinates,
     group_points,
     write_candidates,
+    write_epipolar_candidates,
 )
 
 __version__ = "1.1.0"
@@ -44,15 +46,15 @@ __all__ = [
     "InternalError",
     "OutOfMemoryError",
     "add_candidates",
+    "epipolar_candidates",
     "group_coordinates",
     "group_points",
     "write_candidates",
+    "write_epipolar_candidates",
 ]
 
-# Parts that exist only when the extension was built with them: the
-# epipolar screen's value API and the two-image line matcher.
-for _name in ("epipolar_candidates", "write_epipolar_candidates", "match_images"):
-    if hasattr(_core, _name):
-        globals()[_name] = getattr(_core, _name)
-        __all__.append(_name)
-del _name
+# The two-image line matcher is bound only where the extension was built
+# with it (it needs OpenCV's contrib modules).
+if hasattr(_core, "match_images"):
+    match_images = _core.match_images
+    __all__.append("match_images")
