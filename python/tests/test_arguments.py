@@ -64,6 +64,8 @@ BAD_CALLS = [
     ("max_line_distance", True, lh.ArgumentTypeError, "notRealDouble", "max_line_distance"),
     ("max_line_distance", 1 + 2j, lh.ArgumentTypeError, "notRealDouble", "max_line_distance"),
     ("max_line_distance", np.array([1.0, 2.0]), lh.InputError, "badScalar", "max_line_distance"),
+    ("max_line_distance", np.array([]), lh.InputError, "badScalar", "max_line_distance"),
+    ("max_line_distance", None, lh.ArgumentTypeError, "notRealDouble", "max_line_distance"),
     ("max_line_distance", 10**400, lh.ArgumentTypeError, "notRealDouble", "max_line_distance"),
     ("threads", 0, lh.InputError, "badThreads", "threads"),
     ("threads", -3, lh.InputError, "badThreads", "threads"),
