@@ -74,11 +74,11 @@ def call_overhead(scene_name, runs, build_dir, threads):
         # Alternate the two sides so that both see the same machine load.
         cpp, python = [], []
         for _ in range(runs):
-            out = subprocess.run([str(folder / "core_call"), str(folder), "3", str(threads)],
+            out = subprocess.run([str(folder / "core_call"), str(folder), "5", str(threads)],
                                  check=True, capture_output=True, text=True).stdout.split()
             cpp.append(float(out[0]))
             assert int(out[1]) == len(found), "C++ and Python found different correspondences"
-            python.append(median_seconds(lambda: lh.add_candidates(*args, threads=threads), 3))
+            python.append(median_seconds(lambda: lh.add_candidates(*args, threads=threads), 5))
     c, p = statistics.median(cpp), statistics.median(python)
     print(f"call overhead, scene {scene_name}, {threads} thread(s), {len(found)} correspondences:")
     print(f"  C++ addCandidates   {c * 1e3:9.2f} ms (median)")
