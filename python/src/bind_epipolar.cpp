@@ -58,7 +58,8 @@ void writeEpipolarCandidates(py::handle path, py::handle matrixObject) {
 
 void bindEpipolar(py::module_& m) {
     m.def("epipolar_candidates", &epipolarCandidates, py::arg("segments1"), py::arg("segments2"),
-          py::arg("epipolar_matrix"), py::arg("ratio_threshold"), R"doc(
+          py::arg("epipolar_matrix"), py::arg("ratio_threshold"), R"doc(epipolar_candidates(segments1, segments2, epipolar_matrix, ratio_threshold) -> numpy.ndarray[uint8, (N1, N2)]
+
 Epipolar screen of segment pairs.
 
 ``epipolar_matrix`` (3, 3) maps a homogeneous image-1 point to its epipolar
@@ -68,7 +69,8 @@ image-1 segment i's endpoints cut out, or sticks out of it by a ratio
 strictly below ``ratio_threshold`` (NaN is refused). No file is written (see
 :func:`write_epipolar_candidates`). The GIL is released while it runs.
 )doc");
-    m.def("write_epipolar_candidates", &writeEpipolarCandidates, py::arg("path"), py::arg("matrix"), R"doc(
+    m.def("write_epipolar_candidates", &writeEpipolarCandidates, py::arg("path"), py::arg("matrix"), R"doc(write_epipolar_candidates(path, matrix) -> None
+
 Write a 0/1 matrix as ``Ecandidates.txt`` holds it: one line per row, each
 value followed by a space, replacing the file. FileError (an OSError) when
 it cannot be written.

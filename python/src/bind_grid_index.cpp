@@ -100,7 +100,8 @@ immutable, comparable with ``==`` and picklable.
 )doc");
 
     cls.def_static("load", &loadFile, py::arg("path"), py::arg("cell_size"), py::arg("y_begin"), py::arg("y_end"),
-                   py::arg("x_begin"), py::arg("x_end"), R"doc(
+                   py::arg("x_begin"), py::arg("x_end"), R"doc(load(path, cell_size, y_begin, y_end, x_begin, x_end) -> GridIndex
+
 Read a grid cell file (one line per cell, space-separated image-2 segment
 indices; CR LF line ends accepted), as ``buildgridcells`` writes it.
 
@@ -110,12 +111,14 @@ decimal int, InputError for a cell size below 1. Entries are compared with
 the number of image-2 segments when the index is used.
 )doc");
     cls.def_static("from_text", &loadText, py::arg("text"), py::arg("cell_size"), py::arg("y_begin"),
-                   py::arg("y_end"), py::arg("x_begin"), py::arg("x_end"), py::arg("name") = "<text>", R"doc(
+                   py::arg("y_end"), py::arg("x_begin"), py::arg("x_end"), py::arg("name") = "<text>", R"doc(from_text(text, cell_size, y_begin, y_end, x_begin, x_end, name="<text>") -> GridIndex
+
 The same as :meth:`load` from the file's text; ``name`` stands for the path
 in error messages.
 )doc");
     cls.def_static("build", &buildFromSegments, py::arg("segments2"), py::arg("cell_size"), py::arg("y_begin"),
-                   py::arg("y_end"), py::arg("x_begin"), py::arg("x_end"), py::arg("margin") = 0, R"doc(
+                   py::arg("y_end"), py::arg("x_begin"), py::arg("x_end"), py::arg("margin") = 0, R"doc(build(segments2, cell_size, y_begin, y_end, x_begin, x_end, margin=0) -> GridIndex
+
 The cells ``buildgridcells`` writes for the ``(N2, 4)`` image-2 segments:
 each segment is rasterised from its truncated endpoints, every raster pixel
 widened by ``margin`` pixels in x and y, and registered in the cell of every
@@ -144,8 +147,8 @@ magnitude, a window that ends before it begins, or a negative margin.
             std::copy(begin, end, entries.mutable_data());
             return entries;
         },
-        py::arg("index"), "The image-2 segment indices registered in one cell, as an int64 array.");
-    cls.def("to_text", &gridText, "The grid cell file text: one line per cell, entries separated by spaces.");
+        py::arg("index"), "cell(index) -> numpy.ndarray[int64]\n\nThe image-2 segment indices registered in one cell.");
+    cls.def("to_text", &gridText, "to_text() -> str\n\nThe grid cell file text: one line per cell, entries separated by spaces.");
     cls.def(
         "write",
         [](const GridIndex& grid, py::handle path) {
@@ -158,7 +161,7 @@ magnitude, a window that ends before it begins, or a negative margin.
             if (std::fclose(out) != 0 || !written)
                 throw lineharvest::HarvestError("outputFile", "failed writing '" + file + "'");
         },
-        py::arg("path"), "Write the grid cell file (FileError when it cannot be written).");
+        py::arg("path"), "write(path) -> None\n\nWrite the grid cell file (FileError when it cannot be written).");
     cls.def("__eq__", [](const GridIndex& a, py::object b) -> py::object {
         if (!py::isinstance<GridIndex>(b)) return py::reinterpret_borrow<py::object>(Py_NotImplemented);
         return py::bool_(sameCells(a, b.cast<const GridIndex&>()));

@@ -80,7 +80,8 @@ py::object groupCoordinates(py::handle coordinates) {
 }  // namespace
 
 void bindGrouping(py::module_& m) {
-    m.def("group_points", &groupPoints, py::arg("point_table"), py::arg("count") = py::none(), R"doc(
+    m.def("group_points", &groupPoints, py::arg("point_table"), py::arg("count") = py::none(), R"doc(group_points(point_table, count=None) -> Groups
+
 Group points by their coordinates, as ``coordsift`` does.
 
 ``point_table`` is the table the MEX takes, one point per row of a
@@ -98,7 +99,8 @@ Returns ``Groups(index, coords, count)``: ``index`` int64 (n,) each point's
 group, ``coords`` int32 (count, 2) each group's x, y, and ``count``.
 The GIL is released while it runs.
 )doc");
-    m.def("group_coordinates", &groupCoordinates, py::arg("coordinates"), R"doc(
+    m.def("group_coordinates", &groupCoordinates, py::arg("coordinates"), R"doc(group_coordinates(coordinates) -> Groups
+
 :func:`group_points` on a plain ``(n, 2)`` array of x, y coordinates.
 )doc");
 }

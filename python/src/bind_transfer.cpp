@@ -108,7 +108,8 @@ void bindTransfer(py::module_& m) {
     m.def("add_candidates", &addCandidates, py::arg("segments1"), py::arg("segments2"), py::arg("pair_records"),
           py::arg("pair_index"), py::arg("grid"), py::kw_only(), py::arg("max_line_distance") = 2.0,
           py::arg("max_angle_difference") = 0.1, py::arg("min_overlap_ratio") = 0.5, py::arg("threads") = 1,
-          R"doc(
+          R"doc(add_candidates(segments1, segments2, pair_records, pair_index, grid, *, max_line_distance=2.0, max_angle_difference=0.1, min_overlap_ratio=0.5, threads=1) -> numpy.ndarray[int64, (K, 3)]
+
 Add line-segment correspondences through the local homographies of pair records.
 
 Every image-1 segment is mapped into image 2 by the homography of each pair
@@ -156,7 +157,8 @@ for bad types, shapes, thresholds and indices. No file is read or written.
 The GIL is released while the transfer runs.
 )doc");
 
-    m.def("write_candidates", &writeCandidates, py::arg("path"), py::arg("correspondences"), R"doc(
+    m.def("write_candidates", &writeCandidates, py::arg("path"), py::arg("correspondences"), R"doc(write_candidates(path, correspondences) -> None
+
 Write correspondences as ``Addcandidates.txt`` holds them: one line ``i w r``
 per row of the ``(K, 3)`` array, replacing the file. FileError (an OSError)
 when it cannot be written; InputError for entries that are not whole

@@ -6,6 +6,11 @@
 #include <cstdint>
 
 PYBIND11_MODULE(_core, m) {
+    // The docstrings carry their own signatures: every argument is taken as
+    // a Python object and checked by the binding, so pybind11's would read
+    // "handle" everywhere.
+    pybind11::options options;
+    options.disable_function_signatures();
     m.doc() = "Bindings of the lineharvest and coordsift cores; use the package lineharvest.";
     pybinding::registerErrorTranslation();
     pybinding::bindGridIndex(m);
