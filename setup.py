@@ -53,12 +53,21 @@ def opencv_flags():
 
 opencv_include, opencv_libdirs = opencv_flags()
 
+def headers():
+    found = []
+    for pattern in ("include/**/*.hpp", "lineharvest/*.hpp", "coordsift/*.hpp", "python/src/*.hpp"):
+        found += glob.glob(os.path.join(ROOT, pattern), recursive=True)
+    return relative(found)
+
+
 extension = Pybind11Extension(
     "lineharvest._core",
     sources=relative(glob.glob(os.path.join(ROOT, "python", "src", "*.cpp"))) + core_sources(),
     include_dirs=["include", opencv_include],
     library_dirs=opencv_libdirs,
     libraries=["opencv_core"],
+    # A changed header rebuilds the module, not only a changed source.
+    depends=headers(),
     cxx_std=17,
     # The same arithmetic as the MEX files (no fused multiply-adds) and the
     # optimisation of the CMake Release build.

@@ -22,7 +22,7 @@ cmake --build build -j"$jobs" --target lineharvest_mex coordsift_mex epipolarscr
 # does not see Debian's python3-* packages.
 python=/usr/bin/python3
 venv="$root/build/python-venv"
-rm -rf "$venv"
+rm -rf "$venv" "$root/build/python-setuptools"
 "$python" -m venv --system-site-packages "$venv"
 LINEHARVEST_BUILD_JOBS="$jobs" "$venv/bin/pip" install --quiet --no-build-isolation --no-index "$root"
 
