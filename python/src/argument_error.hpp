@@ -4,6 +4,8 @@
 // same short name the MEX gateways use after "lineharvest:".
 #pragma once
 
+#include "lineharvest/errors.hpp"
+
 #include <stdexcept>
 #include <string>
 
@@ -19,6 +21,29 @@ public:
     Category category;
     std::string kind;
 };
+
+// A core failure on a named file ("gridFile", "outputFile"): raised as
+// lineharvest.FileError (an OSError) whose filename is the path.
+class FileFailure : public std::runtime_error {
+public:
+    FileFailure(std::string kind, const std::string& message, std::string path)
+        : std::runtime_error(message), kind(std::move(kind)), path(std::move(path)) {}
+
+    std::string kind;
+    std::string path;
+};
+
+// Runs body(); a HarvestError of a file kind leaves as a FileFailure naming
+// path. Everything else passes unchanged.
+template <class Body>
+auto onFile(const std::string& path, Body&& body) -> decltype(body()) {
+    try {
+        return body();
+    } catch (const lineharvest::HarvestError& e) {
+        if (e.kind() == "gridFile" || e.kind() == "outputFile") throw FileFailure(e.kind(), e.what(), path);
+        throw;
+    }
+}
 
 [[noreturn]] inline void refuseType(const std::string& kind, const std::string& message) {
     throw ArgumentError(ArgumentError::Category::type, kind, message);

@@ -51,7 +51,7 @@ void writeEpipolarCandidates(py::handle path, py::handle matrixObject) {
         flags[k] = v == 1.0 ? 1 : 0;
     }
     py::gil_scoped_release unlocked;
-    lineharvest::writeEpipolarCandidates(file, flags, matrix.rows, matrix.columns);
+    onFile(file, [&] { lineharvest::writeEpipolarCandidates(file, flags, matrix.rows, matrix.columns); });
 }
 
 }  // namespace

@@ -38,7 +38,7 @@ GridIndex loadFile(py::handle path, py::handle cellSize, py::handle yBegin, py::
     const int cell = cellSizeArgument(cellSize);
     const RasterWindow window = windowArguments(yBegin, yEnd, xBegin, xEnd);
     py::gil_scoped_release unlocked;
-    return GridIndex::load(file, cell, window);
+    return onFile(file, [&] { return GridIndex::load(file, cell, window); });
 }
 
 GridIndex loadText(const std::string& text, py::handle cellSize, py::handle yBegin, py::handle yEnd,
@@ -156,10 +156,9 @@ magnitude, a window that ends before it begins, or a negative margin.
             const std::string text = gridText(grid);
             py::gil_scoped_release unlocked;
             std::FILE* out = std::fopen(file.c_str(), "wb");
-            if (out == nullptr) throw lineharvest::HarvestError("outputFile", "cannot open '" + file + "' for writing");
+            if (out == nullptr) throw FileFailure("outputFile", "cannot open '" + file + "' for writing", file);
             const bool written = std::fwrite(text.data(), 1, text.size(), out) == text.size();
-            if (std::fclose(out) != 0 || !written)
-                throw lineharvest::HarvestError("outputFile", "failed writing '" + file + "'");
+            if (std::fclose(out) != 0 || !written) throw FileFailure("outputFile", "failed writing '" + file + "'", file);
         },
         py::arg("path"), "write(path) -> None\n\nWrite the grid cell file (FileError when it cannot be written).");
     cls.def("__eq__", [](const GridIndex& a, py::object b) -> py::object {

@@ -99,7 +99,7 @@ void writeCandidates(py::handle path, py::handle correspondences) {
     const std::string file = pathArgument(path, "path");
     const std::vector<Correspondence> list = correspondencesArgument(correspondences);
     py::gil_scoped_release unlocked;
-    lineharvest::writeCandidates(file, list);
+    onFile(file, [&] { lineharvest::writeCandidates(file, list); });
 }
 
 }  // namespace

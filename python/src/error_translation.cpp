@@ -48,6 +48,8 @@ void translate(std::exception_ptr failure) {
         std::rethrow_exception(failure);
     } catch (const ArgumentError& e) {
         raise(e.category == ArgumentError::Category::type ? "ArgumentTypeError" : "InputError", e.what(), e.kind);
+    } catch (const FileFailure& e) {
+        raise(errorClass("FileError")(e.what(), e.kind, py::bytes(e.path).attr("decode")("utf-8", "surrogateescape")));
     } catch (const lineharvest::HarvestError& e) {
         const char* cls = classOfKind(e.kind());
         if (std::string(cls) == "FileError") {

@@ -154,6 +154,8 @@ def test_bad_grid_paths(path, exception, kind):
     with pytest.raises(exception) as caught:
         lh.GridIndex.load(path, 10, 0, 100, 0, 100)
     assert caught.value.kind == kind
+    if exception is lh.FileError:
+        assert caught.value.filename == path
 
 
 def test_output_that_cannot_be_written(tmp_path):
@@ -161,6 +163,7 @@ def test_output_that_cannot_be_written(tmp_path):
     with pytest.raises(lh.FileError) as caught:
         lh.write_candidates(tmp_path / "Addcandidates.txt", np.zeros((1, 3), dtype=int))
     assert isinstance(caught.value, OSError) and caught.value.kind == "outputFile"
+    assert caught.value.filename == str(tmp_path / "Addcandidates.txt")
 
 
 @pytest.mark.parametrize(
