@@ -1,25 +1,24 @@
 #!/usr/bin/env bash
-# Installs the Debian packages needed to build and test the modules, when
-# any of them is missing. Run as root on Debian 12.
-#   bash scripts/install_deps.sh [--matcher]
-#   --matcher  also the OpenCV modules of the two-image line matcher
-#              (imgproc, imgcodecs, calib3d, contrib's line_descriptor) and
-#              the sample photographs its tests and example use (opencv-doc)
+# Installs the Debian packages needed to build, test and run everything in
+# this repository, when any of them is missing. Run as root on Debian 12.
+#   bash scripts/install_deps.sh
+# Accepted for older callers: --matcher (everything is installed anyway).
 set -euo pipefail
 
+# The cores, the MEX modules and their tests.
 CORE_PACKAGES=(g++ cmake make pkg-config libgtest-dev googletest libopencv-core-dev octave liboctave-dev)
-# Extra packages of the bundled image-pair example.
-EXAMPLE_PACKAGES=(opencv-doc)
-
+# The two-image line matcher (LSD, LBD from contrib's line_descriptor,
+# image files, homographies) and the sample photographs of its example and
+# accuracy tests.
 MATCHER_PACKAGES=(libopencv-imgproc-dev libopencv-imgcodecs-dev libopencv-calib3d-dev libopencv-contrib-dev opencv-doc)
-
-wanted=("${CORE_PACKAGES[@]}" "${EXAMPLE_PACKAGES[@]}")
-if [[ "${1:-}" == "--matcher" ]]; then
-  wanted+=("${MATCHER_PACKAGES[@]}")
-fi
+# The Python package, built without build isolation from Debian's packages.
+PYTHON_PACKAGES=(python3-dev python3-venv python3-pip python3-setuptools python3-pybind11 pybind11-dev python3-numpy python3-pytest)
+# The fuzz targets are built with clang; libFuzzer and clang's sanitizer
+# runtimes come in libclang-rt-14-dev (not pulled in without recommends).
+FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 
 missing=()
-for package in "${wanted[@]}"; do
+for package in "${CORE_PACKAGES[@]}" "${MATCHER_PACKAGES[@]}" "${PYTHON_PACKAGES[@]}" "${FUZZ_PACKAGES[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
     missing+=("$package")
   fi

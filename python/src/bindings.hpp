@@ -1,0 +1,15 @@
+// The parts of the lineharvest._core extension module, one per core API.
+#pragma once
+
+#include <pybind11/pybind11.h>
+
+namespace pybinding {
+
+namespace py = pybind11;
+
+void bindGridIndex(py::module_& m);
+void bindTransfer(py::module_& m);
+void bindEpipolar(py::module_& m);
+void bindGrouping(py::module_& m);
+
+}  // namespace pybinding

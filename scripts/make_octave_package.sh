@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# Makes the Octave package archive lineharvest-VERSION.tar.gz (VERSION from
+# the top CMakeLists.txt) in OUTDIR (default: dist/):
+#   pkg install lineharvest-VERSION.tar.gz; pkg load lineharvest
+# gives lineharvest, coordsift, epipolarscreen and buildgridcells with their
+# help. The
+# archive holds the sources and a src/Makefile that builds the MEX files
+# with mkoctfile --mex when the package is installed.
+set -euo pipefail
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+outdir="$(mkdir -p "${1:-$root/dist}" && cd "${1:-$root/dist}" && pwd)"
+
+version="$(sed -n 's/^project([^)]*VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")"
+[[ -n "$version" ]] || { echo "no project VERSION in CMakeLists.txt" >&2; exit 1; }
+
+stage="$(mktemp -d)"
+trap 'rm -rf "$stage"' EXIT
+pkg="$stage/lineharvest"
+mkdir -p "$pkg/inst/private" "$pkg/src"
+
+cat > "$pkg/DESCRIPTION" <<DESC
+Name: lineharvest
+Version: $version
+Date: $(date -u +%Y-%m-%d)
+Author: the lineharvest developers
+Maintainer: the lineharvest developers
+Title: Line-segment correspondences through local homographies
+Description: lineharvest adds line-segment correspondences between two
+ images by mapping image-1 segments through the local homographies of
+ already matched segment pairs and testing the image-2 segments of a grid
+ index; buildgridcells writes that grid index; epipolarscreen screens
+ segment pairs with an epipolar matrix; coordsift groups the points of a
+ point table by their coordinates.
+Depends: octave (>= 6.1.0)
+License: see COPYING
+SystemRequirements: libopencv-core-dev (OpenCV core headers and library)
+BuildRequires: libopencv-core-dev
+DESC
+cp "$root/packaging/octave/INDEX" "$root/packaging/octave/COPYING" "$pkg/"
+
+# User m-code and the help files of the MEX modules.
+cp "$root"/matlab/*.m "$pkg/inst/"
+cp "$root"/matlab/private/*.m "$pkg/inst/private/"
+cp "$root/lineharvest/lineharvest.m" "$root/coordsift/coordsift.m" "$root/epipolarscreen/epipolarscreen.m" "$pkg/inst/"
+
+# Sources: the cores, the gateways, the shared argument layer, the public headers.
+for folder in lineharvest coordsift epipolarscreen gateway include; do
+  mkdir -p "$pkg/src/$folder"
+  (cd "$root/$folder" && find . \( -name '*.cpp' -o -name '*.hpp' -o -name '*.h' \) -exec cp --parents {} "$pkg/src/$folder/" \;)
+done
+cp "$root/cmake/mex_entry_export.h" "$root/packaging/octave/Makefile" "$pkg/src/"
+
+mkdir -p "$outdir"
+archive="$outdir/lineharvest-$version.tar.gz"
+tar -C "$stage" --owner=0 --group=0 --sort=name -czf "$archive" lineharvest
+echo "$archive"
