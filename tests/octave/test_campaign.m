@@ -351,3 +351,25 @@
 %! m.check_good = @coordsift_check_good;
 %! m.check_outputs = @coordsift_outputs;
 %! run_campaign (m, 20261210, 2000);
+
+## ---- fixed calls ------------------------------------------------------------
+
+## -0.5 truncates to index 0, which an empty range does not have: a record
+## into no image-2 segments, or a table entry into no records, is refused
+## (it used to be read past the arrays).
+%!test
+%! fid = fopen ("empty_grid.txt", "w"); fclose (fid);
+%! seg = [10; 50; 90; 50];
+%! rec = [0; 0; -0.5; -0.5; 0; 1; 0; 0; 0; 1; 0; 0; 0; 1];
+%! calls = {
+%!   {seg, zeros(4, 0), rec, eye(3), 1, 0, 1}, 0, "lineharvest:badPairRecord"
+%!   {seg, seg, zeros(14, 0), eye(3), 1, 1, 0}, -0.5, "lineharvest:badPairIndex"
+%! };
+%! for k = 1:rows (calls)
+%!   try
+%!     lineharvest (calls{k, 1}{:}, 1, 0.1, 0.5, calls{k, 2}, 1, "empty_grid.txt", 100, 0, 100, 0, 1000);
+%!     error ("call %d was accepted", k);
+%!   catch err
+%!     assert (err.identifier, calls{k, 3});
+%!   end_try_catch
+%! endfor
