@@ -1,5 +1,5 @@
-%BUILD_MEX Compile lineharvest and coordsift with MATLAB's (or Octave's) mex.
-%   BUILD_MEX compiles both MEX modules into the folder "mex" beside this
+%BUILD_MEX Compile lineharvest, coordsift and epipolarscreen with MATLAB's (or Octave's) mex.
+%   BUILD_MEX compiles the MEX modules into the folder "mex" beside this
 %   file and copies their help files there; add that folder to the path.
 %   BUILD_MEX(OPENCV_INCLUDE, OPENCV_LIBDIR) names where the OpenCV core
 %   headers (the folder holding opencv2/) and libopencv_core are installed;
@@ -18,7 +18,7 @@ function build_mex(opencvInclude, opencvLibDir)
   lh = fullfile(root, 'lineharvest');
   lhSources = cellfun(@(f) fullfile(lh, f), ...
     {'gateway.cpp', 'geometry.cpp', 'segment_match.cpp', 'grid_file.cpp', ...
-     'cell_lookup.cpp', 'line_matcher.cpp', 'epipolar.cpp'}, 'UniformOutput', false);
+     'grid_index.cpp', 'cell_lookup.cpp', 'transfer.cpp', 'epipolar.cpp'}, 'UniformOutput', false);
   libArgs = {'-lopencv_core'};
   if nargin >= 2 && ~isempty(opencvLibDir)
     libArgs = [{['-L' opencvLibDir]}, libArgs];
@@ -30,13 +30,24 @@ function build_mex(opencvInclude, opencvLibDir)
     flags = {};
   end
 
-  mex(flags{:}, ['-I' lh], ['-I' opencvInclude], lhSources{:}, libArgs{:}, ...
+  % Every gateway checks its arguments with the shared layer in gateway/.
+  gw = fullfile(root, 'gateway');
+  gwArgs = {['-I' gw], ['-I' fullfile(root, 'include')], ['-I' opencvInclude]};
+  gwSource = {fullfile(gw, 'mex_args.cpp'), fullfile(gw, 'call_failure.cpp')};
+  cvFailure = fullfile(gw, 'opencv_failure.cpp');  % only for the modules that use OpenCV
+
+  mex(flags{:}, gwArgs{:}, ['-I' lh], lhSources{:}, gwSource{:}, cvFailure, libArgs{:}, '-lpthread', ...
       '-output', fullfile(outDir, 'lineharvest'));
   copyfile(fullfile(lh, 'lineharvest.m'), outDir);
 
   cs = fullfile(root, 'coordsift');
-  mex(flags{:}, ['-I' cs], fullfile(cs, 'gateway.cpp'), fullfile(cs, 'point_grouping.cpp'), ...
-      '-output', fullfile(outDir, 'coordsift'));
+  mex(flags{:}, gwArgs{:}, fullfile(cs, 'gateway.cpp'), fullfile(cs, 'point_grouping.cpp'), ...
+      gwSource{:}, '-output', fullfile(outDir, 'coordsift'));
   copyfile(fullfile(cs, 'coordsift.m'), outDir);
-  fprintf('Built lineharvest and coordsift in %s\n', outDir);
+
+  es = fullfile(root, 'epipolarscreen');
+  mex(flags{:}, gwArgs{:}, ['-I' lh], fullfile(es, 'gateway.cpp'), fullfile(lh, 'epipolar.cpp'), ...
+      fullfile(lh, 'geometry.cpp'), gwSource{:}, cvFailure, libArgs{:}, '-output', fullfile(outDir, 'epipolarscreen'));
+  copyfile(fullfile(es, 'epipolarscreen.m'), outDir);
+  fprintf('Built lineharvest, coordsift and epipolarscreen in %s\n', outDir);
 end

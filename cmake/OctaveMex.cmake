@@ -20,10 +20,16 @@ function(add_octave_mex name)
   target_compile_definitions(${name}_mex PRIVATE MATLAB_MEX_FILE)
   target_compile_options(${name}_mex PRIVATE -include ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/mex_entry_export.h)
   target_link_libraries(${name}_mex PRIVATE ${ARG_LIBRARIES})
+  target_link_options(${name}_mex PRIVATE -Wl,--version-script=${CMAKE_CURRENT_FUNCTION_LIST_DIR}/mex_exports.map)
+  set_property(TARGET ${name}_mex APPEND PROPERTY LINK_DEPENDS ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/mex_exports.map)
   set_target_properties(${name}_mex PROPERTIES
     PREFIX "" OUTPUT_NAME ${name} SUFFIX ".mex"
     LIBRARY_OUTPUT_DIRECTORY ${MEX_OUTPUT_DIR})
   if(ARG_HELP)
     configure_file(${ARG_HELP} ${MEX_OUTPUT_DIR}/${name}.m COPYONLY)
+  endif()
+  if(LH_BUILD_TESTS)
+    add_test(NAME exports.${name} COMMAND ${CMAKE_COMMAND} -DNM=${CMAKE_NM} -DMEX=$<TARGET_FILE:${name}_mex>
+             -P ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/CheckMexExports.cmake)
   endif()
 endfunction()

@@ -27,6 +27,9 @@
 %     fractional coordinates, a repeat of a fractional point opens a group
 %     of its own (so a pair may appear twice in groupCoords), while a point
 %     at the truncated whole numbers joins. NaN equals nothing; -0 equals 0.
+%     The groups are found by hashing the integer pairs, with results
+%     identical to that scan, in time linear in n and extra memory
+%     proportional to the number of groups.
 %
 %   Errors (match the identifier; the message says which argument is wrong)
 %     coordsift:notEnoughInputs, coordsift:tooManyInputs  not exactly 2 inputs
@@ -35,6 +38,8 @@
 %     coordsift:pointCountNotDouble  pointCount not a real, full double
 %     coordsift:badCount   pointCount empty, not a whole number, negative, or
 %                          larger than pointTable can hold
+%     coordsift:badScalar  pointCount holds more than one element
+%     coordsift:outOfMemory  the working memory could not be allocated
 %
 %   Example
 %     pts = zeros(6, 3);

@@ -1,17 +1,11 @@
-#include "point_grouping.hpp"
+#include "coordsift/point_grouping.hpp"
+
+#include "group_table.hpp"
 
 #include <cmath>
 #include <limits>
 
 namespace coordsift {
-
-namespace {
-
-// groupIndex itself records which points are still free, so that no memory
-// beyond the outputs is needed; group numbers are never negative.
-constexpr double kUnassigned = -1.0;
-
-}  // namespace
 
 std::int32_t truncateCoordinate(double value) noexcept {
     constexpr std::int32_t kInvalid = std::numeric_limits<std::int32_t>::min();
@@ -27,40 +21,46 @@ std::int32_t truncateCoordinate(double value) noexcept {
     return static_cast<std::int32_t>(truncated);
 }
 
-std::size_t groupPoints(const double* pointTable, std::size_t pointCount, double* groupIndex,
-                        double* groupCoords) noexcept {
-    for (std::size_t i = 0; i < pointCount; ++i) {
-        groupIndex[i] = kUnassigned;
-    }
+namespace {
 
-    // Offsets are std::size_t so that any table that fits in memory can be
-    // addressed; the group numbers themselves are exact in a double.
+// A coordinate can equal a group's pair member only when it is exactly that
+// 32-bit integer: a whole number in range (-0 counts as 0). NaN, fractions and
+// values outside the range equal no pair member.
+bool asPairMember(double value, std::int32_t& member) {
+    member = truncateCoordinate(value);
+    return static_cast<double>(member) == value;
+}
+
+}  // namespace
+
+// In the scan, the groups that claim point k are exactly the groups opened
+// before k whose pair equals k's own coordinates, and they claim it in the
+// order they were opened. So k ends in the last of them, and opens a group of
+// its own when there is none. Keeping, for every pair, the last group opened
+// with it answers both questions with one lookup per point.
+std::size_t groupPoints(PointView points, double* groupIndex, double* groupCoords) {
+    GroupTable lastGroupWithPair;
     std::size_t groupCount = 0;
-    for (std::size_t i = 0; i < pointCount; ++i) {
-        if (groupIndex[i] != kUnassigned) {
-            continue;
-        }
-        const double* opener = pointTable + kRecordLength * i;
-        const std::int32_t x = truncateCoordinate(opener[kRecordX]);
-        const std::int32_t y = truncateCoordinate(opener[kRecordY]);
-        const double groupX = x;
-        const double groupY = y;
-        const double group = static_cast<double>(groupCount);
-
-        groupIndex[i] = group;
-        groupCoords[2 * groupCount] = groupX;
-        groupCoords[2 * groupCount + 1] = groupY;
-
-        // Later points are compared by their own, untruncated coordinates
-        // against the truncated pair, and are claimed even if an earlier group
-        // took them: the last group to claim a point keeps it. The opener
-        // itself is never revisited, so it always keeps its own group.
-        for (std::size_t k = i + 1; k < pointCount; ++k) {
-            const double* later = pointTable + kRecordLength * k;
-            if (later[kRecordX] == groupX && later[kRecordY] == groupY) {
-                groupIndex[k] = group;
+    for (std::size_t k = 0; k < points.count; ++k) {
+        const double x = points.x(k);
+        const double y = points.y(k);
+        std::int32_t px = 0;
+        std::int32_t py = 0;
+        if (asPairMember(x, px) && asPairMember(y, py)) {
+            const std::size_t claimed = lastGroupWithPair.find(px, py);
+            if (claimed != GroupTable::kNone) {
+                groupIndex[k] = static_cast<double>(claimed);
+                continue;
             }
         }
+        // Point k opens a group; its pair is its coordinates truncated,
+        // whether or not they were whole numbers.
+        const std::int32_t gx = truncateCoordinate(x);
+        const std::int32_t gy = truncateCoordinate(y);
+        lastGroupWithPair.assign(gx, gy, groupCount);
+        groupIndex[k] = static_cast<double>(groupCount);
+        groupCoords[2 * groupCount] = gx;
+        groupCoords[2 * groupCount + 1] = gy;
         ++groupCount;
     }
     return groupCount;

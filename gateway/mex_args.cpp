@@ -1,12 +1,7 @@
 #include "mex_args.hpp"
 
-#include "lineharvest/errors.hpp"
-
-#include <opencv2/core.hpp>
-
 #include <cmath>
 #include <cstdio>
-#include <new>
 #include <string>
 
 namespace mexargs {
@@ -17,11 +12,6 @@ std::string number(double value) {
     char buffer[64];
     std::snprintf(buffer, sizeof buffer, "%.17g", value);
     return buffer;
-}
-
-std::string gridTokenMessage(const lineharvest::GridTokenPosition& where, const char* what) {
-    return "grid cell file '" + where.source + "', line " + std::to_string(where.line + 1) + ", token '" +
-           where.token + "': " + what;
 }
 
 }  // namespace
@@ -93,58 +83,22 @@ std::string Inputs::text(int position, const std::string& kind) const {
     return result;
 }
 
-namespace {
-
-// Fills kind and message from the exception being handled by body's caller;
-// false when body returned normally.
-bool failureOf(void (*body)(void* context), void* context, std::string& kind, std::string& message) {
-    try {
-        body(context);
-    } catch (const CallError& e) {
-        kind = e.kind;
-        message = e.message;
-    } catch (const lineharvest::HarvestError& e) {
-        kind = e.kind();
-        message = e.what();
-    } catch (const lineharvest::GridTokenInvalid& e) {
-        kind = "gridToken";
-        message = gridTokenMessage(e.where, e.what());
-    } catch (const lineharvest::GridTokenOutOfRange& e) {
-        kind = "gridToken";
-        message = gridTokenMessage(e.where, e.what());
-    } catch (const std::bad_alloc&) {
-        kind = "outOfMemory";
-        message = "out of memory";
-    } catch (const cv::Exception& e) {
-        if (e.code == cv::Error::StsNoMem) {
-            kind = "outOfMemory";
-            message = std::string("out of memory (OpenCV: ") + e.err + ")";
-        } else {
-            kind = "opencv";
-            message = std::string("OpenCV error: ") + e.what();
-        }
-    } catch (const std::exception& e) {
-        kind = "internal";
-        message = e.what();
-    } catch (...) {
-        kind = "internal";
-        message = "unknown failure";
-    }
-    return !kind.empty();
-}
-
-}  // namespace
-
-void runGateway(const char* module, void (*body)(void* context), void* context) {
+void runGateway(const char* module, void (*body)(void* context), void* context, FailureClassifier classify) {
     // Plain buffers: MATLAB's error raise does not run destructors of the
     // frame that calls it, so nothing here may own heap memory by then.
     char id[128] = {};
     char message[2048] = {};
     {
-        std::string kind, text;
-        if (!failureOf(body, context, kind, text)) return;
-        std::snprintf(id, sizeof id, "%s:%s", module, kind.c_str());
-        std::snprintf(message, sizeof message, "%s", text.c_str());
+        std::exception_ptr failure;
+        try {
+            body(context);
+        } catch (...) {
+            failure = std::current_exception();
+        }
+        if (!failure) return;
+        const CallFailure described = describeFailure(failure, classify);
+        std::snprintf(id, sizeof id, "%s:%s", module, described.kind.c_str());
+        std::snprintf(message, sizeof message, "%s", described.message.c_str());
     }
     // Raised only here, after every object of the call has been destroyed
     // and every file closed.

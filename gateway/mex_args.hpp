@@ -6,17 +6,12 @@
 // with MATLAB's mex as well as Octave's.
 #pragma once
 
+#include "call_failure.hpp"
 #include "mex.h"
 
 #include <string>
 
 namespace mexargs {
-
-// A refused call: reported as "<module>:<kind>" with this message.
-struct CallError {
-    std::string kind;
-    std::string message;
-};
 
 class Inputs {
 public:
@@ -57,19 +52,13 @@ private:
     int numNames_;
 };
 
-// Runs body(); any exception becomes "<module>:<kind>":
-//   CallError                  its kind
-//   lineharvest::HarvestError  its kind
-//   grid token failures        "gridToken" (the conversion text, source, line, token)
-//   allocation failures        "outOfMemory" (std::bad_alloc, OpenCV's StsNoMem)
-//   other cv::Exception        "opencv"
-//   anything else              "internal"
-// The host error is raised after body's objects are destroyed.
-void runGateway(const char* module, void (*body)(void* context), void* context);
+// Runs body(); any exception becomes the host error "<module>:<kind>" (see
+// describeFailure), raised after body's objects are destroyed.
+void runGateway(const char* module, void (*body)(void* context), void* context, FailureClassifier classify);
 
 template <class Body>
-void runGateway(const char* module, Body&& body) {
-    runGateway(module, [](void* context) { (*static_cast<Body*>(context))(); }, &body);
+void runGateway(const char* module, Body&& body, FailureClassifier classify = nullptr) {
+    runGateway(module, [](void* context) { (*static_cast<Body*>(context))(); }, &body, classify);
 }
 
 }  // namespace mexargs

@@ -1,29 +1,21 @@
-#include "epipolar.hpp"
+#include "lineharvest/epipolar.hpp"
+
+#include "epipolar_pair.hpp"
+#include "geometry.hpp"
+#include "lineharvest/errors.hpp"
 
 #include <cerrno>
+#include <cmath>
 #include <cstddef>
 #include <cstring>
 #include <fstream>
+#include <ostream>
+#include <stdexcept>
 #include <string>
-
-#include "geometry.hpp"
-#include "lineharvest/errors.hpp"
 
 namespace lineharvest {
 
 namespace {
-
-const char* const kOutputFileName = "Ecandidates.txt";
-
-// Crossing point of two homogeneous lines, scaled to w = 1. The scaling is
-// OpenCV's matrix-by-scalar division, i.e. a multiplication by the
-// reciprocal; for a line parallel to the other, w is 0 and the components
-// become infinite or NaN on purpose, which the caller's comparisons reject.
-cv::Mat crossingPoint(const cv::Mat& line, const cv::Mat& other) {
-    cv::Mat point = line.cross(other);
-    point = point / point.at<double>(2, 0);
-    return point;
-}
 
 // Segment length outside the band over the whole length, for a segment with
 // one endpoint inside: `outside` is the other endpoint, measured to the
@@ -43,18 +35,47 @@ std::string describeErrno(int error) {
 
 }  // namespace
 
-bool epipolarSegmentTest(cv::Mat segment, cv::Mat line1, cv::Mat line2, double ratioThreshold) {
-    cv::Mat line = cv::Mat::zeros(3, 1, CV_64F);
-    lineThroughSegment(segment, line);
-    const cv::Mat crossing1 = crossingPoint(line, line1);
-    const cv::Mat crossing2 = crossingPoint(line, line2);
+// Crossing point of two homogeneous lines, scaled to w = 1, in the operation
+// order of OpenCV's Mat::cross followed by a division of the Mat by its third
+// element: the division multiplies by the reciprocal and adds 0, which turns
+// -0 into +0. For parallel lines w is 0 and the components become infinite or
+// NaN on purpose; the caller's comparisons reject them.
+void epipolarCrossing(const double* a, const double* b, double* point) {
+    const double x = a[1] * b[2] - a[2] * b[1];
+    const double y = a[2] * b[0] - a[0] * b[2];
+    const double w = a[0] * b[1] - a[1] * b[0];
+    const double scale = 1.0 / w;
+    point[0] = x * scale + 0.0;
+    point[1] = y * scale + 0.0;
+}
 
-    // Endpoints are read by element so that a column taken out of a wider
-    // matrix works as well as a continuous one.
-    const double p1[2] = {segment.at<double>(0, 0), segment.at<double>(1, 0)};
-    const double p2[2] = {segment.at<double>(2, 0), segment.at<double>(3, 0)};
-    const double* c1 = crossing1.ptr<double>();  // fresh, hence continuous
-    const double* c2 = crossing2.ptr<double>();
+// Each row summed from left to right into an accumulator that starts at +0,
+// as OpenCV's product does (so a row that sums to -0 gives +0).
+void epipolarLine(const double* matrix, double x, double y, double* line) {
+    for (int r = 0; r < 3; ++r) {
+        const double* row = matrix + 3 * r;
+        double sum = 0.0;
+        sum += row[0] * x;
+        sum += row[1] * y;
+        sum += row[2] * 1.0;
+        line[r] = sum;
+    }
+}
+
+void epipolarSegmentLine(const double* segment, double* line) {
+    const double x1 = segment[0], y1 = segment[1], x2 = segment[2], y2 = segment[3];
+    line[0] = y1 - y2;
+    line[1] = x2 - x1;
+    line[2] = x1 * y2 - x2 * y1;
+}
+
+bool epipolarSegmentTest(const double* segment, const double* segmentLine, const double* line1,
+                         const double* line2, double ratioThreshold) {
+    double c1[2], c2[2];
+    epipolarCrossing(segmentLine, line1, c1);
+    epipolarCrossing(segmentLine, line2, c2);
+    const double* p1 = segment;
+    const double* p2 = segment + 2;
 
     // All four points lie on the segment's line, so a non-positive dot product
     // means "between the crossing points, ends included"; NaN fails both ways.
@@ -64,11 +85,8 @@ bool epipolarSegmentTest(cv::Mat segment, cv::Mat line1, cv::Mat line2, double r
     if (inside1 && inside2) return true;
 
     if (!inside1 && !inside2) {
-        const double a = line1.at<double>(0, 0);
-        const double b = line1.at<double>(1, 0);
-        const double c = line1.at<double>(2, 0);
-        const double side1 = (a * p1[0] + b * p1[1]) + c;
-        const double side2 = (a * p2[0] + b * p2[1]) + c;
+        const double side1 = (line1[0] * p1[0] + line1[1] * p1[1]) + line1[2];
+        const double side2 = (line1[0] * p2[0] + line1[1] * p2[1]) + line1[2];
         // Both endpoints beyond the same end of the band: nothing overlaps.
         if (side1 * side2 > 0) return false;
         const double ratio = pointDistance(p1, p2) / pointDistance(c1, c2);
@@ -79,46 +97,88 @@ bool epipolarSegmentTest(cv::Mat segment, cv::Mat line1, cv::Mat line2, double r
     return ratioThreshold > ratio;
 }
 
-void writeEpipolarCandidates(const double* segments1, const double* segments2, int numSegments1,
-                             int numSegments2, cv::Mat epipolarMatrix, double ratioThreshold) {
+bool epipolarSegmentTest(cv::Mat segment, cv::Mat line1, cv::Mat line2, double ratioThreshold) {
+    CV_Assert(segment.type() == CV_64F && segment.rows == 4 && segment.cols == 1);
+    CV_Assert(line1.type() == CV_64F && line1.rows == 3 && line1.cols == 1);
+    CV_Assert(line2.type() == CV_64F && line2.rows == 3 && line2.cols == 1);
+    // Read by element so that a column taken out of a wider matrix works as
+    // well as a continuous one.
+    double s[4], l1[3], l2[3], line[3];
+    for (int k = 0; k < 4; ++k) s[k] = segment.at<double>(k, 0);
+    for (int k = 0; k < 3; ++k) l1[k] = line1.at<double>(k, 0);
+    for (int k = 0; k < 3; ++k) l2[k] = line2.at<double>(k, 0);
+    epipolarSegmentLine(s, line);
+    return epipolarSegmentTest(s, line, l1, l2, ratioThreshold);
+}
+
+std::vector<std::uint8_t> epipolarCandidates(SegmentArray segments1, SegmentArray segments2,
+                                             const double* epipolarMatrix, double ratioThreshold) {
+    if (segments1.count < 0 || segments2.count < 0) {
+        throw HarvestError("badCount", "epipolar screen: negative segment count (" +
+                                           std::to_string(segments1.count) + ", " +
+                                           std::to_string(segments2.count) + ")");
+    }
+    if (std::isnan(ratioThreshold)) {
+        throw HarvestError("badScalar", "epipolar screen: the ratio threshold must not be NaN");
+    }
+    const std::size_t n1 = static_cast<std::size_t>(segments1.count);
+    const std::size_t n2 = static_cast<std::size_t>(segments2.count);
+    std::vector<std::uint8_t> matrix(n1 * n2);
+
+    // Each image-2 segment's own line serves every row.
+    std::vector<double> segmentLines(3 * n2);
+    for (std::size_t w = 0; w < n2; ++w) epipolarSegmentLine(segments2.data + 4 * w, &segmentLines[3 * w]);
+
+    for (std::size_t i = 0; i < n1; ++i) {
+        const double* s1 = segments1.data + 4 * i;
+        double line1[3], line2[3];
+        epipolarLine(epipolarMatrix, s1[0], s1[1], line1);
+        epipolarLine(epipolarMatrix, s1[2], s1[3], line2);
+        std::uint8_t* row = matrix.data() + i * n2;
+        for (std::size_t w = 0; w < n2; ++w) {
+            row[w] = epipolarSegmentTest(segments2.data + 4 * w, &segmentLines[3 * w], line1, line2,
+                                         ratioThreshold)
+                         ? 1
+                         : 0;
+        }
+    }
+    return matrix;
+}
+
+void writeEpipolarCandidates(std::ostream& out, const std::vector<std::uint8_t>& matrix, int numRows,
+                             int numColumns) {
+    if (numRows < 0 || numColumns < 0 ||
+        matrix.size() != static_cast<std::size_t>(numRows) * static_cast<std::size_t>(numColumns)) {
+        throw std::invalid_argument("writeEpipolarCandidates: the matrix does not hold numRows x numColumns entries");
+    }
+    const std::size_t columns = static_cast<std::size_t>(numColumns);
+    std::string line;
+    line.reserve(2 * columns + 1);
+    for (int i = 0; i < numRows; ++i) {
+        line.clear();
+        const std::uint8_t* row = matrix.data() + static_cast<std::size_t>(i) * columns;
+        for (std::size_t w = 0; w < columns; ++w) {
+            line += row[w] ? '1' : '0';
+            line += ' ';
+        }
+        line += '\n';
+        out.write(line.data(), static_cast<std::streamsize>(line.size()));
+        if (!out) return;
+    }
+}
+
+void writeEpipolarCandidates(const std::string& path, const std::vector<std::uint8_t>& matrix, int numRows,
+                             int numColumns) {
     errno = 0;
-    std::ofstream out(kOutputFileName, std::ios::out | std::ios::trunc);
+    std::ofstream out(path, std::ios::out | std::ios::trunc);
     if (!out.is_open()) {
-        throw HarvestError("outputFile", std::string("cannot open \"") + kOutputFileName +
-                                             "\" for writing" + describeErrno(errno));
+        throw HarvestError("outputFile", "cannot open \"" + path + "\" for writing" + describeErrno(errno));
     }
-
-    cv::Mat segment = cv::Mat::zeros(4, 1, CV_64F);
-    cv::Mat firstEndpoint = cv::Mat::zeros(3, 1, CV_64F);
-    cv::Mat secondEndpoint = cv::Mat::zeros(3, 1, CV_64F);
-    // Filled by the products below; once sized, every later product reuses
-    // their storage.
-    cv::Mat line1;
-    cv::Mat line2;
-
-    for (int i = 0; i < numSegments1; ++i) {
-        homogeneousEndpoints(segments1 + 4 * static_cast<std::ptrdiff_t>(i), firstEndpoint, secondEndpoint);
-        // The two lines serve the whole row, so they are computed once here.
-        line1 = epipolarMatrix * firstEndpoint;
-        line2 = epipolarMatrix * secondEndpoint;
-
-        for (int j = 0; j < numSegments2; ++j) {
-            const double* s2 = segments2 + 4 * static_cast<std::ptrdiff_t>(j);
-            for (int k = 0; k < 4; ++k) segment.at<double>(k, 0) = s2[k];
-            out << (epipolarSegmentTest(segment, line1, line2, ratioThreshold) ? 1 : 0) << " ";
-        }
-        out << std::endl;
-        // A full disk or a vanished device shows up at the flush; stop there
-        // rather than compute rows nobody will read.
-        if (!out) {
-            throw HarvestError("outputFile",
-                               std::string("failed writing \"") + kOutputFileName + "\"");
-        }
-    }
-
+    writeEpipolarCandidates(out, matrix, numRows, numColumns);
     out.close();
+    // A full disk or a vanished device shows up at a flush or the close.
     if (out.fail()) {
-        throw HarvestError("outputFile", std::string("failed closing \"") + kOutputFileName + "\"");
+        throw HarvestError("outputFile", "failed writing \"" + path + "\"" + describeErrno(errno));
     }
 }
 

@@ -6,6 +6,10 @@
 %   crosses, and writes every new correspondence to "Addcandidates.txt" in
 %   the current directory (the file is replaced on every call).
 %
+%   LINEHARVEST(..., OUTFILE) writes to OUTFILE instead; '' writes no file.
+%   Calls that run side by side in one folder (parfor) each need their own
+%   OUTFILE, or '' and the output argument.
+%
 %   C = LINEHARVEST(...) also returns the added correspondences as a 3xK
 %   double matrix, one column [i; w; r] per line of the file, in file order.
 %
@@ -22,10 +26,12 @@
 %              line, in pixels
 %     AMAX     largest angle between the directed segments, in radians
 %     OMIN     least overlap, as a fraction of the shorter segment
+%              (a threshold may be Inf, which switches its test off; NaN is
+%              refused)
 %     TABLE    TxN1 double, column i holding the pair records to try for
 %              image-1 segment i
 %     T        pairs per segment (rows of TABLE)
-%     GRIDFILE char, path of the grid cell file: line k lists the
+%     GRIDFILE char, path of the grid cell file (a regular file): line k lists the
 %              space-separated image-2 segments registered in cell k, with
 %              cell = fix(y/CELL) * (fix((XEND-XBEGIN)/CELL) + 1) + fix(x/CELL)
 %              on integer pixel coordinates (the window origin is not
@@ -40,11 +46,32 @@
 %   homography found it. Correspondences named by the pair records, and
 %   pairs already written, are never written again.
 %
-%   Errors carry identifiers lineharvest:<kind>, for example
-%   lineharvest:nargin, lineharvest:notRealDouble, lineharvest:badCount,
-%   lineharvest:tooSmall, lineharvest:badCellSize, lineharvest:badPairRecord,
-%   lineharvest:badPairIndex, lineharvest:gridFile, lineharvest:gridToken,
-%   lineharvest:gridEntry, lineharvest:outputFile.
+%   Errors carry identifiers lineharvest:<kind>:
+%     nargin, nargout      not 18 or 19 inputs; more than one output
+%     notRealDouble        a numeric input is not a real, full double array
+%     badGridFile          GRIDFILE is not a char row
+%     badOutputFile        OUTFILE is not a char row
+%     badCameraMatrix      K is not 3x3
+%     emptyScalar          a scalar input is empty
+%     badScalar            a scalar input has several elements, is NaN, or
+%                          (for integers) is not finite or beyond int32
+%     badCount             a count (N1, N2, P, T) is negative
+%     badCellSize          CELL below 1
+%     badGrid              the x window is too wide for CELL
+%     tooSmall             an array holds fewer elements than its count says
+%     badPairRecord        a pair record names a segment that does not exist
+%     badPairIndex         a TABLE entry is not a pair record index
+%     gridFile             GRIDFILE is missing, not a regular file (directory,
+%                          FIFO, device), or cannot be read to its end
+%     gridToken            a grid token is not a number ("invalid stoi
+%                          argument") or beyond int32 ("stoi argument out of
+%                          range"); the message names the line and token
+%     gridEntry            a grid entry is not an image-2 segment index
+%     outputFile           the output cannot be written, or is GRIDFILE itself
+%     outOfMemory          memory ran out
+%     opencv, internal     any other failure inside the computation
+%   Everything but gridToken, gridEntry and the failures inside the
+%   computation is refused before the output file is touched.
 %
 %   Example (identity homography, one segment that finds itself):
 %     s = [0; 5; 9; 5];

@@ -1,10 +1,12 @@
-#include "point_grouping.hpp"
+#include "coordsift/point_grouping.hpp"
 
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <limits>
+#include <random>
 #include <string>
 #include <utility>
 #include <vector>
@@ -12,6 +14,7 @@
 namespace {
 
 using coordsift::groupPoints;
+using coordsift::PointView;
 using coordsift::truncateCoordinate;
 
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
@@ -110,6 +113,108 @@ TEST(GroupPoints, EdgeCasesOnEveryTableLayout) {
 
 TEST(GroupPoints, ZeroPointsTouchesNothing) {
     EXPECT_EQ(groupPoints(nullptr, 0, nullptr, nullptr), 0u);
+    EXPECT_EQ(groupPoints(PointView::pairs(nullptr, 0), nullptr, nullptr), 0u);
+}
+
+// The grouping as a literal scan: every group's first point claims every
+// later point whose untruncated coordinates equal the group's pair. Quadratic,
+// and kept here as the reference the fast grouping must reproduce exactly.
+std::size_t referenceScan(const PointView& points, double* groupIndex, double* groupCoords) {
+    for (std::size_t i = 0; i < points.count; ++i) groupIndex[i] = -1.0;
+    std::size_t groupCount = 0;
+    for (std::size_t i = 0; i < points.count; ++i) {
+        if (groupIndex[i] != -1.0) continue;
+        const double gx = truncateCoordinate(points.x(i));
+        const double gy = truncateCoordinate(points.y(i));
+        groupIndex[i] = static_cast<double>(groupCount);
+        groupCoords[2 * groupCount] = gx;
+        groupCoords[2 * groupCount + 1] = gy;
+        for (std::size_t k = i + 1; k < points.count; ++k) {
+            if (points.x(k) == gx && points.y(k) == gy) groupIndex[k] = static_cast<double>(groupCount);
+        }
+        ++groupCount;
+    }
+    return groupCount;
+}
+
+// Runs both on the same view and compares every output bit, including the
+// untouched tail of groupCoords.
+void expectSameAsScan(const PointView& points) {
+    const std::size_t n = points.count;
+    std::vector<double> index(n, kUntouched), coords(2 * n, kUntouched);
+    std::vector<double> refIndex(n, kUntouched), refCoords(2 * n, kUntouched);
+    const std::size_t count = groupPoints(points, index.data(), coords.data());
+    const std::size_t refCount = referenceScan(points, refIndex.data(), refCoords.data());
+    ASSERT_EQ(count, refCount);
+    for (std::size_t k = 0; k < n; ++k) {
+        ASSERT_EQ(std::memcmp(&index[k], &refIndex[k], sizeof(double)), 0)
+            << "groupIndex[" << k << "] " << index[k] << " vs " << refIndex[k] << " (x " << points.x(k)
+            << ", y " << points.y(k) << ")";
+    }
+    for (std::size_t j = 0; j < 2 * n; ++j) {
+        ASSERT_EQ(std::memcmp(&coords[j], &refCoords[j], sizeof(double)), 0)
+            << "groupCoords[" << j << "] " << coords[j] << " vs " << refCoords[j];
+    }
+}
+
+// Coordinates that the grouping treats in different ways: small whole numbers
+// (many repeats), their fractional neighbours and negative zero, NaN and
+// infinities, values beyond the 32-bit range, and whole and fractional
+// numbers at both ends of it.
+const double kCoordinatePool[] = {
+    0.0, -0.0, 1.0, -1.0, 2.0, 3.0, 7.0, 0.5, -0.5, 1.5, 1.25, -1.5, 2.9, -2.9, 7.000000000000001,
+    kNaN, -kNaN, kInf, -kInf, 1e300, -1e300, 3e9, -3e9, 4294967296.0,
+    2147483647.0, 2147483647.5, 2147483646.0, 2147483648.0,
+    kIntMin, -2147483648.5, -2147483647.0, -2147483649.0, std::nextafter(kIntMin, 0.0),
+};
+
+TEST(GroupPoints, SameAsTheScanOnSeededRandomTables) {
+    constexpr std::size_t kPoolSize = sizeof kCoordinatePool / sizeof kCoordinatePool[0];
+    std::mt19937_64 random(20261209);
+    for (int trial = 0; trial < 3000; ++trial) {
+        SCOPED_TRACE("trial " + std::to_string(trial));
+        // A pool prefix of random length: short prefixes give many
+        // duplicates, long ones NaN and range-limit values.
+        const std::size_t poolUsed = 1 + random() % kPoolSize;
+        const std::size_t n = random() % 200;
+        const bool asPairs = trial % 2 == 1;
+        std::vector<double> data(n * (asPairs ? 2 : 6));
+        for (double& v : data) v = std::nan("1");  // unused elements must not matter
+        const PointView view = asPairs ? PointView::pairs(data.data(), n) : PointView::table(data.data(), n);
+        for (std::size_t k = 0; k < n; ++k) {
+            data[k * view.stride + view.xOffset] = kCoordinatePool[random() % poolUsed];
+            data[k * view.stride + view.yOffset] = kCoordinatePool[random() % poolUsed];
+        }
+        expectSameAsScan(view);
+        if (HasFatalFailure()) return;
+    }
+}
+
+// Many distinct pairs, so that the pair memory grows several times, with
+// repeats and fractional points that reopen or take over groups.
+TEST(GroupPoints, SameAsTheScanWithThousandsOfGroups) {
+    std::mt19937_64 random(7);
+    std::vector<double> data;
+    for (int k = 0; k < 6000; ++k) {
+        double x = static_cast<double>(random() % 90);
+        double y = static_cast<double>(random() % 90);
+        if (random() % 4 == 0) x += 0.5;
+        if (random() % 8 == 0) y = -y - 0.25;
+        data.push_back(x);
+        data.push_back(y);
+    }
+    expectSameAsScan(PointView::pairs(data.data(), data.size() / 2));
+}
+
+TEST(GroupPoints, PairsViewGroupsLikeTheTable) {
+    const double pairs[] = {1.5, 2, 1.7, 2, 1, 2, 3, 4};
+    const double table[] = {9, 9, 1.5, 2, 9, 9, 9, 9, 1.7, 2, 9, 9, 9, 9, 1, 2, 9, 9, 9, 9, 3, 4};
+    std::vector<double> a(4), ac(8, kUntouched), b(4), bc(8, kUntouched);
+    EXPECT_EQ(groupPoints(PointView::pairs(pairs, 4), a.data(), ac.data()), 3u);
+    EXPECT_EQ(groupPoints(PointView::table(table, 4), b.data(), bc.data()), 3u);
+    EXPECT_EQ(a, (std::vector<double>{0, 1, 1, 2}));
+    EXPECT_EQ(a, b);
+    EXPECT_EQ(ac, bc);
 }
 
 TEST(TruncateCoordinate, TowardZeroAndInt32MinOutsideTheRange) {

@@ -145,7 +145,7 @@ TEST_F(TransferTest, UnusableInputsAreRefused) {
     negative.segments2.count = -1;
     EXPECT_THROW(addCandidates(negative, grid()), HarvestError);
     try {
-        addCandidates(input(s, s, identityRecord(0, 0, 0, 0), {0, 0}, 1), grid(), 0);
+        addCandidates(input(s, s, record, table, 1), grid(), 0);
         ADD_FAILURE() << "zero threads accepted";
     } catch (const HarvestError& e) {
         EXPECT_EQ(e.kind(), "badThreads");

@@ -62,6 +62,8 @@
 %!   {good, true},                "coordsift:pointCountNotDouble", "input 2";
 %!   {good, "2"},                 "coordsift:pointCountNotDouble", "input 2";
 %!   {good, []},                  "coordsift:badCount",          "empty";
+%!   {good, [2 2]},               "coordsift:badScalar",         "scalar";
+%!   {good, [2; 1]},              "coordsift:badScalar",         "input 2";
 %!   {good, 1.5},                 "coordsift:badCount",          "whole";
 %!   {good, NaN},                 "coordsift:badCount",          "whole";
 %!   {good, Inf},                 "coordsift:badCount",          "whole";
@@ -83,5 +85,20 @@
 %!   end_try_catch
 %! endfor
 %! assert (coordsift (good(1:10), 2), [0 0]);
+
+## The grouping on a larger table: the group count equals the number of
+## distinct whole-number points, and every point's pair is its own.
+%!test
+%! rand ("seed", 3);
+%! xy = floor (rand (2, 20000) * 50) - 25;
+%! t = zeros (6, 20000);
+%! t(3:4, :) = xy;
+%! [g, c, k] = coordsift (t, 20000);
+%! assert (k, rows (unique (xy', "rows")));
+%! assert (c(2 * g + 1), xy(1, :));
+%! assert (c(2 * g + 2), xy(2, :));
+%! [u, first] = unique (g, "first");
+%! assert (u(:)', 0:k-1);
+%! assert (issorted (first));
 
 %!error id=coordsift:tooManyOutputs [a, b, c, d] = coordsift (zeros (6, 1), 1);

@@ -226,3 +226,33 @@
 %!   assert (strcmp (id, cases{k, 2}), sprintf ("case %d: got '%s'", k, id));
 %!   assert (! exist ("grid.txt", "file"), sprintf ("case %d wrote a file", k));
 %! endfor
+
+## The core's own grid index (GridIndex::build, used by C++ and Python
+## callers) writes exactly the file buildgridcells writes: the example's
+## segments and seeded random scenes with windows off the origin, margins,
+## cell sizes from 1 px and segments partly or wholly outside.
+%!test
+%! dump = fullfile (getenv ("LH_TEST_TOOLS"), "grid_index_dump");
+%! assert (exist (dump, "file") == 2, "grid_index_dump not built");
+%! rand ("seed", 11);
+%! s2 = dlmread (fullfile (repoRoot (), "example", "graf", "segments2.txt"))';
+%! scenes = {s2, 10, 0, 640, 0, 800, 3};
+%! for k = 1:40
+%!   n = randi ([0 60]);
+%!   seg = round (rand (4, n) * 300 - 40) + (rand (4, n) > 0.5) .* rand (4, n);
+%!   ## (no space before the parentheses: inside braces it would split)
+%!   scenes(end+1, :) = {seg, randi([1 40]), randi([-20 20]), randi([0 300]), ...
+%!                       randi([-30 30]), randi([0 300]), randi([0 4])};
+%!   scenes{end, 4} = max (scenes{end, 4}, scenes{end, 3});
+%!   scenes{end, 6} = max (scenes{end, 6}, scenes{end, 5});
+%! endfor
+%! for k = 1:rows (scenes)
+%!   [seg, cellSize, y0, y1, x0, x1, margin] = scenes{k, :};
+%!   buildgridcells ("expected.txt", seg, cellSize, y0, y1, x0, x1, margin);
+%!   fid = fopen ("segments.txt", "w"); fprintf (fid, "%.17g %.17g %.17g %.17g\n", seg); fclose (fid);
+%!   status = system (sprintf ("'%s' segments.txt built.txt %d %d %d %d %d %d", dump, ...
+%!                             cellSize, y0, y1, x0, x1, margin));
+%!   assert (status, 0);
+%!   assert (strcmp (fileread ("built.txt"), fileread ("expected.txt")), ...
+%!           sprintf ("scene %d differs", k));
+%! endfor

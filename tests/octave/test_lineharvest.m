@@ -151,3 +151,64 @@
 %!test
 %! C = lineharvest (good{:});
 %! assert (C, [0; 1; 0]);
+
+## Input 19 names the output file; '' writes none. Parallel loops in one
+## folder give each call its own file.
+%!test
+%! delete ("Addcandidates.txt");
+%! C = lineharvest (good{:}, "mine.txt");
+%! assert (C, [0; 1; 0]);
+%! assert (fileread ("mine.txt"), "0 1 0\n");
+%! assert (! exist ("Addcandidates.txt", "file"));
+%! C2 = lineharvest (good{:}, "");
+%! assert (C2, C);
+%! assert (! exist ("Addcandidates.txt", "file"));
+%!error id=lineharvest:nargin lineharvest (good{:}, "out.txt", 1)
+%!error id=lineharvest:badOutputFile lineharvest (good{:}, 42)
+
+## Grid paths that are not regular files are refused before the output is
+## touched, and never block: a directory, a FIFO without a writer, a device.
+%!test
+%! mkdir ("grid_dir");
+%! assert (system ("mkfifo grid_fifo"), 0);
+%! for path = {"grid_dir", ".", "grid_fifo", "/dev/null", "no/such/grid.txt"}
+%!   fid = fopen ("Addcandidates.txt", "w"); fputs (fid, "kept\n"); fclose (fid);
+%!   try
+%!     lineharvest (with (good, 13, path{1}){:});
+%!     error ("no error raised for %s", path{1});
+%!   catch err
+%!     assert (err.identifier, "lineharvest:gridFile", err.message);
+%!   end_try_catch
+%!   assert (fileread ("Addcandidates.txt"), "kept\n");
+%! endfor
+
+## The grid file as its own output, also through a link: refused, and the
+## grid survives.
+%!test
+%! fid = fopen ("self.txt", "w"); fputs (fid, "0 1\n"); fclose (fid);
+%! assert (system ("ln -sf self.txt self_link.txt"), 0);
+%! for target = {"self.txt", "self_link.txt", fullfile(pwd (), "self.txt")}
+%!   try
+%!     lineharvest (with (good, 13, "self.txt"){:}, target{1});
+%!     error ("no error raised");
+%!   catch err
+%!     assert (err.identifier, "lineharvest:outputFile");
+%!   end_try_catch
+%!   assert (fileread ("self.txt"), "0 1\n");
+%! endfor
+
+## NaN thresholds would switch their test off: refused, naming the input.
+## An infinite threshold switches its test off on purpose.
+%!error <input 8 \(distance threshold\)> lineharvest (with (good, 8, NaN){:})
+%!error id=lineharvest:badScalar lineharvest (with (good, 9, NaN){:})
+%!error id=lineharvest:badScalar lineharvest (with (good, 10, NaN){:})
+%!test
+%! far = good;
+%! far{2} = [good{2}(:, 1), good{2}(:, 2) + [0; 40; 0; 40]];
+%! assert (isempty (lineharvest (far{:})));
+%! assert (lineharvest (with (far, 8, Inf){:}), [0; 1; 0]);
+
+## A scalar input with several elements is refused, not read by its first.
+%!error id=lineharvest:badScalar lineharvest (with (good, 8, [1 2]){:})
+%!error id=lineharvest:badScalar lineharvest (with (good, 14, [10 10]){:})
+%!error id=lineharvest:badScalar lineharvest (with (good, 5, [2 2]){:})

@@ -1,0 +1,16 @@
+# ctest script: a MEX file must export its entry point and nothing else.
+#   cmake -DNM=nm -DMEX=file.mex -P CheckMexExports.cmake
+execute_process(COMMAND ${NM} -D --defined-only ${MEX} OUTPUT_VARIABLE symbols RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "nm failed on ${MEX}")
+endif()
+string(REGEX MATCHALL "[^\n]+" lines "${symbols}")
+set(names "")
+foreach(line ${lines})
+  string(REGEX REPLACE "^.* " "" name "${line}")
+  list(APPEND names ${name})
+endforeach()
+if(NOT names STREQUAL "mexFunction")
+  message(FATAL_ERROR "${MEX} exports more than mexFunction: ${names}")
+endif()
+message(STATUS "${MEX}: exports mexFunction only")
