@@ -352,6 +352,75 @@
 %! m.check_outputs = @coordsift_outputs;
 %! run_campaign (m, 20261210, 2000);
 
+## ---- epipolarscreen ---------------------------------------------------------
+
+## F * [x; y; 1] is the line u = x + y: each image-1 segment cuts a band of
+## vertical lines.
+%!function args = epipolarscreen_good ()
+%!  S1 = [0 0 10 0; 12 3 20 5; 4 4 4 4]';
+%!  S2 = [2 5 8 5; 5 0 15 0; 20 0 30 0; -5 0 15 0]';
+%!  args = {S1, S2, [0 0 1; 0 0 0; -1 -1 0], 0.6};
+%!endfunction
+
+%!function epipolarscreen_check_good ()
+%!  E = epipolarscreen (epipolarscreen_good (){:});
+%!  assert (E, [1 1 0 0; 0 0 1 0; 0 0 0 0]);
+%!endfunction
+
+%!function [args, what] = epipolarscreen_extra (args, m)
+%!  switch (randi (4))
+%!    case 1  # an odd entry in the segments or the matrix
+%!      position = randi (3);
+%!      a = double (args{position});
+%!      if (! isempty (a))
+%!        a(randi (numel (a))) = special_scalar ();
+%!      endif
+%!      args{position} = a;
+%!      what = sprintf ("entry of input %d", position);
+%!    case 2  # the optional output path, also a bad one
+%!      args{5} = pick ({"", [], "campaign_e.txt", odd_path(), 42, {}, zeros(1, 0)});
+%!      what = "output path";
+%!    case 3  # the ratio at its limits
+%!      args{4} = pick ({Inf, -Inf, 0, -0, 1e300, realmin / 4, 1});
+%!      what = "ratio at a limit";
+%!    otherwise  # segments of another count or layout
+%!      position = randi (2);
+%!      args{position} = pick ({zeros(4, 0), zeros(0, 4), zeros(4, 1), rand(4, 7) * 40, ...
+%!                              args{position}(:, [1 1 2])});
+%!      what = sprintf ("segments of input %d", position);
+%!  endswitch
+%!endfunction
+
+## An accepted call had 4 or 5 inputs and a ratio that is one number, not
+## NaN, and returns the N1xN2 matrix of 0 and 1.
+%!function problem = epipolarscreen_outputs (outs, args)
+%!  problem = "";
+%!  if (numel (args) > 5 || numel (args{4}) != 1 || isnan (args{4}))
+%!    problem = sprintf ("%d inputs with a ratio of %d elements were accepted", numel (args), numel (args{4}));
+%!    return;
+%!  endif
+%!  if (isempty (outs))
+%!    return;
+%!  endif
+%!  E = outs{1};
+%!  n = [columns(args{1}), columns(args{2})];
+%!  n(cellfun (@isempty, args(1:2))) = 0;
+%!  if (! (isa (E, "double") && isreal (E) && ! issparse (E) && isequal (size (E), n)))
+%!    problem = sprintf ("returned a %s of size %s", class (E), mat2str (size (E)));
+%!  elseif (any (E(:) != 0 & E(:) != 1))
+%!    problem = "returned entries other than 0 and 1";
+%!  endif
+%!endfunction
+
+%!test
+%! m.name = "epipolarscreen";
+%! m.good = epipolarscreen_good ();
+%! m.max_outputs = 1;
+%! m.extra = @epipolarscreen_extra;
+%! m.check_good = @epipolarscreen_check_good;
+%! m.check_outputs = @epipolarscreen_outputs;
+%! run_campaign (m, 20261211, 2000);
+
 ## ---- fixed calls ------------------------------------------------------------
 
 ## -0.5 truncates to index 0, which an empty range does not have: a record
