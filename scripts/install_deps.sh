@@ -6,9 +6,12 @@ set -euo pipefail
 CORE_PACKAGES=(g++ cmake make pkg-config libgtest-dev googletest libopencv-core-dev octave liboctave-dev)
 # Extra packages of the bundled image-pair example.
 EXAMPLE_PACKAGES=(opencv-doc)
+# The fuzz targets are built with clang; libFuzzer and clang's sanitizer
+# runtimes come in libclang-rt-14-dev (not pulled in without recommends).
+FUZZ_PACKAGES=(clang libclang-rt-14-dev)
 
 missing=()
-for package in "${CORE_PACKAGES[@]}" "${EXAMPLE_PACKAGES[@]}"; do
+for package in "${CORE_PACKAGES[@]}" "${EXAMPLE_PACKAGES[@]}" "${FUZZ_PACKAGES[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
     missing+=("$package")
   fi
