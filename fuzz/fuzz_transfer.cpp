@@ -4,9 +4,9 @@
 // checkTransferInput and addCandidates.
 //
 // Checked on every input:
-//  - a scene that is plainly valid is accepted, a plainly invalid one (NaN
-//    threshold, an index outside its range) is refused with the right kind,
-//    and nothing else escapes;
+//  - a valid scene is accepted, and one with a bad value (NaN threshold, an
+//    index outside its range, a grid entry that is no image-2 segment) is
+//    refused with the kind that names that value; nothing else escapes;
 //  - the correspondences are those of the literal reference transcription
 //    that the tests keep (tests/reference), and 1, 2 and 3 threads give
 //    them alike;
@@ -116,10 +116,10 @@ void drawHomography(Draw& in, double* h) {
 
 // An index into [0, count): mostly whole, sometimes with a fraction or
 // -0.5 (both truncate to an index). With count 0 no value is an index.
-double drawIndex(Draw& in, int count, bool& plainlyBad) {
+double drawIndex(Draw& in, int count, std::set<std::string>& refusals, const char* refusal) {
     const std::uint8_t kind = in.integral<std::uint8_t>();
     if (count <= 0) {
-        plainlyBad = true;
+        refusals.insert(refusal);
         return kind % 2 ? 0.0 : -0.5;
     }
     if (kind < 224) return kind % count;
@@ -147,8 +147,8 @@ struct Scene {
     lineharvest::Thresholds thresholds;
     lineharvest::RasterWindow window;
     int cellSize = 1;
-    bool plainlyBad = false;  // must be refused
-    bool badGridEntry = false;  // put one entry outside [0, n2) into the grid
+    std::set<std::string> refusals;  // empty: must be accepted; else refused with one of these
+    bool badGridEntry = false;       // put one entry outside [0, n2) into the grid
 };
 
 Scene drawScene(Draw& in) {
@@ -172,15 +172,16 @@ Scene drawScene(Draw& in) {
     }
     for (int r = 0; r < s.numRecords; ++r) {
         double record[14];
-        record[0] = drawIndex(in, s.n1, s.plainlyBad);
-        record[1] = drawIndex(in, s.n1, s.plainlyBad);
-        record[2] = drawIndex(in, s.n2, s.plainlyBad);
-        record[3] = drawIndex(in, s.n2, s.plainlyBad);
+        record[0] = drawIndex(in, s.n1, s.refusals, "badPairRecord");
+        record[1] = drawIndex(in, s.n1, s.refusals, "badPairRecord");
+        record[2] = drawIndex(in, s.n2, s.refusals, "badPairRecord");
+        record[3] = drawIndex(in, s.n2, s.refusals, "badPairRecord");
         record[4] = kNaN;  // never read
         drawHomography(in, record + 5);
         s.records.insert(s.records.end(), record, record + 14);
     }
-    for (int k = 0; k < s.n1 * s.pairsPerSegment; ++k) s.table.push_back(drawIndex(in, s.numRecords, s.plainlyBad));
+    for (int k = 0; k < s.n1 * s.pairsPerSegment; ++k)
+        s.table.push_back(drawIndex(in, s.numRecords, s.refusals, "badPairIndex"));
     s.thresholds.maxLineDistance = drawThreshold(in, 2.0);
     s.thresholds.maxAngleDifference = drawThreshold(in, 0.1);
     s.thresholds.minOverlapRatio = drawThreshold(in, 0.5);
@@ -194,30 +195,30 @@ Scene drawScene(Draw& in) {
     switch (in.range(0, 15)) {
         case 0:
             s.thresholds.maxLineDistance = kNaN;
-            s.plainlyBad = true;
+            s.refusals.insert("badScalar");
             break;
         case 1:
             s.thresholds.maxAngleDifference = kNaN;
-            s.plainlyBad = true;
+            s.refusals.insert("badScalar");
             break;
         case 2:
             if (!s.records.empty()) {
                 const int e = in.range(0, 3);
                 s.records[14 * static_cast<std::size_t>(in.range(0, s.numRecords - 1)) + e] =
                     drawBadIndex(in, e < 2 ? s.n1 : s.n2);
-                s.plainlyBad = true;
+                s.refusals.insert("badPairRecord");
             }
             break;
         case 3:
             if (!s.table.empty()) {
                 s.table[static_cast<std::size_t>(in.range(0, static_cast<int>(s.table.size()) - 1))] =
                     drawBadIndex(in, s.numRecords);
-                s.plainlyBad = true;
+                s.refusals.insert("badPairIndex");
             }
             break;
         case 4:
             s.badGridEntry = true;
-            s.plainlyBad = true;
+            s.refusals.insert("gridEntry");
             break;
         default:
             break;
@@ -262,10 +263,6 @@ GridIndex drawGrid(Draw& in, const Scene& s) {
         return bad;
     }
     return grid;
-}
-
-bool isExpectedRefusal(const std::string& kind) {
-    return kind == "badScalar" || kind == "badPairRecord" || kind == "badPairIndex" || kind == "gridEntry";
 }
 
 void checkRules(const Scene& s, const std::vector<Correspondence>& found) {
@@ -349,12 +346,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         lineharvest::checkTransferInput(input, grid);
         one = lineharvest::addCandidates(input, grid, 1);
     } catch (const HarvestError& e) {
-        FUZZ_CHECK(isExpectedRefusal(e.kind()), "unexpected refusal %s: %s", e.kind().c_str(), e.what());
-        FUZZ_CHECK(s.plainlyBad, "a valid scene was refused: %s: %s", e.kind().c_str(), e.what());
+        FUZZ_CHECK(!s.refusals.empty(), "a valid scene was refused: %s: %s", e.kind().c_str(), e.what());
+        FUZZ_CHECK(s.refusals.count(e.kind()), "refused as %s, not for the bad value it holds: %s", e.kind().c_str(),
+                   e.what());
         ++stats.refused;
         return 0;
     }
-    FUZZ_CHECK(!s.plainlyBad, "an invalid scene (NaN threshold or an index out of range) was accepted");
+    FUZZ_CHECK(s.refusals.empty(), "an invalid scene (NaN threshold or an index out of range) was accepted");
 
     checkRules(s, one);
     stats.withLines += !one.empty();
