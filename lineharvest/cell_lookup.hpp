@@ -9,6 +9,45 @@
 
 namespace lineharvest {
 
+// Calls visit(x, y) for the points of the Bresenham raster from (x1, y1) to
+// (x2, y2), in order, one per unit step along the major axis, until visit
+// returns false. On a tie (error term exactly 0) the minor coordinate steps
+// only when the major axis runs forward, so that the raster of the reversed
+// segment holds the same points. Returns true when every point was visited
+// and visit never said stop.
+template <class Visit>
+bool forEachRasterPoint(long long x1, long long y1, long long x2, long long y2, Visit visit) {
+    const long long dx = x2 - x1, dy = y2 - y1;
+    const long long sx = (dx > 0) - (dx < 0), sy = (dy > 0) - (dy < 0);
+    const long long ax = 2 * (dx < 0 ? -dx : dx), ay = 2 * (dy < 0 ? -dy : dy);
+    long long x = x1, y = y1;
+    if (!visit(x, y)) return false;
+    if (ax >= ay) {
+        long long e = ay - ax / 2;
+        while (x != x2) {
+            if (e > 0 || (e == 0 && sx > 0)) {
+                e -= ax;
+                y += sy;
+            }
+            e += ay;
+            x += sx;
+            if (!visit(x, y)) return false;
+        }
+    } else {
+        long long e = ax - ay / 2;
+        while (y != y2) {
+            if (e > 0 || (e == 0 && sy > 0)) {
+                e -= ay;
+                x += sx;
+            }
+            e += ax;
+            y += sy;
+            if (!visit(x, y)) return false;
+        }
+    }
+    return true;
+}
+
 // Bresenham raster from (x1, y1) to (x2, y2) into xRow/yRow. Returns 1 when
 // the end point was reached below capacity, 0 when capacity cut it short.
 int rasterizeLine(int x1, int y1, int x2, int y2, int* xRow, int* yRow, int& count, int capacity);

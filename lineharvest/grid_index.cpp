@@ -20,40 +20,6 @@ std::string layoutText(int cellSize, RasterWindow w) {
            std::to_string(w.yEnd) + ", x " + std::to_string(w.xBegin) + " to " + std::to_string(w.xEnd);
 }
 
-// Calls visit(x, y) for every pixel of the Bresenham raster from (x1, y1) to
-// (x2, y2), the same raster as rasterizeLine without its capacity.
-template <class Visit>
-void forEachRasterPixel(long long x1, long long y1, long long x2, long long y2, Visit visit) {
-    const long long dx = x2 - x1, dy = y2 - y1;
-    const long long sx = (dx > 0) - (dx < 0), sy = (dy > 0) - (dy < 0);
-    const long long ax = 2 * std::llabs(dx), ay = 2 * std::llabs(dy);
-    long long x = x1, y = y1;
-    visit(x, y);
-    if (ax >= ay) {
-        long long e = ay - std::llabs(dx);
-        while (x != x2) {
-            if (e > 0 || (e == 0 && sx > 0)) {
-                e -= ax;
-                y += sy;
-            }
-            e += ay;
-            x += sx;
-            visit(x, y);
-        }
-    } else {
-        long long e = ax - std::llabs(dy);
-        while (y != y2) {
-            if (e > 0 || (e == 0 && sy > 0)) {
-                e -= ay;
-                x += sx;
-            }
-            e += ax;
-            y += sy;
-            visit(x, y);
-        }
-    }
-}
-
 // Truncating division, as the cell numbering uses it.
 long long cellOf(long long v, long long cellSize) { return v / cellSize; }
 
@@ -129,7 +95,8 @@ GridIndex GridIndex::build(SegmentArray segments2, int cellSize, RasterWindow w,
                 throw HarvestError("badSegments", "image-2 segment " + std::to_string(s) +
                                                       ": coordinates must be finite and below 2^24 in magnitude");
         segmentCells.clear();
-        forEachRasterPixel(static_cast<long long>(seg[0]), static_cast<long long>(seg[1]),
+        // Every pixel of the segment's raster (no capacity here).
+        forEachRasterPoint(static_cast<long long>(seg[0]), static_cast<long long>(seg[1]),
                            static_cast<long long>(seg[2]), static_cast<long long>(seg[3]),
                            [&](long long px, long long py) {
                                // The pixel widened to its square, clipped to the window.
@@ -137,13 +104,14 @@ GridIndex GridIndex::build(SegmentArray segments2, int cellSize, RasterWindow w,
                                const long long xh = std::min(px + margin, w.xEnd - 1LL);
                                const long long yl = std::max(py - margin, static_cast<long long>(w.yBegin));
                                const long long yh = std::min(py + margin, w.yEnd - 1LL);
-                               if (xl > xh || yl > yh) return;
+                               if (xl > xh || yl > yh) return true;
                                for (long long row = cellOf(yl, cellSize); row <= cellOf(yh, cellSize); ++row)
                                    for (long long col = cellOf(xl, cellSize); col <= cellOf(xh, cellSize); ++col) {
                                        const long long cell = row * columns + col;
                                        if (cell >= 0 && cell < numCells)
                                            segmentCells.push_back(static_cast<int>(cell));
                                    }
+                               return true;
                            });
         std::sort(segmentCells.begin(), segmentCells.end());
         segmentCells.erase(std::unique(segmentCells.begin(), segmentCells.end()), segmentCells.end());

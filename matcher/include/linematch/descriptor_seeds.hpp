@@ -1,0 +1,31 @@
+// Seeds from line descriptors: LBD descriptors (OpenCV line_descriptor)
+// computed on given segments, matched by Hamming distance, kept when the
+// match is mutual and passes the ratio test.
+#pragma once
+
+#include "linematch/types.hpp"
+
+#include <opencv2/core.hpp>
+
+#include <vector>
+
+namespace linematch {
+
+struct DescriptorSettings {
+    // best distance < ratio * second-best distance; 1 or more switches the
+    // test off.
+    double ratio = 0.7;
+    // image-1 segment i and image-2 segment w must be each other's best match.
+    bool mutual = true;
+};
+
+// One 32-byte binary descriptor per segment (row k for segment k), the
+// segments taken as octave-0 key lines of gray (8-bit, one channel).
+cv::Mat lbdDescriptors(const cv::Mat& gray, const std::vector<Segment>& segments);
+
+// Matches of the rows of descriptors1 to those of descriptors2 (CV_8U,
+// Hamming distance), in increasing image-1 index. Ties go to the lower index.
+std::vector<SegmentMatch> matchDescriptors(const cv::Mat& descriptors1, const cv::Mat& descriptors2,
+                                           const DescriptorSettings& settings);
+
+}  // namespace linematch

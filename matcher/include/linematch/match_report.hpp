@@ -1,0 +1,28 @@
+// The matcher's report: counts per stage and per round, timings, and, when
+// a ground-truth homography is given, precision and recall of the
+// descriptor matches alone, of the checked seeds, of each round and of the
+// whole, optionally next to the ground-truth-seeded upper bound.
+#pragma once
+
+#include "linematch/evaluation.hpp"
+#include "linematch/matcher.hpp"
+#include "linematch/upper_bound.hpp"
+
+#include <string>
+
+namespace linematch {
+
+struct ReportContext {
+    std::string image1;
+    std::string image2;
+    std::string homographyFile;            // empty without ground truth
+    const GroundTruth* truth = nullptr;    // scores only when given
+    const UpperBoundRun* upperBound = nullptr;
+    double secondsTotal = 0;
+    double ratio = 0.7;
+};
+
+std::string reportJson(const MatchResult& result, const MatcherSettings& settings, const ReportContext& context);
+std::string reportText(const MatchResult& result, const MatcherSettings& settings, const ReportContext& context);
+
+}  // namespace linematch

@@ -1,0 +1,71 @@
+// The two-image line matcher: segments (LSD), seeds (LBD, mutual best match
+// with a ratio test), seed checks without ground truth, then transfer rounds
+// in which the lineharvest core adds correspondences and the well-covered
+// ones become seeds of the next round. No ground truth is read.
+#pragma once
+
+#include "linematch/descriptor_seeds.hpp"
+#include "linematch/neighbour_verification.hpp"
+#include "linematch/seed_checks.hpp"
+#include "linematch/transfer_round.hpp"
+#include "linematch/types.hpp"
+
+#include <opencv2/core.hpp>
+
+#include <vector>
+
+namespace linematch {
+
+struct MatcherSettings {
+    double minSegmentLength = 10.0;
+    DescriptorSettings descriptor;
+    SeedCheckSettings checks;
+    TransferSettings transfer;
+    VerificationSettings verification;
+    // New correspondences whose segment gets partners on two different
+    // lines are refused (see one_line_rule.hpp).
+    bool singlePartnerLine = true;
+    double sameLineDistance = 1.5;
+    int maxRounds = 3;
+    // A transfer match becomes a seed of the next round when its mapped
+    // image-1 segment and its image-2 segment share this much of the longer.
+    double newSeedExtent = 0.8;
+};
+
+struct RoundSummary {
+    int seeds = 0;        // seeds checked at the start of the round
+    int keptSeeds = 0;    // seeds the checks kept
+    int records = 0;      // pair records handed to the transfer
+    int transferred = 0;  // correspondences the transfer returned
+    int rejected = 0;     // new ones the neighbour verification refused
+    int added = 0;        // new ones kept
+    int newSeeds = 0;     // of the added ones, seeds of the next round
+};
+
+struct MatchResult {
+    std::vector<Segment> segments1;
+    std::vector<Segment> segments2;
+    // Mutual best LBD matches that pass the ratio test: the seeds before the
+    // checks, and the plain descriptor matcher's answer.
+    std::vector<SegmentMatch> descriptorMatches;
+    // Seeds the checks kept in the first round.
+    std::vector<SegmentMatch> seeds;
+    // Correspondences each round added (not found before), in transfer order.
+    std::vector<std::vector<SegmentMatch>> roundMatches;
+    std::vector<RoundSummary> rounds;
+    // seeds followed by every round's additions; each (i, w) once.
+    std::vector<SegmentMatch> matches;
+    // Seconds spent per stage.
+    double secondsSegments = 0, secondsDescriptors = 0, secondsChecks = 0, secondsTransfer = 0;
+};
+
+// image1, image2: 8-bit images, one or three channels (colour is turned to
+// grey). std::invalid_argument for an empty image or another type.
+MatchResult matchLines(const cv::Mat& image1, const cv::Mat& image2, const MatcherSettings& settings = {});
+
+// The same on given segments (the images are still needed for the
+// descriptors); segmentsN index the result.
+MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vector<Segment> segments1,
+                          std::vector<Segment> segments2, const MatcherSettings& settings = {});
+
+}  // namespace linematch

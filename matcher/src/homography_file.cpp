@@ -1,0 +1,77 @@
+#include "linematch/homography_file.hpp"
+
+#include <cmath>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+namespace linematch {
+
+namespace {
+
+bool hasOpenCvExtension(const std::string& path) {
+    const auto dot = path.rfind('.');
+    if (dot == std::string::npos) return false;
+    const std::string ext = path.substr(dot);
+    return ext == ".xml" || ext == ".yml" || ext == ".yaml" || ext == ".json";
+}
+
+[[noreturn]] void refuse(const std::string& path, const std::string& why) {
+    throw std::runtime_error("homography file " + path + ": " + why);
+}
+
+}  // namespace
+
+cv::Matx33d readHomographyFile(const std::string& path) {
+    cv::Matx33d h;
+    if (hasOpenCvExtension(path)) {
+        cv::Mat m;
+        try {
+            cv::FileStorage fs(path, cv::FileStorage::READ);
+            if (!fs.isOpened()) refuse(path, "cannot be read");
+            for (const cv::FileNode& node : fs.root()) {
+                if (node.isMap()) {
+                    node >> m;
+                    break;
+                }
+            }
+        } catch (const cv::Exception& e) {
+            refuse(path, std::string("not an OpenCV matrix file (") + e.err + ")");
+        }
+        if (m.rows != 3 || m.cols != 3 || m.channels() != 1) refuse(path, "does not hold a 3x3 matrix");
+        m.convertTo(m, CV_64F);
+        h = cv::Matx33d(m);
+    } else {
+        std::ifstream in(path);
+        if (!in) refuse(path, "cannot be read");
+        for (int k = 0; k < 9; ++k) {
+            std::string token;
+            if (!(in >> token)) refuse(path, "does not hold nine numbers");
+            std::istringstream parse(token);
+            double v = 0;
+            if (!(parse >> v) || !parse.eof()) refuse(path, "'" + token + "' is not a number");
+            h(k / 3, k % 3) = v;
+        }
+        std::string extra;
+        if (in >> extra) refuse(path, "holds more than nine numbers");
+    }
+    for (int k = 0; k < 9; ++k)
+        if (!std::isfinite(h.val[k])) refuse(path, "holds a value that is not finite");
+    if (std::fabs(cv::determinant(h)) == 0) refuse(path, "the matrix is singular");
+    return h;
+}
+
+void writeHomographyFile(const std::string& path, const cv::Matx33d& homography) {
+    std::ofstream out(path);
+    char buffer[64];
+    for (int r = 0; r < 3; ++r) {
+        for (int c = 0; c < 3; ++c) {
+            std::snprintf(buffer, sizeof buffer, "%s%.17g", c ? " " : "", homography(r, c));
+            out << buffer;
+        }
+        out << "\n";
+    }
+    if (!out) throw std::runtime_error("cannot write " + path);
+}
+
+}  // namespace linematch

@@ -1,0 +1,142 @@
+#include "linematch/matcher.hpp"
+
+#include "linematch/line_geometry.hpp"
+#include "linematch/one_line_rule.hpp"
+#include "linematch/segments.hpp"
+
+#include "lineharvest/grid_index.hpp"
+
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
+#include <chrono>
+#include <set>
+#include <stdexcept>
+#include <utility>
+
+namespace linematch {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+double secondsSince(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+}
+
+cv::Mat toGray(const cv::Mat& image, const char* name) {
+    if (image.empty()) throw std::invalid_argument(std::string(name) + " is empty");
+    if (image.depth() != CV_8U || (image.channels() != 1 && image.channels() != 3 && image.channels() != 4))
+        throw std::invalid_argument(std::string(name) + " must be an 8-bit image with 1, 3 or 4 channels");
+    if (image.channels() == 1) return image;
+    cv::Mat gray;
+    cv::cvtColor(image, gray, image.channels() == 3 ? cv::COLOR_BGR2GRAY : cv::COLOR_BGRA2GRAY);
+    return gray;
+}
+
+}  // namespace
+
+MatchResult matchLines(const cv::Mat& image1, const cv::Mat& image2, const MatcherSettings& settings) {
+    const cv::Mat gray1 = toGray(image1, "image 1"), gray2 = toGray(image2, "image 2");
+    const auto start = Clock::now();
+    std::vector<Segment> segments1 = detectSegments(gray1, settings.minSegmentLength);
+    std::vector<Segment> segments2 = detectSegments(gray2, settings.minSegmentLength);
+    const double seconds = secondsSince(start);
+    MatchResult result = matchSegments(gray1, gray2, std::move(segments1), std::move(segments2), settings);
+    result.secondsSegments = seconds;
+    return result;
+}
+
+MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vector<Segment> segments1,
+                          std::vector<Segment> segments2, const MatcherSettings& settings) {
+    const cv::Mat gray1 = toGray(image1, "image 1"), gray2 = toGray(image2, "image 2");
+    MatchResult result;
+    result.segments1 = std::move(segments1);
+    result.segments2 = std::move(segments2);
+    const auto& s1 = result.segments1;
+    const auto& s2 = result.segments2;
+
+    auto start = Clock::now();
+    const cv::Mat d1 = lbdDescriptors(gray1, s1), d2 = lbdDescriptors(gray2, s2);
+    result.descriptorMatches = matchDescriptors(d1, d2, settings.descriptor);
+    result.secondsDescriptors = secondsSince(start);
+
+    const lineharvest::RasterWindow window{0, gray2.rows, 0, gray2.cols};
+    const lineharvest::GridIndex grid = lineharvest::GridIndex::build(
+        {s2.empty() ? nullptr : s2.front().data(), static_cast<int>(s2.size())}, settings.transfer.cellSize,
+        window, settings.transfer.gridMargin);
+
+    std::set<SegmentMatch> found;
+    std::vector<SegmentMatch> seeds = result.descriptorMatches;
+    for (int round = 0; round < std::max(settings.maxRounds, 1); ++round) {
+        RoundSummary summary;
+        summary.seeds = static_cast<int>(seeds.size());
+        start = Clock::now();
+        const SeedCheckResult checked = checkSeeds(s1, s2, seeds, settings.checks);
+        result.secondsChecks += secondsSince(start);
+        std::vector<SegmentMatch> kept;
+        for (std::size_t k = 0; k < seeds.size(); ++k)
+            if (checked.seedKept[k]) kept.push_back(seeds[k]);
+        summary.keptSeeds = static_cast<int>(kept.size());
+        summary.records = static_cast<int>(checked.records.size());
+        if (round == 0) {
+            result.seeds = kept;
+            for (const SegmentMatch& m : kept)
+                if (found.insert(m).second) result.matches.push_back(m);
+        }
+
+        start = Clock::now();
+        const std::vector<TransferMatch> transferred =
+            transferRound(s1, s2, seeds, checked.records, grid, settings.transfer);
+        result.secondsTransfer += secondsSince(start);
+        summary.transferred = static_cast<int>(transferred.size());
+
+        // New correspondences, each once, judged by the correspondences
+        // around them (all found so far and the other new ones).
+        std::vector<SegmentMatch> candidates = result.matches;
+        std::vector<int> candidateRecord(candidates.size(), -1);
+        std::set<SegmentMatch> fresh;
+        for (const TransferMatch& t : transferred) {
+            if (found.count(t.match) || !fresh.insert(t.match).second) continue;
+            candidates.push_back(t.match);
+            candidateRecord.push_back(t.record);
+        }
+        std::vector<char> judge(candidates.size(), 0);
+        std::fill(judge.begin() + static_cast<long>(result.matches.size()), judge.end(), 1);
+        start = Clock::now();
+        std::vector<char> keep = verifyByNeighbours(s1, s2, candidates, judge, settings.verification);
+        if (settings.singlePartnerLine) {
+            const std::vector<char> single =
+                singlePartnerLine(s1, s2, candidates, judge, settings.sameLineDistance);
+            for (std::size_t k = 0; k < keep.size(); ++k) keep[k] = keep[k] && single[k];
+        }
+        result.secondsChecks += secondsSince(start);
+
+        std::vector<SegmentMatch> added;
+        std::vector<SegmentMatch> nextSeeds = kept;
+        for (std::size_t k = result.matches.size(); k < candidates.size(); ++k) {
+            if (!keep[k]) {
+                ++summary.rejected;
+                continue;
+            }
+            const SegmentMatch& m = candidates[k];
+            found.insert(m);
+            added.push_back(m);
+            // Only a correspondence whose two segments cover the same stretch
+            // of the edge gives endpoints a homography can be fitted to.
+            const cv::Matx33d& h = checked.records[candidateRecord[k]].homography;
+            if (sharedExtent(mapSegment(h, s1[m.image1Segment]), s2[m.image2Segment]) >= settings.newSeedExtent)
+                nextSeeds.push_back(m);
+        }
+        result.matches.insert(result.matches.end(), added.begin(), added.end());
+        summary.added = static_cast<int>(added.size());
+        summary.newSeeds = static_cast<int>(nextSeeds.size() - kept.size());
+        result.roundMatches.push_back(std::move(added));
+        result.rounds.push_back(summary);
+        if (summary.added == 0 || summary.newSeeds == 0) break;
+        seeds = std::move(nextSeeds);
+    }
+    return result;
+}
+
+}  // namespace linematch
