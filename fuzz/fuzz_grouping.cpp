@@ -1,11 +1,12 @@
-// Fuzz target of coordsift's grouping: the grouping in the core must give,
-// bit for bit, what the plain quadratic scan below gives (group numbers,
-// group pairs, group count, and no write past the groups it reports), on
-// tables whose coordinates are drawn so that equal, truncated-equal, NaN,
-// signed-zero and out-of-int-range values meet often.
+// Fuzz target of coordsift's grouping: the linear-time grouping of the core
+// must give, bit for bit, what the plain quadratic scan below gives (group
+// numbers, group pairs, group count, and no write past the groups it
+// reports), on point tables and on plain coordinate pairs whose values are
+// drawn so that equal, truncated-equal, NaN, signed-zero and
+// out-of-int-range coordinates meet often.
 #include "fuzz_check.hpp"
 
-#include "point_grouping.hpp"
+#include "coordsift/point_grouping.hpp"
 
 #include <fuzzer/FuzzedDataProvider.h>
 
@@ -20,19 +21,20 @@ namespace {
 // The scan as the module has always done it: every point not yet taken opens
 // a group at its truncated pair and claims every later point whose own
 // coordinates equal that pair, also points an earlier group took.
-std::size_t scanGroups(const double* table, std::size_t n, double* groupIndex, double* groupCoords) {
+std::size_t scanGroups(const coordsift::PointView& points, double* groupIndex, double* groupCoords) {
+    const std::size_t n = points.count;
     std::vector<bool> taken(n, false);
     std::size_t groups = 0;
     for (std::size_t i = 0; i < n; ++i) {
         if (taken[i]) continue;
-        const double x = coordsift::truncateCoordinate(table[6 * i + 2]);
-        const double y = coordsift::truncateCoordinate(table[6 * i + 3]);
+        const double x = coordsift::truncateCoordinate(points.x(i));
+        const double y = coordsift::truncateCoordinate(points.y(i));
         groupIndex[i] = static_cast<double>(groups);
         taken[i] = true;
         groupCoords[2 * groups] = x;
         groupCoords[2 * groups + 1] = y;
         for (std::size_t k = i + 1; k < n; ++k) {
-            if (table[6 * k + 2] == x && table[6 * k + 3] == y) {
+            if (points.x(k) == x && points.y(k) == y) {
                 groupIndex[k] = static_cast<double>(groups);
                 taken[k] = true;
             }
@@ -65,6 +67,21 @@ bool sameBits(const std::vector<double>& a, const std::vector<double>& b) {
     return a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(double)) == 0;
 }
 
+void expectSameAsScan(const coordsift::PointView& points, const char* layout) {
+    const std::size_t n = points.count;
+    // Outputs start as a sentinel, so that untouched entries compare too.
+    const double sentinel = -12345.678;
+    std::vector<double> expectedIndex(n, sentinel), expectedCoords(2 * n, sentinel);
+    std::vector<double> actualIndex(n, sentinel), actualCoords(2 * n, sentinel);
+    const std::size_t expectedCount = scanGroups(points, expectedIndex.data(), expectedCoords.data());
+    const std::size_t actualCount = coordsift::groupPoints(points, actualIndex.data(), actualCoords.data());
+
+    FUZZ_CHECK(actualCount == expectedCount, "%s: %zu groups, the scan finds %zu (n = %zu)", layout, actualCount,
+               expectedCount, n);
+    FUZZ_CHECK(sameBits(actualIndex, expectedIndex), "%s: group numbers differ from the scan (n = %zu)", layout, n);
+    FUZZ_CHECK(sameBits(actualCoords, expectedCoords), "%s: group pairs differ from the scan (n = %zu)", layout, n);
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -74,23 +91,17 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     // read past the last point's y is caught. The fields the grouping does
     // not read hold NaN.
     std::vector<double> table(n == 0 ? 0 : 6 * (n - 1) + 4, std::numeric_limits<double>::quiet_NaN());
+    std::vector<double> pairs(2 * n, std::numeric_limits<double>::quiet_NaN());
     for (std::size_t i = 0; i < n && in.remaining_bytes() > 0; ++i) {
         table[6 * i + 2] = drawCoordinate(in);
         // Half the time y repeats x: diagonal points meet more often.
         table[6 * i + 3] = in.ConsumeBool() ? table[6 * i + 2] : drawCoordinate(in);
     }
-
-    // Outputs start as a sentinel, so that untouched entries compare too.
-    const double sentinel = -12345.678;
-    std::vector<double> expectedIndex(n, sentinel), expectedCoords(2 * n, sentinel);
-    std::vector<double> actualIndex(n, sentinel), actualCoords(2 * n, sentinel);
-    const std::size_t expectedCount = scanGroups(table.data(), n, expectedIndex.data(), expectedCoords.data());
-    const std::size_t actualCount =
-        coordsift::groupPoints(table.data(), n, actualIndex.data(), actualCoords.data());
-
-    FUZZ_CHECK(actualCount == expectedCount, "%zu groups, the scan finds %zu (n = %zu)", actualCount, expectedCount,
-               n);
-    FUZZ_CHECK(sameBits(actualIndex, expectedIndex), "group numbers differ from the scan (n = %zu)", n);
-    FUZZ_CHECK(sameBits(actualCoords, expectedCoords), "group pairs differ from the scan (n = %zu)", n);
+    for (std::size_t i = 0; i < n; ++i) {
+        pairs[2 * i] = table[6 * i + 2];
+        pairs[2 * i + 1] = table[6 * i + 3];
+    }
+    expectSameAsScan(coordsift::PointView::table(table.data(), n), "point table");
+    expectSameAsScan(coordsift::PointView::pairs(pairs.data(), n), "coordinate pairs");
     return 0;
 }

@@ -8,8 +8,9 @@
 # SECONDS_PER_TARGET defaults to 60; TARGET is one of grid_reader, transfer,
 # grouping (default: all). Each run starts from the committed seeds in
 # fuzz/corpus/<target>/ and a working corpus in build-fuzz/corpus/<target>/
-# that grows across runs; the committed seeds are only read. A failing input
-# is written to build-fuzz/artifacts/<target>/ and the script stops with the
+# that grows across runs; the committed seeds are only read, and
+# fuzz/dict/<target>.dict, when present, lends the fuzzer its edge tokens.
+# A failing input is written to build-fuzz/artifacts/<target>/ and the script stops with the
 # fuzzer's exit status. Replay one with build-fuzz/fuzz/fuzz_<target> FILE.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
@@ -28,7 +29,9 @@ for target in "${targets[@]}"; do
   work="build-fuzz/corpus/${target}"
   artifacts="build-fuzz/artifacts/${target}/"
   mkdir -p "$work" "$artifacts"
+  dict=()
+  [[ -f "fuzz/dict/${target}.dict" ]] && dict=(-dict="fuzz/dict/${target}.dict")
   echo "== fuzzing ${target} for ${seconds} s"
   "$binary" "$work" "fuzz/corpus/${target}" -max_total_time="$seconds" -timeout=10 \
-    -rss_limit_mb=2048 -artifact_prefix="$artifacts" -print_final_stats=1
+    -rss_limit_mb=2048 "${dict[@]}" -artifact_prefix="$artifacts" -print_final_stats=1
 done

@@ -28,8 +28,10 @@ for corpus in fuzz/corpus/*/; do
   fi
   # Short bounded run from a fixed seed, new inputs kept out of the tree.
   mkdir -p "$scratch/$target"
+  dict=()
+  [[ -f "fuzz/dict/${target}.dict" ]] && dict=(-dict="fuzz/dict/${target}.dict")
   if ! "$binary" "$scratch/$target" "$corpus" -seed=1 -max_total_time="$seconds" -timeout=10 \
-      -rss_limit_mb=2048 -artifact_prefix="$scratch/$target-" >"$scratch/$target.fuzz.log" 2>&1; then
+      -rss_limit_mb=2048 "${dict[@]}" -artifact_prefix="$scratch/$target-" >"$scratch/$target.fuzz.log" 2>&1; then
     echo "FAIL ${target}: fuzzing found a failing input; log:" >&2
     tail -n 40 "$scratch/$target.fuzz.log" >&2
     for crash in "$scratch/$target"-*; do

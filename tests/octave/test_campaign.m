@@ -15,27 +15,38 @@
 
 ## ---- drawing malformed values -------------------------------------------
 
+## A whole number in 1..range, or in range(1)..range(2), from rand: randi
+## checks its arguments at a cost larger than that of the calls under test.
+%!function k = roll (range)
+%!  if (isscalar (range))
+%!    k = 1 + floor (rand () * range);
+%!  else
+%!    k = range(1) + floor (rand () * (range(2) - range(1) + 1));
+%!  endif
+%!endfunction
+
 %!function v = pick (list)
-%!  v = list{randi(numel (list))};
+%!  v = list{roll(numel (list))};
 %!endfunction
 
 %!function v = special_scalar ()
-%!  v = pick ({NaN, Inf, -Inf, -0, -1, -0.5, 0.5, 2.5, 1e300, -1e300, 2^31, -2^31 - 1, ...
-%!             2^53 + 2, 4294967296, realmin / 4, 0, 1, 3e9});
+%!  persistent values = {NaN, Inf, -Inf, -0, -1, -0.5, 0.5, 2.5, 1e300, -1e300, 2^31, -2^31 - 1, ...
+%!                       2^53 + 2, 4294967296, realmin / 4, 0, 1, 3e9};
+%!  v = pick (values);
 %!endfunction
 
 ## Paths that refuse differently (missing, a directory, a device, empty, too
 ## long, not a row). No path that blocks or never ends (a FIFO, /dev/zero).
 %!function v = odd_path ()
-%!  v = pick ({".", "..", "/", "no/such/dir/file.txt", "", "/dev/null", repmat("a", 1, 5000), ...
-%!             ["ab"; "cd"], "Addcandidates.txt", tempdir(), "campaign_grid.txt", "bad_grid.txt"});
+%!  persistent paths = {".", "..", "/", "no/such/dir/file.txt", "", "/dev/null", repmat("a", 1, 5000), ...
+%!                      ["ab"; "cd"], "Addcandidates.txt", tempdir(), "campaign_grid.txt", "bad_grid.txt"};
+%!  v = pick (paths);
 %!endfunction
 
 ## A value unlike `good` (the valid argument at that position).
 %!function v = odd_value (good)
-%!  warning ("off", "all", "local");  # lossy casts are the point here
 %!  try
-%!    switch (randi (13))
+%!    switch (roll (13))
 %!      case 1
 %!        v = pick ({[], zeros(0, 3), zeros(3, 0), "", {}, struct([]), zeros(1, 0, 2), sparse([])});
 %!      case 2
@@ -56,7 +67,7 @@
 %!      case 8
 %!        v = double (good);
 %!        if (! isempty (v))
-%!          v(randi (numel (v))) = special_scalar ();
+%!          v(roll (numel (v))) = special_scalar ();
 %!        endif
 %!      case 9
 %!        v = pick ({[1 1], 1:3, [2; 2], ones(2), [NaN 1]});
@@ -67,7 +78,7 @@
 %!      case 12
 %!        v = numel (good) + pick ({1, 2, 1e6, 1e9});
 %!      otherwise
-%!        v = rand (randi ([0 5]), randi ([0 20])) * 70 - 5;
+%!        v = rand (roll ([0 5]), roll ([0 20])) * 70 - 5;
 %!    endswitch
 %!  catch
 %!    ## The conversion itself was refused (logical (NaN), ...).
@@ -80,7 +91,7 @@
 %!function text = odd_grid_text ()
 %!  pieces = {"0", "1", "2", " ", "  ", "\n", "\r\n", "\r", "\t", "-1", "+2", "x", "-", "7.9", ...
 %!            "2147483648", "-2147483649", "99999999999999999999", "0x1F", "\xef\xbb\xbf", "3", "12abc"};
-%!  text = strjoin (pieces(randi (numel (pieces), 1, randi ([0 12]))), "");
+%!  text = [pieces{1 + floor(rand (1, roll ([0 12])) * numel (pieces))}];
 %!endfunction
 
 ## Calls module with args and nout outputs; returns the outputs and the
@@ -101,12 +112,21 @@
 
 ## ---- the campaign engine --------------------------------------------------
 
+%!function label = call_label (call, what, nout)
+%!  changes = "";
+%!  for k = 1:rows (what)
+%!    changes = [changes sprintf(what{k, 1}, what{k, 2}) ", "];
+%!  endfor
+%!  label = sprintf ("call %d (%s%d outputs)", call, changes, nout);
+%!endfunction
+
 ## m: the module's description (see the blocks below):
 ##   name, good (the known-good arguments), max_outputs, extra (a function
 ##   (args, m) -> [args, what] with module-specific changes), check_good (a
 ##   function that runs and checks the known-good call), check_outputs (a
 ##   function (outs, args) -> message for an accepted call, '' when fine).
 %!function summary = run_campaign (m, seed, calls)
+%!  warning ("off", "all", "local");  # lossy casts and odd calls are the point here
 %!  rand ("twister", seed);
 %!  ids = struct ();
 %!  failures = {};
@@ -114,14 +134,14 @@
 %!  m.check_good ();
 %!  for call = 1:calls
 %!    args = m.good;
-%!    nout = randi ([0 m.max_outputs]);
-%!    what = {};
-%!    for change = 1:randi (3)
-%!      kind = randi (12);
+%!    nout = roll ([0 m.max_outputs]);
+%!    what = cell (0, 2);  # format and value of each change, printed on failure
+%!    for change = 1:roll (3)
+%!      kind = roll (12);
 %!      if (kind <= 6)
-%!        position = randi (numel (m.good));
+%!        position = roll (numel (m.good));
 %!        args{position} = odd_value (m.good{position});
-%!        what{end+1} = sprintf ("input %d odd", position);
+%!        what(end+1, :) = {"input %d odd", position};
 %!      elseif (kind <= 9)
 %!        args(end+1:numel (m.good)) = m.good(numel (args)+1:end);
 %!        try
@@ -129,28 +149,27 @@
 %!        catch
 %!          w = "module change not applicable";  # e.g. the table is a cell now
 %!        end_try_catch
-%!        what{end+1} = w;
+%!        what(end+1, :) = {"%s", w};
 %!      elseif (kind == 10)
-%!        n = randi ([0 numel(m.good) - 1]);
+%!        n = roll ([0 numel(m.good) - 1]);
 %!        args = args(1:min (n, numel (args)));
-%!        what{end+1} = sprintf ("%d inputs", n);
+%!        what(end+1, :) = {"%d inputs", n};
 %!      elseif (kind == 11)
-%!        for k = 1:randi (3)
+%!        for k = 1:roll (3)
 %!          args{end+1} = odd_value (pick (m.good));
 %!        endfor
-%!        what{end+1} = sprintf ("%d inputs", numel (args));
+%!        what(end+1, :) = {"%d inputs", numel(args)};
 %!      else
-%!        nout = m.max_outputs + randi (2);
-%!        what{end+1} = sprintf ("%d outputs", nout);
+%!        nout = m.max_outputs + roll (2);
+%!        what(end+1, :) = {"%d outputs", nout};
 %!      endif
 %!    endfor
 %!    [outs, err] = call_module (m.name, args, nout);
-%!    label = sprintf ("call %d (%s%d outputs)", call, sprintf ("%s, ", what{:}), nout);
 %!    if (isempty (err))
 %!      accepted += 1;
 %!      problem = m.check_outputs (outs, args);
 %!      if (! isempty (problem))
-%!        failures{end+1} = [label ": accepted, but " problem];
+%!        failures{end+1} = [call_label(call, what, nout) ": accepted, but " problem];
 %!      endif
 %!    elseif (strncmp (err.identifier, [m.name ":"], numel (m.name) + 1) && ! isempty (err.message))
 %!      key = strrep (err.identifier(numel (m.name) + 2:end), ":", "_");
@@ -161,7 +180,7 @@
 %!      endif
 %!    else
 %!      failures{end+1} = sprintf ("%s: error '%s' without the module's identifier: %s", ...
-%!                                 label, err.identifier, err.message);
+%!                                 call_label (call, what, nout), err.identifier, err.message);
 %!    endif
 %!    if (mod (call, 100) == 0)
 %!      m.check_good ();
@@ -208,12 +227,12 @@
 ## Changes inside otherwise valid arguments: bad entries in the arrays,
 ## counts beyond the arrays, a bad grid file, the optional output path.
 %!function [args, what] = lineharvest_extra (args, m)
-%!  switch (randi (6))
+%!  switch (roll (6))
 %!    case 1  # an entry of a segment, a pair record or the pair index table
 %!      position = pick ({1, 2, 3, 11});
 %!      a = double (args{position});
 %!      if (! isempty (a))
-%!        a(randi (numel (a))) = pick ({NaN, Inf, -1, 2, 3, 1e10, 0.5, -0.5, 2^31});
+%!        a(roll (numel (a))) = pick ({NaN, Inf, -1, 2, 3, 1e10, 0.5, -0.5, 2^31});
 %!      endif
 %!      args{position} = a;
 %!      what = sprintf ("entry of input %d", position);
@@ -234,7 +253,7 @@
 %!      args{19} = pick ({"", "campaign_out.txt", odd_path(), args{13}, 42, {}});
 %!      what = "output path";
 %!    case 5  # window and cell at their limits
-%!      position = randi ([14 18]);
+%!      position = roll ([14 18]);
 %!      args{position} = pick ({-2^31, 2^31 - 1, 0, 1, -1, 1e5});
 %!      what = sprintf ("window input %d at a limit", position);
 %!    otherwise  # a homography that degenerates
@@ -304,11 +323,11 @@
 %!endfunction
 
 %!function [args, what] = coordsift_extra (args, m)
-%!  switch (randi (3))
+%!  switch (roll (3))
 %!    case 1  # odd coordinates: a valid call
 %!      t = double (args{1});
 %!      if (! isempty (t))
-%!        t(randi (numel (t))) = special_scalar ();
+%!        t(roll (numel (t))) = special_scalar ();
 %!      endif
 %!      args{1} = t;
 %!      what = "odd coordinate";
@@ -351,3 +370,94 @@
 %! m.check_good = @coordsift_check_good;
 %! m.check_outputs = @coordsift_outputs;
 %! run_campaign (m, 20261210, 2000);
+
+## ---- epipolarscreen ---------------------------------------------------------
+
+## F * [x; y; 1] is the line u = x + y: each image-1 segment cuts a band of
+## vertical lines.
+%!function args = epipolarscreen_good ()
+%!  S1 = [0 0 10 0; 12 3 20 5; 4 4 4 4]';
+%!  S2 = [2 5 8 5; 5 0 15 0; 20 0 30 0; -5 0 15 0]';
+%!  args = {S1, S2, [0 0 1; 0 0 0; -1 -1 0], 0.6};
+%!endfunction
+
+%!function epipolarscreen_check_good ()
+%!  E = epipolarscreen (epipolarscreen_good (){:});
+%!  assert (E, [1 1 0 0; 0 0 1 0; 0 0 0 0]);
+%!endfunction
+
+%!function [args, what] = epipolarscreen_extra (args, m)
+%!  switch (roll (4))
+%!    case 1  # an odd entry in the segments or the matrix
+%!      position = roll (3);
+%!      a = double (args{position});
+%!      if (! isempty (a))
+%!        a(roll (numel (a))) = special_scalar ();
+%!      endif
+%!      args{position} = a;
+%!      what = sprintf ("entry of input %d", position);
+%!    case 2  # the optional output path, also a bad one
+%!      args{5} = pick ({"", [], "campaign_e.txt", odd_path(), 42, {}, zeros(1, 0)});
+%!      what = "output path";
+%!    case 3  # the ratio at its limits
+%!      args{4} = pick ({Inf, -Inf, 0, -0, 1e300, realmin / 4, 1});
+%!      what = "ratio at a limit";
+%!    otherwise  # segments of another count or layout
+%!      position = roll (2);
+%!      args{position} = pick ({zeros(4, 0), zeros(0, 4), zeros(4, 1), rand(4, 7) * 40, ...
+%!                              args{position}(:, [1 1 2])});
+%!      what = sprintf ("segments of input %d", position);
+%!  endswitch
+%!endfunction
+
+## An accepted call had 4 or 5 inputs and a ratio that is one number, not
+## NaN, and returns the N1xN2 matrix of 0 and 1.
+%!function problem = epipolarscreen_outputs (outs, args)
+%!  problem = "";
+%!  if (numel (args) > 5 || numel (args{4}) != 1 || isnan (args{4}))
+%!    problem = sprintf ("%d inputs with a ratio of %d elements were accepted", numel (args), numel (args{4}));
+%!    return;
+%!  endif
+%!  if (isempty (outs))
+%!    return;
+%!  endif
+%!  E = outs{1};
+%!  n = [columns(args{1}), columns(args{2})];
+%!  n(cellfun (@isempty, args(1:2))) = 0;
+%!  if (! (isa (E, "double") && isreal (E) && ! issparse (E) && isequal (size (E), n)))
+%!    problem = sprintf ("returned a %s of size %s", class (E), mat2str (size (E)));
+%!  elseif (any (E(:) != 0 & E(:) != 1))
+%!    problem = "returned entries other than 0 and 1";
+%!  endif
+%!endfunction
+
+%!test
+%! m.name = "epipolarscreen";
+%! m.good = epipolarscreen_good ();
+%! m.max_outputs = 1;
+%! m.extra = @epipolarscreen_extra;
+%! m.check_good = @epipolarscreen_check_good;
+%! m.check_outputs = @epipolarscreen_outputs;
+%! run_campaign (m, 20261211, 2000);
+
+## ---- fixed calls ------------------------------------------------------------
+
+## -0.5 truncates to index 0, which an empty range does not have: a record
+## into no image-2 segments, or a table entry into no records, is refused
+## (it used to be read past the arrays).
+%!test
+%! fid = fopen ("empty_grid.txt", "w"); fclose (fid);
+%! seg = [10; 50; 90; 50];
+%! rec = [0; 0; -0.5; -0.5; 0; 1; 0; 0; 0; 1; 0; 0; 0; 1];
+%! calls = {
+%!   {seg, zeros(4, 0), rec, eye(3), 1, 0, 1}, 0, "lineharvest:badPairRecord"
+%!   {seg, seg, zeros(14, 0), eye(3), 1, 1, 0}, -0.5, "lineharvest:badPairIndex"
+%! };
+%! for k = 1:rows (calls)
+%!   try
+%!     lineharvest (calls{k, 1}{:}, 1, 0.1, 0.5, calls{k, 2}, 1, "empty_grid.txt", 100, 0, 100, 0, 1000);
+%!     error ("call %d was accepted", k);
+%!   catch err
+%!     assert (err.identifier, calls{k, 3});
+%!   end_try_catch
+%! endfor
