@@ -6,6 +6,7 @@ import json
 import os
 import re
 import subprocess
+import sys
 import threading
 import time
 from pathlib import Path
@@ -113,6 +114,16 @@ def test_the_homography_only_scores(graf_paths, graf_result):
     plain = lh.match_images(*graf_paths)
     assert plain.scores is None
     same_result(plain, graf_result)
+
+
+def test_the_documented_example_runs_as_written(graf_paths):
+    marker = "<!-- python-matcher-example -->"
+    doc = next(d for d in (REPO / "README.md", REPO / "docs" / "python.md") if d.is_file() and marker in d.read_text())
+    code = re.search(r"```python\n(.*?)```", doc.read_text().split(marker, 1)[1], re.S).group(1)
+    printed = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True).stdout
+    # The comment in the example states what it prints.
+    stated = re.search(r"# (730 .*)", code).group(1).replace("...", "")
+    assert printed.startswith(stated.split(", 'precision'")[0]), printed
 
 
 # --- arrays and files ------------------------------------------------------
