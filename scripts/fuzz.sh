@@ -7,11 +7,12 @@
 #
 # SECONDS_PER_TARGET defaults to 60; TARGET is one of grid_reader, transfer,
 # grouping (default: all). Each run starts from the committed seeds in
-# fuzz/corpus/<target>/ and a working corpus in build-fuzz/corpus/<target>/
-# that grows across runs; the committed seeds are only read, and
-# fuzz/dict/<target>.dict, when present, lends the fuzzer its edge tokens.
-# A failing input is written to build-fuzz/artifacts/<target>/ and the script stops with the
-# fuzzer's exit status. Replay one with build-fuzz/fuzz/fuzz_<target> FILE.
+# fuzz/corpus/<target>/ (only read) and a working corpus in
+# build-fuzz/corpus/<target>/ that grows across runs;
+# fuzz/dict/<target>.dict, when present, lends the fuzzer its edge tokens. A
+# failing input is written to build-fuzz/artifacts/<target>/ and the script
+# stops with the fuzzer's exit status. Replay one with
+# build-fuzz/fuzz/fuzz_<target> FILE.
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 cd "$root"
