@@ -36,10 +36,11 @@ bool isPathLike(py::handle object) {
            py::hasattr(object, "__fspath__");
 }
 
-// An image file read as grey, as the linematch command reads it. A path
-// that is not a regular file (a directory, a FIFO that would block, a
-// device) is refused before OpenCV opens it.
-cv::Mat readImageFile(const std::string& path, const char* name) {
+// An image file read by OpenCV (as grey, as the linematch command reads
+// it, unless flags say otherwise). A path that is not a regular file (a
+// directory, a FIFO that would block, a device) is refused before OpenCV
+// opens it.
+cv::Mat readImageFile(const std::string& path, const char* name, int flags = cv::IMREAD_GRAYSCALE) {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0)
         throw FileFailure("imageFile", std::string(name) + ": cannot open the image file '" + path + "': " +
@@ -49,7 +50,7 @@ cv::Mat readImageFile(const std::string& path, const char* name) {
     cv::Mat image;
     {
         py::gil_scoped_release unlocked;
-        image = cv::imread(path, cv::IMREAD_GRAYSCALE);
+        image = cv::imread(path, flags);
     }
     if (image.empty())
         throw FileFailure("imageFile", std::string(name) + ": cannot read '" + path + "' as an image", path);
@@ -238,8 +239,7 @@ py::dict matchImages(py::handle image1, py::handle image2, py::handle minLength,
 // that the tests can hand the same pixels over as an array.
 py::array_t<std::uint8_t> readImage(py::handle path, bool colour) {
     const std::string file = pathArgument(path, "path");
-    const cv::Mat image = cv::imread(file, colour ? cv::IMREAD_COLOR : cv::IMREAD_GRAYSCALE);
-    if (image.empty()) throw FileFailure("imageFile", "cannot read '" + file + "' as an image", file);
+    const cv::Mat image = readImageFile(file, "path", colour ? cv::IMREAD_COLOR : cv::IMREAD_GRAYSCALE);
     std::vector<py::ssize_t> shape{image.rows, image.cols};
     if (colour) shape.push_back(3);
     py::array_t<std::uint8_t> out(shape);
