@@ -110,6 +110,27 @@ def test_counts_and_scores_equal_the_command_report(graf_result, command_output)
         same_score(ours["so_far"], theirs["so_far"])
 
 
+@pytest.mark.parametrize(
+    "flags, options",
+    [
+        (["--no-checks", "--rounds", "2", "--ratio", "0.8"], {"checks": False, "rounds": 2, "ratio": 0.8}),
+        (["--no-mutual", "--no-verify", "--min-length", "15"], {"mutual": False, "verify": False, "min_length": 15}),
+        (["--no-one-line", "--threads", "2"], {"one_line": False, "threads": 2}),
+    ],
+    ids=["checks, rounds, ratio", "mutual, verify, min_length", "one_line, threads"],
+)
+def test_options_mean_what_the_command_flags_mean(graf_paths, graf_result, tmp_path, flags, options):
+    require(COMMAND.is_file(), f"the linematch command ({COMMAND})")
+    subprocess.run([str(COMMAND), *map(str, graf_paths), str(tmp_path), "--no-picture", "--quiet", *flags],
+                   check=True, timeout=300)
+    ours = lh.match_images(*graf_paths, **options)
+    np.testing.assert_array_equal(ours.matches, np.loadtxt(tmp_path / "matches.txt", dtype=np.int64, ndmin=2))
+    np.testing.assert_array_equal(ours.segments1, np.loadtxt(tmp_path / "segments1.txt", ndmin=2))
+    # Each group changes the answer, so an option that is dropped or wired
+    # to another setting shows.
+    assert not np.array_equal(ours.matches, graf_result.matches)
+
+
 def test_the_homography_only_scores(graf_paths, graf_result):
     plain = lh.match_images(*graf_paths)
     assert plain.scores is None
