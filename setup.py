@@ -3,6 +3,13 @@
 plain C++ cores of lineharvest and coordsift, linked against the system's
 OpenCV core library.
 
+When OpenCV's line_descriptor (contrib), calib3d, features2d, imgcodecs and
+imgproc are installed, the two-image line matcher (matcher/, with the
+example tool's building blocks in tools/) is compiled in as well and
+lineharvest.match_images exists; without them the package builds without
+it. LINEHARVEST_MATCHER=1 makes a missing module an error, =0 leaves the
+matcher out.
+
 OpenCV is found through pkg-config (opencv4) when it knows it, else in
 Debian's places; OPENCV_INCLUDE_DIR and OPENCV_LIBRARY_DIR override both.
 """
@@ -53,19 +60,77 @@ def opencv_flags():
 
 opencv_include, opencv_libdirs = opencv_flags()
 
+# What the line matcher links, as the CMake build of linematch does.
+MATCHER_OPENCV_MODULES = ["line_descriptor", "calib3d", "features2d", "imgcodecs", "imgproc"]
+# The matcher's library sources: everything but the commands' entry points,
+# the picture, the report text and the ground-truth-seeded comparison run,
+# which only the command uses.
+MATCHER_SOURCES = [
+    "segments.cpp",
+    "descriptor_seeds.cpp",
+    "line_geometry.cpp",
+    "seed_checks.cpp",
+    "transfer_round.cpp",
+    "matcher.cpp",
+    "evaluation.cpp",
+    "neighbour_verification.cpp",
+    "one_line_rule.cpp",
+]
+
+
+def library_present(module):
+    names = [f"libopencv_{module}.so"]
+    places = opencv_libdirs + ["/usr/lib/x86_64-linux-gnu", "/usr/lib", "/usr/local/lib", "/usr/lib64"]
+    places += glob.glob("/usr/lib/*-linux-gnu")
+    return any(os.path.exists(os.path.join(d, n)) for d in places for n in names)
+
+
+def matcher_wanted():
+    """Whether to compile the line matcher in (see the module docstring)."""
+    choice = os.environ.get("LINEHARVEST_MATCHER", "auto")
+    if choice == "0":
+        return False
+    missing = [m for m in MATCHER_OPENCV_MODULES if not library_present(m)]
+    if not os.path.isfile(os.path.join(opencv_include, "opencv2", "line_descriptor.hpp")):
+        missing.append("line_descriptor headers")
+    if missing and choice == "1":
+        raise RuntimeError(
+            "LINEHARVEST_MATCHER=1 but OpenCV modules are missing: " + ", ".join(missing) +
+            " (Debian: libopencv-contrib-dev libopencv-imgcodecs-dev libopencv-calib3d-dev)"
+        )
+    return not missing
+
+
+with_matcher = matcher_wanted()
+
 def headers():
     found = []
-    for pattern in ("include/**/*.hpp", "lineharvest/*.hpp", "coordsift/*.hpp", "python/src/*.hpp"):
+    for pattern in ("include/**/*.hpp", "lineharvest/*.hpp", "coordsift/*.hpp", "python/src/*.hpp",
+                    "matcher/include/**/*.hpp", "tools/*.hpp"):
         found += glob.glob(os.path.join(ROOT, pattern), recursive=True)
     return relative(found)
 
 
+binding_sources = glob.glob(os.path.join(ROOT, "python", "src", "*.cpp"))
+include_dirs = ["include", opencv_include]
+libraries = ["opencv_core"]
+macros = []
+if with_matcher:
+    binding_sources += [os.path.join(ROOT, "matcher", "src", name) for name in MATCHER_SOURCES]
+    binding_sources.append(os.path.join(ROOT, "tools", "example_prep.cpp"))
+    include_dirs += ["matcher/include", "tools"]
+    libraries = ["opencv_" + m for m in MATCHER_OPENCV_MODULES] + libraries
+    macros.append(("LINEHARVEST_WITH_MATCHER", "1"))
+else:
+    binding_sources = [p for p in binding_sources if os.path.basename(p) != "bind_matcher.cpp"]
+
 extension = Pybind11Extension(
     "lineharvest._core",
-    sources=relative(glob.glob(os.path.join(ROOT, "python", "src", "*.cpp"))) + core_sources(),
-    include_dirs=["include", opencv_include],
+    sources=relative(binding_sources) + core_sources(),
+    include_dirs=include_dirs,
     library_dirs=opencv_libdirs,
-    libraries=["opencv_core"],
+    libraries=libraries,
+    define_macros=macros,
     # A changed header rebuilds the module, not only a changed source.
     depends=headers(),
     cxx_std=17,

@@ -16,7 +16,8 @@ fi
 
 jobs="$(nproc)"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release > /dev/null
-cmake --build build -j"$jobs" --target lineharvest_mex coordsift_mex epipolarscreen_mex
+# The linematch command too: match_images is compared with it.
+cmake --build build -j"$jobs" --target lineharvest_mex coordsift_mex epipolarscreen_mex linematch_command
 
 # Debian's interpreter: the first python3 on PATH may be another build that
 # does not see Debian's python3-* packages.
@@ -24,7 +25,9 @@ python=/usr/bin/python3
 venv="$root/build/python-venv"
 rm -rf "$venv" "$root/build/python-setuptools"
 "$python" -m venv --system-site-packages "$venv"
-LINEHARVEST_BUILD_JOBS="$jobs" "$venv/bin/pip" install --quiet --no-build-isolation --no-index "$root"
+# LINEHARVEST_MATCHER=1: the line matcher's OpenCV modules are installed
+# here (scripts/install_deps.sh), so a build without match_images is a fault.
+LINEHARVEST_MATCHER=1 LINEHARVEST_BUILD_JOBS="$jobs" "$venv/bin/pip" install --quiet --no-build-isolation --no-index "$root"
 
 # Run from outside the source tree, so that the installed package is the
 # one imported.
@@ -36,6 +39,7 @@ if "python-venv" not in lineharvest.__file__:
 print(f"lineharvest {lineharvest.__version__} from {lineharvest.__file__}")
 PY
 LINEHARVEST_REQUIRE_MEX=1 LINEHARVEST_MEX_DIR="$root/build/mex" \
+  LINEHARVEST_REQUIRE_MATCHER=1 LINEHARVEST_LINEMATCH="$root/build/matcher/linematch" \
   "$venv/bin/python" -m pytest -q -p no:cacheprovider "$root/python/tests"
 
 # On request, the binding and the cores again under AddressSanitizer and

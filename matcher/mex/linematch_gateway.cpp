@@ -11,6 +11,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include <cmath>
+#include <filesystem>
 #include <fstream>
 #include <memory>
 #include <string>
@@ -32,8 +33,12 @@ cv::Mat imageInput(const mexargs::Inputs& in, int position) {
     const mxArray* a = in[position];
     if (mxIsChar(a)) {
         const std::string path = in.text(position, "badImage");
-        // Checked first, so that OpenCV does not log its own warning.
-        if (!std::ifstream(path).good()) in.refuse("imageFile", position, "cannot open the image file '" + path + "'");
+        // Checked first, so that OpenCV does not log its own warning; only a
+        // regular file is opened at all (a FIFO without a writer would block
+        // the host for good).
+        std::error_code error;
+        if (!std::filesystem::is_regular_file(path, error) || !std::ifstream(path).good())
+            in.refuse("imageFile", position, "cannot open the image file '" + path + "'");
         const cv::Mat image = cv::imread(path, cv::IMREAD_GRAYSCALE);
         if (image.empty()) in.refuse("imageFile", position, "cannot read the image file '" + path + "'");
         return image;

@@ -48,6 +48,8 @@ const char* const kUsage =
     "  --no-agreement  keep pair records whose neighbours do not vote for them\n"
     "  --no-refit      keep the pair records' endpoint homographies\n"
     "  --no-verify     keep transferred correspondences that their neighbours contradict\n"
+    "  --no-one-line   keep correspondences that give a segment partners on two lines\n"
+    "  --verify-distance D  pixels of the neighbour verification (2)\n"
     "  --threads N     threads of the transfer (1)\n"
     "  --no-picture    do not write matches.png\n"
     "  --quiet         print nothing on success\n";
@@ -62,6 +64,16 @@ double number(const std::string& option, const std::string& text) {
     const double v = std::strtod(text.c_str(), &end);
     if (text.empty() || *end != '\0') usage(option + " needs a number, got '" + text + "'");
     return v;
+}
+
+// Only regular files are handed to OpenCV: opening a FIFO without a writer
+// would block the command for good.
+cv::Mat readImage(const std::string& path) {
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error)) throw std::runtime_error("cannot read image " + path);
+    const cv::Mat image = cv::imread(path, cv::IMREAD_GRAYSCALE);
+    if (image.empty()) throw std::runtime_error("cannot read image " + path);
+    return image;
 }
 
 std::string baseName(const std::string& path) { return std::filesystem::path(path).filename().string(); }
@@ -117,7 +129,11 @@ int main(int argc, char** argv) {
         } else if (arg == "--no-one-line") {
             settings.singlePartnerLine = false;
         } else if (arg == "--verify-distance") {
-            settings.verification.lineDistance = number(arg, value());
+            // NaN or a negative distance would refuse every correspondence
+            // the verification judges, without a word.
+            const double v = number(arg, value());
+            if (!(v > 0 && v <= 1e6)) usage("--verify-distance must lie in (0, 1e6]");
+            settings.verification.lineDistance = v;
         } else if (arg == "--no-picture") {
             picture = false;
         } else if (arg == "--quiet") {
@@ -136,10 +152,8 @@ int main(int argc, char** argv) {
         const std::string& outDir = positional[2];
         // Failures are reported here, in one line; not also by OpenCV's log.
         cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_ERROR);
-        const cv::Mat image1 = cv::imread(positional[0], cv::IMREAD_GRAYSCALE);
-        if (image1.empty()) throw std::runtime_error("cannot read image " + positional[0]);
-        const cv::Mat image2 = cv::imread(positional[1], cv::IMREAD_GRAYSCALE);
-        if (image2.empty()) throw std::runtime_error("cannot read image " + positional[1]);
+        const cv::Mat image1 = readImage(positional[0]);
+        const cv::Mat image2 = readImage(positional[1]);
         std::optional<cv::Matx33d> truthHomography;
         if (!homographyFile.empty()) truthHomography = linematch::readHomographyFile(homographyFile);
         std::error_code error;

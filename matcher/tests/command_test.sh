@@ -68,6 +68,12 @@ expect_failure 1 "cannot be read" "$data/building.jpg" "$work/warped.png" "$work
 expect_failure 2 "expected IMAGE1 IMAGE2 OUTDIR" "$data/building.jpg"
 expect_failure 2 "unknown option" "$data/building.jpg" "$work/warped.png" "$work/x" --bogus
 expect_failure 2 "needs a number" "$data/building.jpg" "$work/warped.png" "$work/x" --rounds many
+expect_failure 2 "verify-distance must lie" "$data/building.jpg" "$work/warped.png" "$work/x" --verify-distance nan
+expect_failure 2 "verify-distance must lie" "$data/building.jpg" "$work/warped.png" "$work/x" --verify-distance -1
+mkfifo "$work/fifo.png"
+# A FIFO without a writer must be refused, not block (a hang meets the test's time limit).
+expect_failure 1 "cannot read image" "$work/fifo.png" "$work/warped.png" "$work/x"
+expect_failure 1 "cannot read image" "$data/building.jpg" "$work" "$work/x"
 expect_failure 2 "needs --homography" "$data/building.jpg" "$work/warped.png" "$work/x" --upper-bound
 check "a refused call writes no output directory" test ! -e "$work/x"
 

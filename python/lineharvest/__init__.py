@@ -55,6 +55,7 @@ __all__ = [
 
 # The two-image line matcher is bound only where the extension was built
 # with it (it needs OpenCV's contrib modules).
-if hasattr(_core, "match_images"):
-    match_images = _core.match_images
-    __all__.append("match_images")
+if hasattr(_core, "_match_images"):
+    from ._match import MatchResult, match_images
+
+    __all__ += ["MatchResult", "match_images"]

@@ -1,6 +1,6 @@
 # Type stubs of the lineharvest._core extension module.
 import os
-from typing import Optional, SupportsIndex, Tuple, Union
+from typing import Any, Dict, Optional, SupportsIndex, Tuple, Union
 
 import numpy as np
 import numpy.typing as npt
@@ -64,3 +64,21 @@ def write_epipolar_candidates(path: _Path, matrix: npt.ArrayLike) -> None: ...
 def group_points(point_table: npt.ArrayLike, count: Optional[_Int] = ...) -> Groups: ...
 def group_coordinates(coordinates: npt.ArrayLike) -> Groups: ...
 def _argument_address(array: npt.ArrayLike, columns: int) -> int: ...
+
+# Present only in a build with the line matcher; lineharvest.match_images
+# wraps it.
+def _match_images(
+    image1: Any,
+    image2: Any,
+    *,
+    min_length: Any,
+    ratio: Any,
+    rounds: Any,
+    mutual: Any,
+    checks: Any,
+    verify: Any,
+    one_line: Any,
+    threads: Any,
+    homography: Any,
+) -> Dict[str, Any]: ...
+def _read_image(path: _Path, colour: bool) -> npt.NDArray[np.uint8]: ...

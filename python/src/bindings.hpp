@@ -11,5 +11,8 @@ void bindGridIndex(py::module_& m);
 void bindTransfer(py::module_& m);
 void bindEpipolar(py::module_& m);
 void bindGrouping(py::module_& m);
+// Only in a build with the line matcher (LINEHARVEST_WITH_MATCHER), which
+// needs OpenCV's contrib modules.
+void bindMatcher(py::module_& m);
 
 }  // namespace pybinding

@@ -17,6 +17,9 @@ PYBIND11_MODULE(_core, m) {
     pybinding::bindTransfer(m);
     pybinding::bindEpipolar(m);
     pybinding::bindGrouping(m);
+#ifdef LINEHARVEST_WITH_MATCHER
+    pybinding::bindMatcher(m);
+#endif
     // A test hook: the address the binding passes to the core for an
     // (N, columns) array, to check that C-contiguous float64 input is used
     // in place.

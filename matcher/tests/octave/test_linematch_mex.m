@@ -77,6 +77,22 @@
 %!error id=linematch:badImage linematch ({}, zeros (10, "uint8"))
 %!error id=linematch:imageFile linematch ("/no/such/image.png", zeros (10, "uint8"))
 %!error id=linematch:imageFile linematch (tempdir (), zeros (10, "uint8"))
+
+%!test
+%! ## a FIFO without a writer is refused without being opened (opening it
+%! ## would block the host)
+%! f = [tempname() ".png"];
+%! assert (system (["mkfifo '" f "'"]), 0);
+%! unwind_protect
+%!   try
+%!     linematch (f, zeros (10, "uint8"));
+%!     error ("test:noError", "the FIFO was accepted");
+%!   catch e
+%!     assert (e.identifier, "linematch:imageFile");
+%!   end_try_catch
+%! unwind_protect_cleanup
+%!   delete (f);
+%! end_unwind_protect
 %!error id=linematch:badOptions linematch (zeros (10, "uint8"), zeros (10, "uint8"), 3)
 %!error id=linematch:badOptions linematch (zeros (10, "uint8"), zeros (10, "uint8"), struct ("Rounds", 0))
 %!error id=linematch:badOptions linematch (zeros (10, "uint8"), zeros (10, "uint8"), struct ("Rounds", 2.5))

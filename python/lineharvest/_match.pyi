@@ -1,0 +1,35 @@
+# Type stubs of lineharvest.match_images (present when the extension was
+# built with the line matcher).
+import os
+from typing import Any, Dict, List, Optional, SupportsIndex, Union
+
+import numpy as np
+import numpy.typing as npt
+
+_Image = Union[npt.NDArray[np.uint8], str, bytes, os.PathLike]
+
+class MatchResult:
+    matches: npt.NDArray[np.int64]
+    segments1: npt.NDArray[np.float64]
+    segments2: npt.NDArray[np.float64]
+    descriptor_matches: npt.NDArray[np.int64]
+    seeds: npt.NDArray[np.int64]
+    round_matches: List[npt.NDArray[np.int64]]
+    rounds: List[Dict[str, int]]
+    seconds: Dict[str, float]
+    scores: Optional[Dict[str, Any]]
+
+def match_images(
+    image1: _Image,
+    image2: _Image,
+    *,
+    ratio: float = ...,
+    rounds: SupportsIndex = ...,
+    mutual: bool = ...,
+    checks: bool = ...,
+    verify: bool = ...,
+    one_line: bool = ...,
+    min_length: float = ...,
+    threads: SupportsIndex = ...,
+    homography: Optional[npt.ArrayLike] = ...,
+) -> MatchResult: ...

@@ -1,0 +1,302 @@
+"""lineharvest.match_images against the linematch command on graf1 -> graf3
+(the same matches and segments, exactly, and the same scores), image arrays
+against image files, and the refusal of bad arguments."""
+
+import json
+import os
+import re
+import subprocess
+import sys
+import threading
+import time
+from pathlib import Path
+
+import numpy as np
+import pytest
+
+import lineharvest as lh
+from conftest import REPO
+
+DATA = Path(os.environ.get("LINEMATCH_DATA_DIR", "/usr/share/doc/opencv-doc/examples/data"))
+GRAF1, GRAF3, H13 = DATA / "graf1.png", DATA / "graf3.png", DATA / "H1to3p.xml"
+COMMAND = Path(os.environ.get("LINEHARVEST_LINEMATCH", REPO / "build" / "matcher" / "linematch"))
+# Set by scripts/test_python.sh, which builds the package with the matcher
+# and the command: there a missing one is a failure, not a skip.
+REQUIRE_MATCHER = os.environ.get("LINEHARVEST_REQUIRE_MATCHER") == "1"
+
+
+def require(condition, what):
+    if not condition:
+        if REQUIRE_MATCHER:
+            pytest.fail(f"{what} is required but missing")
+        pytest.skip(f"{what} is missing")
+
+
+@pytest.fixture(scope="module")
+def graf_paths():
+    require(hasattr(lh, "match_images"), "lineharvest.match_images (the extension without the line matcher)")
+    require(GRAF1.is_file() and GRAF3.is_file() and H13.is_file(), f"the graf images in {DATA} (opencv-doc)")
+    return GRAF1, GRAF3
+
+
+def read_opencv_matrix(path):
+    numbers = re.search(r"<data>(.*?)</data>", path.read_text(), re.S).group(1).split()
+    return np.array([float(v) for v in numbers]).reshape(3, 3)
+
+
+@pytest.fixture(scope="module")
+def graf_result(graf_paths):
+    return lh.match_images(*graf_paths, homography=read_opencv_matrix(H13))
+
+
+@pytest.fixture(scope="module")
+def command_output(graf_paths, tmp_path_factory):
+    require(COMMAND.is_file(), f"the linematch command ({COMMAND})")
+    out = tmp_path_factory.mktemp("linematch")
+    subprocess.run(
+        [str(COMMAND), str(GRAF1), str(GRAF3), str(out), "--homography", str(H13), "--no-picture", "--quiet"],
+        check=True,
+        timeout=300,
+    )
+    return out
+
+
+def same_result(a, b):
+    """The parts of two results that do not depend on timing."""
+    np.testing.assert_array_equal(a.matches, b.matches)
+    np.testing.assert_array_equal(a.segments1, b.segments1)
+    np.testing.assert_array_equal(a.segments2, b.segments2)
+    np.testing.assert_array_equal(a.seeds, b.seeds)
+    assert a.rounds == b.rounds
+
+
+# --- the same answer as the command -------------------------------------
+
+
+def test_matches_and_segments_equal_the_command_files(graf_result, command_output):
+    matches = np.loadtxt(command_output / "matches.txt", dtype=np.int64, ndmin=2)
+    np.testing.assert_array_equal(graf_result.matches, matches)
+    for name in ("segments1", "segments2"):
+        # The files hold each coordinate with the digits that read back to
+        # the same double, so the comparison is exact.
+        np.testing.assert_array_equal(getattr(graf_result, name), np.loadtxt(command_output / f"{name}.txt", ndmin=2))
+    assert graf_result.matches.dtype == np.int64 and graf_result.segments1.dtype == np.float64
+    assert len(graf_result.matches) > 500  # a real run, not two empty lists agreeing
+
+
+def test_counts_and_scores_equal_the_command_report(graf_result, command_output):
+    report = json.loads((command_output / "report.json").read_text())
+    assert report["stages"] == {
+        "descriptor_matches": len(graf_result.descriptor_matches),
+        "seeds_kept": len(graf_result.seeds),
+        "matches": len(graf_result.matches),
+    }
+    assert [{k: v for k, v in r.items() if k != "round"} for r in report["rounds"]] == graf_result.rounds
+    assert [len(m) for m in graf_result.round_matches] == [r["added"] for r in graf_result.rounds]
+
+    truth, scores = report["ground_truth"], graf_result.scores
+
+    def same_score(ours, theirs):
+        assert (ours["matches"], ours["correct"]) == (theirs["matches"], theirs["correct"])
+        assert ours["precision"] == pytest.approx(theirs["precision"], abs=5e-5)
+        assert ours["recall"] == pytest.approx(theirs["recall"], abs=5e-5)
+
+    assert scores["true_correspondences"] == truth["true_correspondences"]
+    for key in ("descriptor_alone", "seeds", "final"):
+        same_score(scores[key], truth[key])
+    assert len(scores["rounds"]) == len(truth["rounds"])
+    for ours, theirs in zip(scores["rounds"], truth["rounds"]):
+        same_score(ours["added"], theirs["added"])
+        same_score(ours["so_far"], theirs["so_far"])
+
+
+@pytest.mark.parametrize(
+    "flags, options",
+    [
+        (["--no-checks", "--rounds", "2", "--ratio", "0.8"], {"checks": False, "rounds": 2, "ratio": 0.8}),
+        (["--no-mutual", "--no-verify", "--min-length", "15"], {"mutual": False, "verify": False, "min_length": 15}),
+        (["--no-one-line", "--threads", "2"], {"one_line": False, "threads": 2}),
+    ],
+    ids=["checks, rounds, ratio", "mutual, verify, min_length", "one_line, threads"],
+)
+def test_options_mean_what_the_command_flags_mean(graf_paths, graf_result, tmp_path, flags, options):
+    require(COMMAND.is_file(), f"the linematch command ({COMMAND})")
+    subprocess.run([str(COMMAND), *map(str, graf_paths), str(tmp_path), "--no-picture", "--quiet", *flags],
+                   check=True, timeout=300)
+    ours = lh.match_images(*graf_paths, **options)
+    np.testing.assert_array_equal(ours.matches, np.loadtxt(tmp_path / "matches.txt", dtype=np.int64, ndmin=2))
+    np.testing.assert_array_equal(ours.segments1, np.loadtxt(tmp_path / "segments1.txt", ndmin=2))
+    # Each group changes the answer, so an option that is dropped or wired
+    # to another setting shows.
+    assert not np.array_equal(ours.matches, graf_result.matches)
+
+
+def test_the_homography_only_scores(graf_paths, graf_result):
+    plain = lh.match_images(*graf_paths)
+    assert plain.scores is None
+    same_result(plain, graf_result)
+
+
+def test_the_documented_example_runs_as_written(graf_paths):
+    marker = "<!-- python-matcher-example -->"
+    doc = next(d for d in (REPO / "README.md", REPO / "docs" / "pymatch.md") if d.is_file() and marker in d.read_text())
+    code = re.search(r"```python\n(.*?)```", doc.read_text().split(marker, 1)[1], re.S).group(1)
+    printed = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True).stdout
+    # The comment in the example states what it prints.
+    stated = re.search(r"# (730 .*)", code).group(1).replace("...", "")
+    assert printed.startswith(stated.split(", 'precision'")[0]), printed
+
+
+# --- arrays and files ------------------------------------------------------
+
+
+def bgr_to_grey(bgr):
+    """OpenCV's 8-bit BGR -> grey conversion (fixed point, 15 bits)."""
+    b, g, r = (bgr[..., k].astype(np.int64) for k in range(3))
+    return ((b * 3735 + g * 19235 + r * 9798 + (1 << 14)) >> 15).astype(np.uint8)
+
+
+@pytest.fixture(scope="module")
+def grey_arrays(graf_paths):
+    return [lh._core._read_image(p, False) for p in graf_paths]
+
+
+@pytest.mark.parametrize(
+    "layout",
+    [
+        pytest.param(lambda g: g, id="grey"),
+        pytest.param(np.asfortranarray, id="grey, Fortran order"),
+        pytest.param(lambda g: np.repeat(g[:, :, None], 3, axis=2), id="colour, equal channels"),
+        pytest.param(lambda g: np.pad(g, ((0, 0), (0, 3)))[:, : g.shape[1]], id="grey, row padding"),
+    ],
+)
+def test_arrays_give_what_the_files_give(graf_result, grey_arrays, layout):
+    same_result(lh.match_images(*(layout(g) for g in grey_arrays)), graf_result)
+
+
+def test_colour_is_taken_in_bgr_order(graf_paths):
+    colour = [lh._core._read_image(p, True) for p in graf_paths]
+    assert not np.array_equal(colour[0][..., 0], colour[0][..., 2]), "graf1 should be a colour image"
+    as_bgr = lh.match_images(*colour)
+    same_result(as_bgr, lh.match_images(*(bgr_to_grey(c) for c in colour)))
+    # The same pixels taken as RGB are other grey values and another result.
+    as_rgb = lh.match_images(*(bgr_to_grey(c[..., ::-1]) for c in colour))
+    assert not np.array_equal(as_rgb.matches, as_bgr.matches)
+
+
+def test_path_types_agree(graf_paths, graf_result):
+    same_result(lh.match_images(str(graf_paths[0]), os.fsencode(graf_paths[1])), graf_result)
+
+
+def test_a_scene_without_segments_gives_empty_arrays():
+    blank = np.zeros((40, 50), np.uint8)
+    require(hasattr(lh, "match_images"), "lineharvest.match_images")
+    r = lh.match_images(blank, blank, homography=np.eye(3))
+    assert r.matches.shape == (0, 2) and r.segments1.shape == (0, 4) and r.segments2.shape == (0, 4)
+    assert r.scores["final"]["matches"] == 0
+
+
+def test_the_gil_is_released(graf_paths):
+    steps, done = 0, threading.Event()
+
+    def run():
+        lh.match_images(*graf_paths)
+        done.set()
+
+    worker = threading.Thread(target=run)
+    start = time.perf_counter()
+    worker.start()
+    while not done.is_set():
+        steps += 1
+    worker.join()
+    # Holding the GIL, the worker would let the loop run only at the
+    # interpreter's switch interval (a few hundred steps per 5 ms).
+    assert steps > 10000, f"{steps} steps in {time.perf_counter() - start:.2f} s"
+
+
+# --- bad arguments -----------------------------------------------------------
+
+SMALL = np.zeros((20, 20), np.uint8)
+
+
+@pytest.mark.parametrize(
+    "image1, image2, error, name",
+    [
+        (SMALL.astype(np.float32), SMALL, lh.ArgumentTypeError, "image1"),
+        (SMALL, SMALL.astype(np.int16), lh.ArgumentTypeError, "image2"),
+        (SMALL, SMALL.astype(bool), lh.ArgumentTypeError, "image2"),
+        (SMALL.tolist(), SMALL, lh.ArgumentTypeError, "image1"),
+        (None, SMALL, lh.ArgumentTypeError, "image1"),
+        (np.zeros((20, 20, 4), np.uint8), SMALL, lh.InputError, "image1"),
+        (np.zeros((20, 20, 1), np.uint8), SMALL, lh.InputError, "image1"),
+        (np.zeros(400, np.uint8), SMALL, lh.InputError, "image1"),
+        (np.zeros((2, 20, 20, 3), np.uint8), SMALL, lh.InputError, "image1"),
+        (SMALL, np.zeros((0, 20), np.uint8), lh.InputError, "image2"),
+        (SMALL, np.zeros((20, 0, 3), np.uint8), lh.InputError, "image2"),
+    ],
+)
+def test_bad_images_are_refused(image1, image2, error, name):
+    require(hasattr(lh, "match_images"), "lineharvest.match_images")
+    with pytest.raises(error, match=name):
+        lh.match_images(image1, image2)
+
+
+def test_unreadable_image_files_are_refused(tmp_path):
+    require(hasattr(lh, "match_images"), "lineharvest.match_images")
+    text = tmp_path / "notes.png"
+    text.write_text("not an image\n")
+    fifo = tmp_path / "fifo.png"
+    os.mkfifo(fifo)  # with no writer: opening it would block
+    for bad in (tmp_path / "missing.png", tmp_path, text, fifo):
+        with pytest.raises(OSError) as caught:
+            lh.match_images(SMALL, bad)
+        assert isinstance(caught.value, lh.FileError) and caught.value.kind == "imageFile"
+        assert caught.value.filename == str(bad) and "image2" in str(caught.value)
+
+
+@pytest.mark.parametrize(
+    "options, error, name",
+    [
+        ({"ratio": 0}, lh.InputError, "ratio"),
+        ({"ratio": 1.5}, lh.InputError, "ratio"),
+        ({"ratio": float("nan")}, lh.InputError, "ratio"),
+        ({"ratio": "0.7"}, lh.ArgumentTypeError, "ratio"),
+        ({"rounds": 0}, lh.InputError, "rounds"),
+        ({"rounds": 101}, lh.InputError, "rounds"),
+        ({"rounds": 2.0}, lh.ArgumentTypeError, "rounds"),
+        ({"threads": 0}, lh.InputError, "threads"),
+        ({"min_length": 0.5}, lh.InputError, "min_length"),
+        ({"min_length": float("inf")}, lh.InputError, "min_length"),
+        ({"mutual": 1}, lh.ArgumentTypeError, "mutual"),
+        ({"checks": "no"}, lh.ArgumentTypeError, "checks"),
+        ({"verify": None}, lh.ArgumentTypeError, "verify"),
+        ({"one_line": 0}, lh.ArgumentTypeError, "one_line"),
+        ({"homography": np.eye(3)[:2]}, lh.InputError, "homography"),
+        ({"homography": np.eye(4)}, lh.InputError, "homography"),
+        ({"homography": np.eye(3).ravel()}, lh.InputError, "homography"),
+        ({"homography": np.eye(3) * np.nan}, lh.InputError, "homography"),
+        ({"homography": np.diag([1.0, 1.0, np.inf])}, lh.InputError, "homography"),
+        ({"homography": np.zeros((3, 3))}, lh.InputError, "homography"),
+        ({"homography": np.eye(3, dtype=complex)}, lh.ArgumentTypeError, "homography"),
+    ],
+)
+def test_bad_options_are_refused_before_any_file_is_read(options, error, name, tmp_path):
+    require(hasattr(lh, "match_images"), "lineharvest.match_images")
+    with pytest.raises(error, match=name):
+        lh.match_images(tmp_path / "missing1.png", tmp_path / "missing2.png", **options)
+
+
+def test_accepted_option_types():
+    require(hasattr(lh, "match_images"), "lineharvest.match_images")
+    r = lh.match_images(
+        SMALL,
+        SMALL,
+        ratio=np.float32(1),
+        rounds=np.int64(1),
+        mutual=np.bool_(False),
+        checks=False,
+        threads=np.int32(2),
+        min_length=1,
+        homography=np.eye(3, dtype=np.float32).tolist(),
+    )
+    assert r.scores is not None
