@@ -60,6 +60,14 @@ struct Result {
     // Reference only: offset of the LF that ends the failing line, or the
     // input size when the line has none.
     std::size_t failingLineEnd = 0;
+
+    void tokenFailure(Outcome kind, const char* what, const lineharvest::GridTokenPosition& where) {
+        outcome = kind;
+        message = what;
+        failingLine = where.line;
+        failingToken = where.token;
+        source = where.source;
+    }
 };
 
 // ---- reference reader, from the rules -------------------------------------
@@ -131,17 +139,9 @@ Result capture(Load&& load) {
         FUZZ_CHECK(grid.cellSize() == kCellSize && grid.gridColumns() == 11, "layout lost: cell %d, columns %d",
                    grid.cellSize(), grid.gridColumns());
     } catch (const lineharvest::GridTokenInvalid& e) {
-        result.outcome = Outcome::invalidToken;
-        result.message = e.what();
-        result.failingLine = e.where.line;
-        result.failingToken = e.where.token;
-        result.source = e.where.source;
+        result.tokenFailure(Outcome::invalidToken, e.what(), e.where);
     } catch (const lineharvest::GridTokenOutOfRange& e) {
-        result.outcome = Outcome::tokenOutOfRange;
-        result.message = e.what();
-        result.failingLine = e.where.line;
-        result.failingToken = e.where.token;
-        result.source = e.where.source;
+        result.tokenFailure(Outcome::tokenOutOfRange, e.what(), e.where);
     } catch (const lineharvest::HarvestError& e) {
         result.outcome = e.kind() == "gridFile" ? Outcome::readError : Outcome::otherError;
         result.message = e.kind() + ": " + e.what();

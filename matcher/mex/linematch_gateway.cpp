@@ -13,6 +13,7 @@
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <initializer_list>
 #include <memory>
 #include <string>
 #include <vector>
@@ -148,14 +149,16 @@ mxArray* segmentMatrix(const std::vector<linematch::Segment>& segments) {
     return m;
 }
 
-mxArray* scoreRow(const linematch::Score& s) {
-    mxArray* m = mxCreateDoubleMatrix(1, 4, mxREAL);
+// A 1xN double row holding these values.
+mxArray* doubleRow(std::initializer_list<double> values) {
+    mxArray* m = mxCreateDoubleMatrix(1, values.size(), mxREAL);
     double* out = mxGetPr(m);
-    out[0] = s.matches;
-    out[1] = s.correct;
-    out[2] = s.precision;
-    out[3] = s.recall;
+    for (double v : values) *out++ = v;
     return m;
+}
+
+mxArray* scoreRow(const linematch::Score& s) {
+    return doubleRow({double(s.matches), double(s.correct), s.precision, s.recall});
 }
 
 mxArray* infoStruct(const linematch::MatchResult& r, const Options& o, const linematch::GroundTruth* truth) {
@@ -175,13 +178,8 @@ mxArray* infoStruct(const linematch::MatchResult& r, const Options& o, const lin
         for (int c = 0; c < 7; ++c) p[c * n + k] = row[c];
     }
     mxSetField(info, 0, "rounds", rounds);
-    mxArray* seconds = mxCreateDoubleMatrix(1, 4, mxREAL);
-    double* t = mxGetPr(seconds);
-    t[0] = r.secondsSegments;
-    t[1] = r.secondsDescriptors;
-    t[2] = r.secondsChecks;
-    t[3] = r.secondsTransfer;
-    mxSetField(info, 0, "seconds", seconds);
+    mxSetField(info, 0, "seconds",
+               doubleRow({r.secondsSegments, r.secondsDescriptors, r.secondsChecks, r.secondsTransfer}));
     if (truth) {
         const char* scoreFields[] = {"trueCorrespondences", "descriptorAlone", "seeds", "final"};
         mxArray* score = mxCreateStructMatrix(1, 1, 4, scoreFields);
