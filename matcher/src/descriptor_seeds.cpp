@@ -4,9 +4,12 @@
 
 #include <opencv2/line_descriptor.hpp>
 
+#include "parallel_ranges.hpp"
+
+#include <opencv2/core/hal/hal.hpp>
+
+#include <algorithm>
 #include <climits>
-#include <cstdint>
-#include <cstring>
 #include <cmath>
 #include <stdexcept>
 
@@ -14,44 +17,74 @@ namespace linematch {
 
 namespace {
 
+// Best and second-best distance to the rows offered so far, in increasing
+// row order: ties go to the lower row, and the second distance is the
+// second smallest of all distances seen (equal to the best on a tie).
 struct Nearest {
     int best = -1;
     int bestDistance = INT_MAX;
     int secondDistance = INT_MAX;
-};
 
-int hammingDistance(const uchar* a, const uchar* b, int bytes) {
-    int bits = 0;
-    int k = 0;
-    for (; k + 8 <= bytes; k += 8) {
-        std::uint64_t x, y;
-        std::memcpy(&x, a + k, 8);
-        std::memcpy(&y, b + k, 8);
-        bits += __builtin_popcountll(x ^ y);
-    }
-    for (; k < bytes; ++k) bits += __builtin_popcount(static_cast<unsigned>(a[k] ^ b[k]));
-    return bits;
-}
-
-// Best and second-best row of `to` for every row of `from`.
-std::vector<Nearest> nearestRows(const cv::Mat& from, const cv::Mat& to) {
-    CV_Assert(from.type() == CV_8U && to.type() == CV_8U && from.cols == to.cols);
-    std::vector<Nearest> nearest(from.rows);
-    for (int a = 0; a < from.rows; ++a) {
-        Nearest& n = nearest[a];
-        const uchar* rowA = from.ptr<uchar>(a);
-        for (int b = 0; b < to.rows; ++b) {
-            const int d = hammingDistance(rowA, to.ptr<uchar>(b), from.cols);
-            if (d < n.bestDistance) {
-                n.secondDistance = n.bestDistance;
-                n.bestDistance = d;
-                n.best = b;
-            } else if (d < n.secondDistance) {
-                n.secondDistance = d;
-            }
+    void offer(int distance, int row) {
+        if (distance < bestDistance) {
+            secondDistance = bestDistance;
+            bestDistance = distance;
+            best = row;
+        } else if (distance < secondDistance) {
+            secondDistance = distance;
         }
     }
-    return nearest;
+    // The same as offering, after the rows seen here, those seen by later
+    // (all of them higher).
+    void append(const Nearest& later) {
+        if (later.bestDistance < bestDistance) {
+            secondDistance = std::min(bestDistance, later.secondDistance);
+            bestDistance = later.bestDistance;
+            best = later.best;
+        } else {
+            secondDistance = std::min(secondDistance, later.bestDistance);
+        }
+    }
+};
+
+struct NearestBothWays {
+    std::vector<Nearest> forward;   // per row of d1: nearest rows of d2
+    std::vector<Nearest> backward;  // per row of d2: nearest rows of d1 (when asked for)
+};
+
+// Every distance of the Hamming distance matrix is computed once and serves
+// both directions. The rows of d1 are cut into contiguous ranges, one per
+// thread; each range keeps its own backward minima, joined in range order.
+NearestBothWays nearestBothWays(const cv::Mat& d1, const cv::Mat& d2, bool backward, int threads) {
+    CV_Assert(d1.type() == CV_8U && d2.type() == CV_8U && d1.cols == d2.cols);
+    NearestBothWays result;
+    result.forward.resize(static_cast<std::size_t>(d1.rows));
+    const int parts = rangeParts(d1.rows, threads, 64);
+    std::vector<std::vector<Nearest>> partial(backward ? static_cast<std::size_t>(parts) : 0);
+    const int bytes = d1.cols;
+    parallelRanges(d1.rows, parts, [&](int begin, int end, int part) {
+        Nearest* back = nullptr;
+        if (backward) {
+            partial[static_cast<std::size_t>(part)].resize(static_cast<std::size_t>(d2.rows));
+            back = partial[static_cast<std::size_t>(part)].data();
+        }
+        for (int a = begin; a < end; ++a) {
+            Nearest& n = result.forward[static_cast<std::size_t>(a)];
+            const uchar* rowA = d1.ptr<uchar>(a);
+            for (int b = 0; b < d2.rows; ++b) {
+                const int d = cv::hal::normHamming(rowA, d2.ptr<uchar>(b), bytes);
+                n.offer(d, b);
+                if (back) back[b].offer(d, a);
+            }
+        }
+    });
+    if (backward) {
+        result.backward = std::move(partial[0]);
+        for (int p = 1; p < parts; ++p)
+            for (int b = 0; b < d2.rows; ++b)
+                result.backward[static_cast<std::size_t>(b)].append(partial[static_cast<std::size_t>(p)][static_cast<std::size_t>(b)]);
+    }
+    return result;
 }
 
 }  // namespace
@@ -92,12 +125,12 @@ cv::Mat lbdDescriptors(const cv::Mat& gray, const std::vector<Segment>& segments
 }
 
 std::vector<SegmentMatch> matchDescriptors(const cv::Mat& descriptors1, const cv::Mat& descriptors2,
-                                           const DescriptorSettings& settings) {
+                                           const DescriptorSettings& settings, int threads) {
     std::vector<SegmentMatch> matches;
     if (descriptors1.empty() || descriptors2.empty()) return matches;
-    const std::vector<Nearest> forward = nearestRows(descriptors1, descriptors2);
-    std::vector<Nearest> backward;
-    if (settings.mutual) backward = nearestRows(descriptors2, descriptors1);
+    const NearestBothWays nearest = nearestBothWays(descriptors1, descriptors2, settings.mutual, threads);
+    const std::vector<Nearest>& forward = nearest.forward;
+    const std::vector<Nearest>& backward = nearest.backward;
     for (int i = 0; i < descriptors1.rows; ++i) {
         const Nearest& n = forward[i];
         if (n.best < 0) continue;

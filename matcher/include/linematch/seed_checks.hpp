@@ -50,8 +50,11 @@ struct SeedCheckResult {
     int pairsTried = 0;            // pairs with a homography
 };
 
+// The seeds' pairs and records are shared out among `threads` threads; the
+// result does not depend on their number.
 SeedCheckResult checkSeeds(const std::vector<Segment>& segments1, const std::vector<Segment>& segments2,
-                           const std::vector<SegmentMatch>& seeds, const SeedCheckSettings& settings);
+                           const std::vector<SegmentMatch>& seeds, const SeedCheckSettings& settings,
+                           int threads = 1);
 
 // The local homography of two seeds from their endpoints (and the crossing
 // of their lines where it is well defined), or false.
