@@ -7,6 +7,7 @@
 #include "parallel_ranges.hpp"
 
 #include <opencv2/core/hal/hal.hpp>
+#include <opencv2/core/hal/intrin.hpp>
 
 #include <algorithm>
 #include <climits>
@@ -47,6 +48,37 @@ struct Nearest {
     }
 };
 
+// OpenCV's Hamming distance: cv::hal::normHamming, or for rows of whole
+// 16-byte blocks the same count with OpenCV's vector popcount inlined (the
+// library call's fixed cost per pair is larger than the count itself for
+// 32-byte descriptors).
+class Hamming {
+public:
+    explicit Hamming(int bytes) : bytes_(bytes) {}
+    int operator()(const uchar* a, const uchar* b) const {
+#if CV_SIMD128
+        if (bytes_ % 16 == 0) {
+            cv::v_uint8x16 sum = cv::v_setzero_u8();
+            unsigned total = 0;
+            for (int k = 0; k < bytes_; k += 16) {
+                sum += cv::v_popcount(cv::v_load(a + k) ^ cv::v_load(b + k));
+                // A lane holds at most 8 bits of each block: empty it
+                // before it can overflow.
+                if ((k / 16) % 31 == 30) {
+                    total += cv::v_reduce_sum(sum);
+                    sum = cv::v_setzero_u8();
+                }
+            }
+            return static_cast<int>(total + cv::v_reduce_sum(sum));
+        }
+#endif
+        return cv::hal::normHamming(a, b, bytes_);
+    }
+
+private:
+    int bytes_;
+};
+
 struct NearestBothWays {
     std::vector<Nearest> forward;   // per row of d1: nearest rows of d2
     std::vector<Nearest> backward;  // per row of d2: nearest rows of d1 (when asked for)
@@ -61,7 +93,7 @@ NearestBothWays nearestBothWays(const cv::Mat& d1, const cv::Mat& d2, bool backw
     result.forward.resize(static_cast<std::size_t>(d1.rows));
     const int parts = rangeParts(d1.rows, threads, 64);
     std::vector<std::vector<Nearest>> partial(backward ? static_cast<std::size_t>(parts) : 0);
-    const int bytes = d1.cols;
+    const Hamming hamming(d1.cols);
     parallelRanges(d1.rows, parts, [&](int begin, int end, int part) {
         Nearest* back = nullptr;
         if (backward) {
@@ -72,7 +104,7 @@ NearestBothWays nearestBothWays(const cv::Mat& d1, const cv::Mat& d2, bool backw
             Nearest& n = result.forward[static_cast<std::size_t>(a)];
             const uchar* rowA = d1.ptr<uchar>(a);
             for (int b = 0; b < d2.rows; ++b) {
-                const int d = cv::hal::normHamming(rowA, d2.ptr<uchar>(b), bytes);
+                const int d = hamming(rowA, d2.ptr<uchar>(b));
                 n.offer(d, b);
                 if (back) back[b].offer(d, a);
             }
