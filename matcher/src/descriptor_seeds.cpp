@@ -57,19 +57,22 @@ public:
     explicit Hamming(int bytes) : bytes_(bytes) {}
     int operator()(const uchar* a, const uchar* b) const {
 #if CV_SIMD128
+        if (bytes_ == 32) {
+            // LBD's descriptor: two blocks.
+            const cv::v_uint8x16 bits = cv::v_popcount(cv::v_load(a) ^ cv::v_load(b)) +
+                                        cv::v_popcount(cv::v_load(a + 16) ^ cv::v_load(b + 16));
+            return static_cast<int>(cv::v_reduce_sum(bits));
+        }
         if (bytes_ % 16 == 0) {
-            cv::v_uint8x16 sum = cv::v_setzero_u8();
             unsigned total = 0;
-            for (int k = 0; k < bytes_; k += 16) {
-                sum += cv::v_popcount(cv::v_load(a + k) ^ cv::v_load(b + k));
-                // A lane holds at most 8 bits of each block: empty it
-                // before it can overflow.
-                if ((k / 16) % 31 == 30) {
-                    total += cv::v_reduce_sum(sum);
-                    sum = cv::v_setzero_u8();
-                }
+            for (int k = 0; k < bytes_;) {
+                // A lane gains at most 8 per block: summed out every 31 blocks.
+                cv::v_uint8x16 bits = cv::v_setzero_u8();
+                for (int block = 0; block < 31 && k < bytes_; ++block, k += 16)
+                    bits += cv::v_popcount(cv::v_load(a + k) ^ cv::v_load(b + k));
+                total += cv::v_reduce_sum(bits);
             }
-            return static_cast<int>(total + cv::v_reduce_sum(sum));
+            return static_cast<int>(total);
         }
 #endif
         return cv::hal::normHamming(a, b, bytes_);
@@ -101,13 +104,20 @@ NearestBothWays nearestBothWays(const cv::Mat& d1, const cv::Mat& d2, bool backw
             back = partial[static_cast<std::size_t>(part)].data();
         }
         for (int a = begin; a < end; ++a) {
-            Nearest& n = result.forward[static_cast<std::size_t>(a)];
+            // A local copy: it cannot alias the backward minima, so it stays
+            // in registers.
+            Nearest n;
             const uchar* rowA = d1.ptr<uchar>(a);
-            for (int b = 0; b < d2.rows; ++b) {
-                const int d = hamming(rowA, d2.ptr<uchar>(b));
-                n.offer(d, b);
-                if (back) back[b].offer(d, a);
+            if (back) {
+                for (int b = 0; b < d2.rows; ++b) {
+                    const int d = hamming(rowA, d2.ptr<uchar>(b));
+                    n.offer(d, b);
+                    back[b].offer(d, a);
+                }
+            } else {
+                for (int b = 0; b < d2.rows; ++b) n.offer(hamming(rowA, d2.ptr<uchar>(b)), b);
             }
+            result.forward[static_cast<std::size_t>(a)] = n;
         }
     });
     if (backward) {
