@@ -94,11 +94,12 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
 
     std::set<SegmentMatch> found;
     std::vector<SegmentMatch> seeds = result.descriptorMatches;
+    SeedCheckMemo memo;
     for (int round = 0; round < std::max(settings.maxRounds, 1); ++round) {
         RoundSummary summary;
         summary.seeds = static_cast<int>(seeds.size());
         start = Clock::now();
-        const SeedCheckResult checked = checkSeeds(s1, s2, seeds, settings.checks, threads);
+        const SeedCheckResult checked = checkSeeds(s1, s2, seeds, settings.checks, threads, &memo);
         result.secondsChecks += secondsSince(start);
         std::vector<SegmentMatch> kept;
         for (std::size_t k = 0; k < seeds.size(); ++k)
