@@ -103,19 +103,34 @@ NearestBothWays nearestBothWays(const cv::Mat& d1, const cv::Mat& d2, bool backw
             partial[static_cast<std::size_t>(part)].resize(static_cast<std::size_t>(d2.rows));
             back = partial[static_cast<std::size_t>(part)].data();
         }
-        for (int a = begin; a < end; ++a) {
-            // A local copy: it cannot alias the backward minima, so it stays
-            // in registers.
+        // Two rows of d1 at a time share the loads of each row of d2 and of
+        // its backward minimum. The local minima cannot alias the backward
+        // ones, so they stay in registers.
+        int a = begin;
+        for (; back && a + 1 < end; a += 2) {
+            Nearest n0, n1;
+            const uchar* row0 = d1.ptr<uchar>(a);
+            const uchar* row1 = d1.ptr<uchar>(a + 1);
+            for (int b = 0; b < d2.rows; ++b) {
+                const uchar* rowB = d2.ptr<uchar>(b);
+                const int e0 = hamming(row0, rowB), e1 = hamming(row1, rowB);
+                n0.offer(e0, b);
+                n1.offer(e1, b);
+                Nearest m = back[b];
+                m.offer(e0, a);
+                m.offer(e1, a + 1);
+                back[b] = m;
+            }
+            result.forward[static_cast<std::size_t>(a)] = n0;
+            result.forward[static_cast<std::size_t>(a) + 1] = n1;
+        }
+        for (; a < end; ++a) {
             Nearest n;
             const uchar* rowA = d1.ptr<uchar>(a);
-            if (back) {
-                for (int b = 0; b < d2.rows; ++b) {
-                    const int d = hamming(rowA, d2.ptr<uchar>(b));
-                    n.offer(d, b);
-                    back[b].offer(d, a);
-                }
-            } else {
-                for (int b = 0; b < d2.rows; ++b) n.offer(hamming(rowA, d2.ptr<uchar>(b)), b);
+            for (int b = 0; b < d2.rows; ++b) {
+                const int d = hamming(rowA, d2.ptr<uchar>(b));
+                n.offer(d, b);
+                if (back) back[b].offer(d, a);
             }
             result.forward[static_cast<std::size_t>(a)] = n;
         }

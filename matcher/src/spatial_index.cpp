@@ -125,25 +125,41 @@ std::vector<int> nearestSegmentPairs(const std::vector<cv::Point2d>& queries, co
         boxes.push_back({std::min(g[0], g[2]), std::min(g[1], g[3]), std::max(g[0], g[2]), std::max(g[1], g[3])});
     }
     const BoxGrid grid(boxes, queries, 2.0);
+    std::vector<std::array<int, 2>> pairSlots;
+    pairSlots.reserve(pairs.size());
+    for (const auto& p : pairs)
+        pairSlots.push_back({slot[static_cast<std::size_t>(p[0])], slot[static_cast<std::size_t>(p[1])]});
 
     std::vector<int> table(queries.size() * static_cast<std::size_t>(count));
     const int n = static_cast<int>(queries.size());
     parallelRanges(n, rangeParts(n, threads, 256), [&](int begin, int end, int) {
-        // Marks of the segments and pairs already measured for query i.
-        std::vector<int> segmentSeen(used.size(), -1), pairSeen(pairs.size(), -1);
+        // Marks of the segments listed, the segments measured (with their
+        // distance) and the pairs measured for query i.
+        std::vector<int> listed(used.size(), -1), measured(used.size(), -1), pairSeen(pairs.size(), -1);
+        std::vector<double> distance(used.size());
         NearestList best(count);
         for (int i = begin; i < end; ++i) {
             const cv::Point2d& q = queries[static_cast<std::size_t>(i)];
             best.clear();
+            // A segment is in several pairs: its distance is measured once.
+            const auto distanceTo = [&](int u) {
+                if (measured[static_cast<std::size_t>(u)] != i) {
+                    measured[static_cast<std::size_t>(u)] = i;
+                    distance[static_cast<std::size_t>(u)] = lhprep::pointSegmentDistance(
+                        q.x, q.y, segments[static_cast<std::size_t>(used[static_cast<std::size_t>(u)])]);
+                }
+                return distance[static_cast<std::size_t>(u)];
+            };
             const auto visit = [&](int u) {
-                if (segmentSeen[static_cast<std::size_t>(u)] == i) return;
-                segmentSeen[static_cast<std::size_t>(u)] = i;
+                if (listed[static_cast<std::size_t>(u)] == i) return;
+                listed[static_cast<std::size_t>(u)] = i;
                 for (std::size_t k = pairStart[static_cast<std::size_t>(u)]; k < pairStart[static_cast<std::size_t>(u) + 1]; ++k) {
                     const int p = pairsOf[k];
                     if (pairSeen[static_cast<std::size_t>(p)] == i) continue;
                     pairSeen[static_cast<std::size_t>(p)] = i;
-                    const auto& pr = pairs[static_cast<std::size_t>(p)];
-                    best.offer(pairDistance(q, segments[static_cast<std::size_t>(pr[0])], segments[static_cast<std::size_t>(pr[1])]), p);
+                    const auto& slots = pairSlots[static_cast<std::size_t>(p)];
+                    // The same sum as pairDistance.
+                    best.offer(distanceTo(slots[0]) + distanceTo(slots[1]), p);
                 }
             };
             // A pair none of whose segments was listed in the rings searched
