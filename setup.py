@@ -75,6 +75,7 @@ MATCHER_SOURCES = [
     "evaluation.cpp",
     "neighbour_verification.cpp",
     "one_line_rule.cpp",
+    "spatial_index.cpp",
 ]
 
 

@@ -1,13 +1,11 @@
 #include "linematch/descriptor_seeds.hpp"
 
+#include "linematch/parallel_ranges.hpp"
 #include "linematch/segments.hpp"
-
-#include <opencv2/line_descriptor.hpp>
-
-#include "parallel_ranges.hpp"
 
 #include <opencv2/core/hal/hal.hpp>
 #include <opencv2/core/hal/intrin.hpp>
+#include <opencv2/line_descriptor.hpp>
 
 #include <algorithm>
 #include <climits>

@@ -2,9 +2,8 @@
 
 #include "linematch/line_geometry.hpp"
 #include "linematch/one_line_rule.hpp"
+#include "linematch/parallel_ranges.hpp"
 #include "linematch/segments.hpp"
-
-#include "parallel_ranges.hpp"
 
 #include "lineharvest/grid_index.hpp"
 

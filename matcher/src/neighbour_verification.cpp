@@ -1,9 +1,8 @@
 #include "linematch/neighbour_verification.hpp"
 
 #include "linematch/line_geometry.hpp"
+#include "linematch/parallel_ranges.hpp"
 #include "linematch/spatial_index.hpp"
-
-#include "parallel_ranges.hpp"
 
 #include <algorithm>
 #include <cmath>

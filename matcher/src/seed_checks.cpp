@@ -1,9 +1,9 @@
 #include "linematch/seed_checks.hpp"
 
+#include "linematch/parallel_ranges.hpp"
 #include "linematch/spatial_index.hpp"
 
 #include "example_prep.hpp"
-#include "parallel_ranges.hpp"
 
 #include <algorithm>
 #include <cmath>

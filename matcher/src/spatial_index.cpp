@@ -1,7 +1,8 @@
 #include "linematch/spatial_index.hpp"
 
+#include "linematch/parallel_ranges.hpp"
+
 #include "example_prep.hpp"
-#include "parallel_ranges.hpp"
 
 namespace linematch {
 
