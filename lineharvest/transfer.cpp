@@ -5,6 +5,7 @@
 #include "lineharvest/transfer.hpp"
 
 #include "cell_lookup.hpp"
+#include "geometry.hpp"
 #include "segment_match.hpp"
 
 #include <algorithm>
@@ -91,11 +92,8 @@ public:
         : input_(input), grid_(grid), known_(input.pairRecords, input.segments1.count),
           lines_(3 * static_cast<std::size_t>(input.segments2.count)) {
         for (int w = 0; w < input.segments2.count; ++w) {
-            const double* s = input.segments2.data + 4 * static_cast<std::size_t>(w);
-            double* line = &lines_[3 * static_cast<std::size_t>(w)];
-            line[0] = s[1] - s[3];
-            line[1] = s[2] - s[0];
-            line[2] = s[0] * s[3] - s[2] * s[1];
+            lineThroughSegment(input.segments2.data + 4 * static_cast<std::size_t>(w),
+                               &lines_[3 * static_cast<std::size_t>(w)]);
         }
     }
 
