@@ -1,9 +1,8 @@
 #include "linematch/seed_checks.hpp"
 
+#include "linematch/pair_records.hpp"
 #include "linematch/parallel_ranges.hpp"
 #include "linematch/spatial_index.hpp"
-
-#include "example_prep.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -42,11 +41,6 @@ std::vector<std::vector<int>> nearestSeeds(const std::vector<Segment>& segments1
 }
 
 }  // namespace
-
-bool pairHomography(const Segment& a1, const Segment& a2, const Segment& b1, const Segment& b2,
-                    double minSpread, cv::Matx33d& homography) {
-    return lhprep::estimateLocalHomography(a1, a2, b1, b2, minSpread, homography);
-}
 
 SeedCheckResult checkSeeds(const std::vector<Segment>& segments1, const std::vector<Segment>& segments2,
                            const std::vector<SegmentMatch>& seeds, const SeedCheckSettings& settings,
@@ -96,7 +90,7 @@ SeedCheckResult checkSeeds(const std::vector<Segment>& segments1, const std::vec
                 }
             }
             if (!known) {
-                ok = pairHomography(seg1(a), seg2(a), seg1(b), seg2(b), settings.minSpread, h);
+                ok = estimateLocalHomography(seg1(a), seg2(a), seg1(b), seg2(b), settings.minSpread, h);
                 worked[static_cast<std::size_t>(p)] = 1;
                 tried[static_cast<std::size_t>(p)].h = h;
             }

@@ -1,8 +1,7 @@
 #include "linematch/spatial_index.hpp"
 
+#include "linematch/pair_records.hpp"
 #include "linematch/parallel_ranges.hpp"
-
-#include "example_prep.hpp"
 
 namespace linematch {
 
@@ -15,7 +14,7 @@ bool finite(const Segment& s) {
 }
 
 double pairDistance(const cv::Point2d& q, const Segment& a, const Segment& b) {
-    return lhprep::pointSegmentDistance(q.x, q.y, a) + lhprep::pointSegmentDistance(q.x, q.y, b);
+    return pointSegmentDistance(q.x, q.y, a) + pointSegmentDistance(q.x, q.y, b);
 }
 
 // The full scan: every pair measured, the first `count` of (sum, index).
@@ -146,7 +145,7 @@ std::vector<int> nearestSegmentPairs(const std::vector<cv::Point2d>& queries, co
             const auto distanceTo = [&](int u) {
                 if (measured[static_cast<std::size_t>(u)] != i) {
                     measured[static_cast<std::size_t>(u)] = i;
-                    distance[static_cast<std::size_t>(u)] = lhprep::pointSegmentDistance(
+                    distance[static_cast<std::size_t>(u)] = pointSegmentDistance(
                         q.x, q.y, segments[static_cast<std::size_t>(used[static_cast<std::size_t>(u)])]);
                 }
                 return distance[static_cast<std::size_t>(u)];

@@ -9,16 +9,18 @@ namespace linematch {
 // The core reads the segment lists in place as runs of four doubles.
 static_assert(sizeof(Segment) == 4 * sizeof(double), "Segment must be four packed doubles");
 
-std::vector<double> pairRecordArray(const std::vector<SegmentMatch>& seeds, const std::vector<SeedPair>& records) {
-    std::vector<double> data;
-    data.reserve(14 * records.size());
+std::vector<lineharvest::PairRecord> pairRecordArray(const std::vector<SegmentMatch>& seeds,
+                                                     const std::vector<SeedPair>& records) {
+    std::vector<lineharvest::PairRecord> data;
+    data.reserve(records.size());
     for (const SeedPair& r : records) {
-        data.push_back(seeds[r.seedA].image1Segment);
-        data.push_back(seeds[r.seedB].image1Segment);
-        data.push_back(seeds[r.seedA].image2Segment);
-        data.push_back(seeds[r.seedB].image2Segment);
-        data.push_back(0);
-        for (int k = 0; k < 9; ++k) data.push_back(r.homography.val[k]);
+        lineharvest::PairRecord record{};
+        record.image1SegmentA = seeds[r.seedA].image1Segment;
+        record.image1SegmentB = seeds[r.seedB].image1Segment;
+        record.image2SegmentA = seeds[r.seedA].image2Segment;
+        record.image2SegmentB = seeds[r.seedB].image2Segment;
+        for (int k = 0; k < 9; ++k) record.homography[k] = r.homography.val[k];
+        data.push_back(record);
     }
     return data;
 }
@@ -42,14 +44,14 @@ std::vector<TransferMatch> transferRound(const std::vector<Segment>& segments1,
                                          const TransferSettings& settings) {
     std::vector<TransferMatch> added;
     if (records.empty() || segments1.empty() || segments2.empty()) return added;
-    const std::vector<double> recordData = pairRecordArray(seeds, records);
+    const std::vector<lineharvest::PairRecord> recordData = pairRecordArray(seeds, records);
     const std::vector<double> table =
         pairIndexTable(segments1, seeds, records, settings.pairsPerSegment, settings.threads);
 
     lineharvest::TransferInput input;
     input.segments1 = {segments1.front().data(), static_cast<int>(segments1.size())};
     input.segments2 = {segments2.front().data(), static_cast<int>(segments2.size())};
-    input.pairRecords = {recordData.data(), static_cast<int>(records.size())};
+    input.pairRecords = lineharvest::pairRecordView(recordData.data(), static_cast<int>(recordData.size()));
     input.pairIndexTable = {table.data(), settings.pairsPerSegment};
     input.thresholds = settings.thresholds;
     for (const lineharvest::Correspondence& c : lineharvest::addCandidates(input, grid, settings.threads))

@@ -1,10 +1,9 @@
 // The grid searches must give exactly what scanning every candidate and
 // sorting by (distance, index) gives, ties included: coordinates on a small
 // integer lattice make many distances equal.
+#include "linematch/pair_records.hpp"
 #include "linematch/spatial_index.hpp"
 #include "linematch/transfer_round.hpp"
-
-#include "example_prep.hpp"
 
 #include <gtest/gtest.h>
 
@@ -25,8 +24,8 @@ std::vector<double> allRecordsTable(const std::vector<Segment>& segments1,
         const double x = (s[0] + s[2]) / 2, y = (s[1] + s[3]) / 2;
         std::vector<std::pair<double, int>> all;
         for (std::size_t r = 0; r < records.size(); ++r)
-            all.emplace_back(lhprep::pointSegmentDistance(x, y, segments1[seeds[records[r].seedA].image1Segment]) +
-                                 lhprep::pointSegmentDistance(x, y, segments1[seeds[records[r].seedB].image1Segment]),
+            all.emplace_back(linematch::pointSegmentDistance(x, y, segments1[seeds[records[r].seedA].image1Segment]) +
+                                 linematch::pointSegmentDistance(x, y, segments1[seeds[records[r].seedB].image1Segment]),
                              static_cast<int>(r));
         std::sort(all.begin(), all.end());
         for (int j = 0; j < k; ++j) table.push_back(all[j < static_cast<int>(all.size()) ? j : 0].second);

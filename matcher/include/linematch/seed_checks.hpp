@@ -37,15 +37,6 @@ struct SeedCheckSettings {
     double refitPointWeight = 0.1;    // weight of the two seeds' endpoints in the refit
 };
 
-// A pair record: two seeds (indices into the seed list) and the local
-// homography image 1 -> image 2.
-struct SeedPair {
-    int seedA;
-    int seedB;
-    cv::Matx33d homography;
-    int votes;
-};
-
 // What checks of one matcher run worked out, by the segments involved, for
 // the next rounds to reuse: most of their seeds, pairs and voters are the
 // previous round's again. A memo serves one pair of segment lists and one
@@ -79,10 +70,5 @@ struct SeedCheckResult {
 SeedCheckResult checkSeeds(const std::vector<Segment>& segments1, const std::vector<Segment>& segments2,
                            const std::vector<SegmentMatch>& seeds, const SeedCheckSettings& settings,
                            int threads = 1, SeedCheckMemo* memo = nullptr);
-
-// The local homography of two seeds from their endpoints (and the crossing
-// of their lines where it is well defined), or false.
-bool pairHomography(const Segment& a1, const Segment& a2, const Segment& b1, const Segment& b2,
-                    double minSpread, cv::Matx33d& homography);
 
 }  // namespace linematch
