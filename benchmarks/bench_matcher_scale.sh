@@ -3,11 +3,13 @@
 # mosaics of k x k OpenCV sample photographs (640 x 480 grey tiles,
 # make_mosaic), each matched against itself warped by warp_image --shift
 # 0.08 --seed 3, with the default settings and THREADS threads (2). Per
-# size: the median over RUNS runs (3) of the whole command and of its
+# size: the median over RUNS rounds (3) of the whole command and of its
 # stages, the share of the stages after detection and description (seed
 # checks with the verification, transfer with the pair index table), the
-# time per image-1 segment, the peak memory (largest resident set) and
-# precision / recall against the warp's homography.
+# time per image-1 segment, the processor time, the peak memory (largest
+# resident set) and precision / recall against the warp's homography.
+# Every round runs every case, so that a change of the machine's load
+# touches all alike.
 #
 # With BASELINE, another build's linematch command, both commands run one
 # after the other in every round, so that a busy machine slows both alike;
@@ -43,30 +45,36 @@ work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 
 # run NAME COMMAND IMAGE1 IMAGE2 HOMOGRAPHY: one match into $work/NAME/,
-# the peak memory in $work/NAME/memory.
+# the peak memory (kB) and the processor time (user + system seconds) in
+# $work/NAME/usage.
 run() {
   local name="$1" command="$2"
   mkdir -p "$work/$name"
-  /usr/bin/time -f %M -o "$work/$name/memory" "$command" "$3" "$4" "$work/$name" --homography "$5" \
+  /usr/bin/time -f "%M %U %S" -o "$work/$name/usage" "$command" "$3" "$4" "$work/$name" --homography "$5" \
     --threads "$threads" --no-picture --quiet
 }
 
-echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
-cases=()
-add_case() {  # NAME IMAGE1 IMAGE2 HOMOGRAPHY COMPARE
-  cases+=("$1")
-  for ((r = 0; r < runs; r++)); do
-    run "$1.new.$r" "$bin/linematch" "$2" "$3" "$4"
-    if [[ -n "$baseline" && "$5" == yes ]]; then run "$1.old.$r" "$baseline" "$2" "$3" "$4"; fi
-  done
-}
-add_case graf "$data/graf1.png" "$data/graf3.png" "$data/H1to3p.xml" yes
+# The inputs: NAME IMAGE1 IMAGE2 HOMOGRAPHY COMPARE per case.
+cases=(graf)
+inputs=("graf $data/graf1.png $data/graf3.png $data/H1to3p.xml yes")
 for k in $sizes; do
   "$bin/make_mosaic" "$k" "$work/mosaic$k.png" "$data"
   "$bin/warp_image" "$work/mosaic$k.png" "$work/warped$k.png" "$work/h$k.txt" --shift 0.08 --seed 3
   compare=no
   [[ " $baseline_sizes " == *" $k "* ]] && compare=yes
-  add_case "${k}x$k" "$work/mosaic$k.png" "$work/warped$k.png" "$work/h$k.txt" "$compare"
+  cases+=("${k}x$k")
+  inputs+=("${k}x$k $work/mosaic$k.png $work/warped$k.png $work/h$k.txt $compare")
+done
+
+# Every round runs every case, so that a change of the machine's load in
+# the course of the run touches all sizes alike.
+echo "load average before: $(cut -d' ' -f1-3 /proc/loadavg)"
+for ((r = 0; r < runs; r++)); do
+  for input in "${inputs[@]}"; do
+    read -r name image1 image2 homography compare <<<"$input"
+    run "$name.new.$r" "$bin/linematch" "$image1" "$image2" "$homography"
+    if [[ -n "$baseline" && "$compare" == yes ]]; then run "$name.old.$r" "$baseline" "$image1" "$image2" "$homography"; fi
+  done
 done
 echo "load average after:  $(cut -d' ' -f1-3 /proc/loadavg)"
 
@@ -78,17 +86,20 @@ work, runs, threads, cases = sys.argv[1], int(sys.argv[2]), sys.argv[3], sys.arg
 def load(name):
     with open(os.path.join(work, name, "report.json")) as f:
         report = json.load(f)
-    with open(os.path.join(work, name, "memory")) as f:
-        report["peak_kb"] = int(f.read().split()[-1])
+    with open(os.path.join(work, name, "usage")) as f:
+        kb, user, system = f.read().split()[-3:]
+    report["peak_kb"] = int(kb)
+    report["cpu"] = float(user) + float(system)
     return report
 
 def median(reports, key):
     return statistics.median(r["seconds"][key] for r in reports)
 
-print(f"\n{threads} thread(s), medians of {runs} run(s); seconds; 'after' = (checks + transfer) / sum of the stages")
+print(f"\n{threads} thread(s), medians of {runs} run(s); seconds; 'after' = (checks + transfer) / sum of the stages;")
+print("'processor' = user + system time of the whole command (scoring and files included)")
 print("| case | pixels | segments (image 1) | whole | segments | descriptors | checks | transfer | after | "
-      "per segment | peak memory | P / R | baseline whole | speed-up | same matches |")
-print("|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|")
+      "per segment | processor | peak memory | P / R | baseline whole | speed-up | same matches |")
+print("|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|---|")
 per_segment = {}
 for case in cases:
     new = [load(f"{case}.new.{r}") for r in range(runs)]
@@ -107,6 +118,7 @@ for case in cases:
     row = [case, pixels, f"{segments:,}", f"{stages['total']:.2f} s", f"{stages['segments']:.2f}",
            f"{stages['descriptors']:.2f}", f"{stages['seed_checks']:.2f}", f"{stages['transfer']:.2f}",
            f"{100 * after:.0f} %", f"{1e6 * per_segment[case]:.0f} µs",
+           f"{statistics.median(r['cpu'] for r in new):.2f} s",
            f"{max(r['peak_kb'] for r in new) / 1024:.0f} MB", f"{final['precision']:.3f} / {final['recall']:.3f}"]
     if old:
         base = median(old, "total")
