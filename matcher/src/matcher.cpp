@@ -94,6 +94,7 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
     std::set<SegmentMatch> found;
     std::vector<SegmentMatch> seeds = result.descriptorMatches;
     SeedCheckMemo memo;
+    VerificationMemo verificationMemo;
     for (int round = 0; round < std::max(settings.maxRounds, 1); ++round) {
         RoundSummary summary;
         summary.seeds = static_cast<int>(seeds.size());
@@ -130,7 +131,7 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
         std::vector<char> judge(candidates.size(), 0);
         std::fill(judge.begin() + static_cast<long>(result.matches.size()), judge.end(), 1);
         start = Clock::now();
-        std::vector<char> keep = verifyByNeighbours(s1, s2, candidates, judge, settings.verification, threads);
+        std::vector<char> keep = verifyByNeighbours(s1, s2, candidates, judge, settings.verification, threads, &verificationMemo);
         if (settings.singlePartnerLine) {
             const std::vector<char> single =
                 singlePartnerLine(s1, s2, candidates, judge, settings.sameLineDistance);
