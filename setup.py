@@ -75,6 +75,13 @@ MATCHER_SOURCES = [
     "evaluation.cpp",
     "neighbour_verification.cpp",
     "one_line_rule.cpp",
+    # The front-end layer every front end shares: options, image files,
+    # homographies, scores.
+    "matcher_options.cpp",
+    "image_header.cpp",
+    "image_input.cpp",
+    "homography_file.cpp",
+    "result_scores.cpp",
 ]
 
 
@@ -119,7 +126,8 @@ if with_matcher:
     binding_sources += [os.path.join(ROOT, "matcher", "src", name) for name in MATCHER_SOURCES]
     binding_sources.append(os.path.join(ROOT, "tools", "example_prep.cpp"))
     include_dirs += ["matcher/include", "tools"]
-    libraries = ["opencv_" + m for m in MATCHER_OPENCV_MODULES] + libraries
+    # libjpeg: the check that a JPEG file is whole.
+    libraries = ["opencv_" + m for m in MATCHER_OPENCV_MODULES] + ["jpeg"] + libraries
     macros.append(("LINEHARVEST_WITH_MATCHER", "1"))
 else:
     binding_sources = [p for p in binding_sources if os.path.basename(p) != "bind_matcher.cpp"]
