@@ -1,6 +1,9 @@
-%BUILD_MEX Compile lineharvest, coordsift and epipolarscreen with MATLAB's (or Octave's) mex.
+%BUILD_MEX Compile lineharvest, coordsift, epipolarscreen and linematch with MATLAB's (or Octave's) mex.
 %   BUILD_MEX compiles the MEX modules into the folder "mex" beside this
 %   file and copies their help files there; add that folder to the path.
+%   The line matcher linematch also needs OpenCV's contrib line_descriptor,
+%   imgcodecs, imgproc, calib3d and features2d and libjpeg; where its
+%   headers are missing it is left out with a warning.
 %   BUILD_MEX(OPENCV_INCLUDE, OPENCV_LIBDIR) names where the OpenCV core
 %   headers (the folder holding opencv2/) and libopencv_core are installed;
 %   the defaults are Debian's /usr/include/opencv4 and the system library
@@ -49,5 +52,28 @@ function build_mex(opencvInclude, opencvLibDir)
   mex(flags{:}, gwArgs{:}, ['-I' lh], fullfile(es, 'gateway.cpp'), fullfile(lh, 'epipolar.cpp'), ...
       fullfile(lh, 'geometry.cpp'), gwSource{:}, cvFailure, libArgs{:}, '-output', fullfile(outDir, 'epipolarscreen'));
   copyfile(fullfile(es, 'epipolarscreen.m'), outDir);
-  fprintf('Built lineharvest, coordsift and epipolarscreen in %s\n', outDir);
+  built = 'lineharvest, coordsift, epipolarscreen';
+
+  lm = fullfile(root, 'matcher');
+  if exist(fullfile(opencvInclude, 'opencv2', 'line_descriptor.hpp'), 'file')
+    % The library's sources without the commands and their report, picture
+    % and output files.
+    commandOnly = {'linematch_main.cpp', 'warp_image_main.cpp', 'match_report.cpp', 'match_picture.cpp', ...
+                   'output_files.cpp', 'output_set.cpp', 'upper_bound.cpp', 'image_warp.cpp'};
+    listing = dir(fullfile(lm, 'src', '*.cpp'));
+    names = setdiff({listing.name}, commandOnly);
+    lmSources = [cellfun(@(f) fullfile(lm, 'src', f), names, 'UniformOutput', false), ...
+                 {fullfile(root, 'tools', 'example_prep.cpp')}];
+    lmLibs = [libArgs(1:end-1), {'-lopencv_line_descriptor', '-lopencv_calib3d', '-lopencv_features2d', ...
+              '-lopencv_imgcodecs', '-lopencv_imgproc', '-lopencv_core', '-ljpeg'}];
+    mex(flags{:}, gwArgs{:}, ['-I' lh], ['-I' fullfile(lm, 'include')], ['-I' fullfile(root, 'tools')], ...
+        fullfile(lm, 'mex', 'linematch_gateway.cpp'), lmSources{:}, lhSources{2:end}, gwSource{:}, cvFailure, ...
+        lmLibs{:}, '-lpthread', '-output', fullfile(outDir, 'linematch'));
+    copyfile(fullfile(lm, 'mex', 'linematch.m'), outDir);
+    built = [built ', linematch'];
+  else
+    warning('build_mex:noMatcher', 'OpenCV contrib line_descriptor not found in %s: linematch is not built', ...
+            opencvInclude);
+  end
+  fprintf('Built %s in %s\n', built, outDir);
 end
