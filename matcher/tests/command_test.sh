@@ -117,6 +117,12 @@ while read -r name path expected; do
   fi
 done < "$work/manifest"
 
+# An image name in Latin-1 (not UTF-8) still gives valid JSON.
+latin1="$work/bad/caf"$'\xe9'".png"
+cp "$work/bad/three.png" "$latin1"
+"$linematch" "$latin1" "$work/bad/three.png" "$work/latin1" --quiet --no-picture
+check "a Latin-1 image name gives a valid report.json" report_counts "$work/latin1"
+
 # Output that is complete or absent. A write that fails (here: a file size
 # limit, as a full disk would) is exit 1 naming the file, leaves the earlier
 # run's files as they were and no temporary file.
