@@ -117,6 +117,23 @@ while read -r name path expected; do
   fi
 done < "$work/manifest"
 
+# A file this user may not read: the message names the permission problem.
+# Root reads every file, so as root the command runs as nobody.
+cp "$work/bad/three.png" "$work/unreadable.png"
+chmod 000 "$work/unreadable.png"
+chmod 755 "$work"
+as_user=()
+if [[ $EUID -eq 0 ]]; then
+  command -v setpriv > /dev/null && as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+fi
+if [[ $EUID -ne 0 || ${#as_user[@]} -gt 0 ]]; then
+  "${as_user[@]}" "$linematch" "$work/unreadable.png" "$work/bad/three.png" "$work/denied" 2> "$work/stderr"
+  check "an unreadable image is exit 1 naming the permission problem" \
+    bash -c "test $? -eq 1 && grep -q 'cannot read image .*unreadable.png: permission denied' '$work/stderr'"
+else
+  echo "skipped: an unreadable file (running as root without setpriv)"
+fi
+
 # An image name in Latin-1 (not UTF-8) still gives valid JSON.
 latin1="$work/bad/caf"$'\xe9'".png"
 cp "$work/bad/three.png" "$latin1"

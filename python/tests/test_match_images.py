@@ -169,6 +169,7 @@ def grey_arrays(graf_paths):
         pytest.param(lambda g: g, id="grey"),
         pytest.param(np.asfortranarray, id="grey, Fortran order"),
         pytest.param(lambda g: np.repeat(g[:, :, None], 3, axis=2), id="colour, equal channels"),
+        pytest.param(lambda g: np.dstack([g, g, g, np.full_like(g, 255)]), id="BGRA, equal channels"),
         pytest.param(lambda g: np.pad(g, ((0, 0), (0, 3)))[:, : g.shape[1]], id="grey, row padding"),
     ],
 )
