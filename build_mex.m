@@ -1,13 +1,14 @@
 %BUILD_MEX Compile lineharvest, coordsift, epipolarscreen and linematch with MATLAB's (or Octave's) mex.
 %   BUILD_MEX compiles the MEX modules into the folder "mex" beside this
 %   file and copies their help files there; add that folder to the path.
-%   The line matcher linematch also needs OpenCV's contrib line_descriptor,
-%   imgcodecs, imgproc, calib3d and features2d and libjpeg; where its
-%   headers are missing it is left out with a warning.
-%   BUILD_MEX(OPENCV_INCLUDE, OPENCV_LIBDIR) names where the OpenCV core
-%   headers (the folder holding opencv2/) and libopencv_core are installed;
-%   the defaults are Debian's /usr/include/opencv4 and the system library
-%   path.
+%   lineharvest, coordsift and epipolarscreen need a C++17 compiler and
+%   nothing else (no OpenCV). The line matcher linematch also needs OpenCV
+%   (core, imgproc, imgcodecs, calib3d, features2d and contrib's
+%   line_descriptor) and libjpeg; where OpenCV's line_descriptor header is
+%   missing it is left out with a warning.
+%   BUILD_MEX(OPENCV_INCLUDE, OPENCV_LIBDIR) names where the OpenCV headers
+%   (the folder holding opencv2/) and libraries are, for linematch; the
+%   defaults are Debian's /usr/include/opencv4 and the system library path.
 function build_mex(opencvInclude, opencvLibDir)
   if nargin < 1 || isempty(opencvInclude)
     opencvInclude = '/usr/include/opencv4';
@@ -22,10 +23,6 @@ function build_mex(opencvInclude, opencvLibDir)
   lhSources = cellfun(@(f) fullfile(lh, f), ...
     {'gateway.cpp', 'geometry.cpp', 'segment_match.cpp', 'grid_file.cpp', ...
      'grid_index.cpp', 'cell_lookup.cpp', 'transfer.cpp', 'epipolar.cpp'}, 'UniformOutput', false);
-  libArgs = {'-lopencv_core'};
-  if nargin >= 2 && ~isempty(opencvLibDir)
-    libArgs = [{['-L' opencvLibDir]}, libArgs];
-  end
   flags = {'CXXFLAGS=$CXXFLAGS -std=c++17 -ffp-contract=off'};
   if exist('OCTAVE_VERSION', 'builtin')
     % Octave's mex takes compiler flags from the environment instead.
@@ -35,11 +32,10 @@ function build_mex(opencvInclude, opencvLibDir)
 
   % Every gateway checks its arguments with the shared layer in gateway/.
   gw = fullfile(root, 'gateway');
-  gwArgs = {['-I' gw], ['-I' fullfile(root, 'include')], ['-I' opencvInclude]};
+  gwArgs = {['-I' gw], ['-I' fullfile(root, 'include')]};
   gwSource = {fullfile(gw, 'mex_args.cpp'), fullfile(gw, 'call_failure.cpp')};
-  cvFailure = fullfile(gw, 'opencv_failure.cpp');  % only for the modules that use OpenCV
 
-  mex(flags{:}, gwArgs{:}, ['-I' lh], lhSources{:}, gwSource{:}, cvFailure, libArgs{:}, '-lpthread', ...
+  mex(flags{:}, gwArgs{:}, ['-I' lh], lhSources{:}, gwSource{:}, '-lpthread', ...
       '-output', fullfile(outDir, 'lineharvest'));
   copyfile(fullfile(lh, 'lineharvest.m'), outDir);
 
@@ -50,7 +46,7 @@ function build_mex(opencvInclude, opencvLibDir)
 
   es = fullfile(root, 'epipolarscreen');
   mex(flags{:}, gwArgs{:}, ['-I' lh], fullfile(es, 'gateway.cpp'), fullfile(lh, 'epipolar.cpp'), ...
-      fullfile(lh, 'geometry.cpp'), gwSource{:}, cvFailure, libArgs{:}, '-output', fullfile(outDir, 'epipolarscreen'));
+      fullfile(lh, 'geometry.cpp'), gwSource{:}, '-output', fullfile(outDir, 'epipolarscreen'));
   copyfile(fullfile(es, 'epipolarscreen.m'), outDir);
   built = 'lineharvest, coordsift, epipolarscreen';
 
@@ -62,13 +58,15 @@ function build_mex(opencvInclude, opencvLibDir)
                    'output_files.cpp', 'output_set.cpp', 'upper_bound.cpp', 'image_warp.cpp'};
     listing = dir(fullfile(lm, 'src', '*.cpp'));
     names = setdiff({listing.name}, commandOnly);
-    lmSources = [cellfun(@(f) fullfile(lm, 'src', f), names, 'UniformOutput', false), ...
-                 {fullfile(root, 'tools', 'example_prep.cpp')}];
-    lmLibs = [libArgs(1:end-1), {'-lopencv_line_descriptor', '-lopencv_calib3d', '-lopencv_features2d', ...
-              '-lopencv_imgcodecs', '-lopencv_imgproc', '-lopencv_core', '-ljpeg'}];
-    mex(flags{:}, gwArgs{:}, ['-I' lh], ['-I' fullfile(lm, 'include')], ['-I' fullfile(root, 'tools')], ...
-        fullfile(lm, 'mex', 'linematch_gateway.cpp'), lmSources{:}, lhSources{2:end}, gwSource{:}, cvFailure, ...
-        lmLibs{:}, '-lpthread', '-output', fullfile(outDir, 'linematch'));
+    lmSources = cellfun(@(f) fullfile(lm, 'src', f), names, 'UniformOutput', false);
+    lmLibs = {'-lopencv_line_descriptor', '-lopencv_calib3d', '-lopencv_features2d', ...
+              '-lopencv_imgcodecs', '-lopencv_imgproc', '-lopencv_core', '-ljpeg'};
+    if nargin >= 2 && ~isempty(opencvLibDir)
+      lmLibs = [{['-L' opencvLibDir]}, lmLibs];
+    end
+    mex(flags{:}, gwArgs{:}, ['-I' opencvInclude], ['-I' lh], ['-I' fullfile(lm, 'include')], ...
+        fullfile(lm, 'mex', 'linematch_gateway.cpp'), lmSources{:}, lhSources{2:end}, gwSource{:}, ...
+        fullfile(gw, 'opencv_failure.cpp'), lmLibs{:}, '-lpthread', '-output', fullfile(outDir, 'linematch'));
     copyfile(fullfile(lm, 'mex', 'linematch.m'), outDir);
     built = [built ', linematch'];
   else

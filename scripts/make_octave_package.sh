@@ -35,10 +35,9 @@ Description: lineharvest adds line-segment correspondences between two
  two images with no ground truth.
 Depends: octave (>= 6.1.0)
 License: see COPYING
-SystemRequirements: libopencv-core-dev (OpenCV core headers and library); for
- linematch also libopencv-contrib-dev, libopencv-imgcodecs-dev,
- libopencv-calib3d-dev, libjpeg-dev
-BuildRequires: libopencv-core-dev
+SystemRequirements: for linematch only: libopencv-contrib-dev,
+ libopencv-imgcodecs-dev, libopencv-calib3d-dev, libjpeg-dev (without them
+ the package installs without linematch)
 DESC
 cp "$root/packaging/octave/INDEX" "$root/packaging/octave/COPYING" "$pkg/"
 
@@ -49,7 +48,7 @@ cp "$root/lineharvest/lineharvest.m" "$root/coordsift/coordsift.m" "$root/epipol
   "$root/matcher/mex/linematch.m" "$pkg/inst/"
 
 # Sources: the cores, the gateways, the shared argument layer, the public headers.
-for folder in lineharvest coordsift epipolarscreen gateway include matcher/src matcher/include matcher/mex tools; do
+for folder in lineharvest coordsift epipolarscreen gateway include matcher/src matcher/include matcher/mex; do
   mkdir -p "$pkg/src/$folder"
   (cd "$root/$folder" && find . \( -name '*.cpp' -o -name '*.hpp' -o -name '*.h' \) -exec cp --parents {} "$pkg/src/$folder/" \;)
 done
