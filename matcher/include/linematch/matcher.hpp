@@ -39,7 +39,7 @@ struct MatcherSettings {
     // hands this, not transfer.threads, to the transfer.)
     int threads = 1;
     // Told each stage as it starts ("segments", "descriptors", "checks",
-    // "transfer", "verification", once per image or round) and "done" at
+    // "transfer", "verification", the last three once per round) and "done" at
     // the end, with a rough share of the run done so far (0 to 1). It runs
     // on the calling thread and may throw to stop the run: the exception
     // leaves matchLines / matchSegments.
