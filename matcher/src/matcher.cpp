@@ -106,6 +106,7 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
     std::set<SegmentMatch> found;
     std::vector<SegmentMatch> seeds = result.descriptorMatches;
     SeedCheckMemo memo;
+    VerificationMemo verificationMemo;
     for (int round = 0; round < std::max(settings.maxRounds, 1); ++round) {
         RoundSummary summary;
         summary.seeds = static_cast<int>(seeds.size());
@@ -145,7 +146,7 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
         std::fill(judge.begin() + static_cast<long>(result.matches.size()), judge.end(), 1);
         tell(settings, "verification", roundShare(settings, round, 0.8));
         start = Clock::now();
-        std::vector<char> keep = verifyByNeighbours(s1, s2, candidates, judge, settings.verification, threads);
+        std::vector<char> keep = verifyByNeighbours(s1, s2, candidates, judge, settings.verification, threads, &verificationMemo);
         if (settings.singlePartnerLine) {
             const std::vector<char> single =
                 singlePartnerLine(s1, s2, candidates, judge, settings.sameLineDistance);

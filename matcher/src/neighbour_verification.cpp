@@ -21,19 +21,13 @@ double lineResidual(const cv::Matx33d& h, const Segment& a, const Segment& b) {
     return std::isnan(d) ? HUGE_VAL : d;
 }
 
-// Whether matches[k] is kept: 1 when it cannot be judged.
+// Whether matches[k] is kept, judged by its neighbours (indices into
+// matches, nearest first): 1 when it cannot be judged.
 char judgeByNeighbours(const std::vector<Segment>& segments1, const std::vector<Segment>& segments2,
-                       const std::vector<SegmentMatch>& matches, int k, const PointIndex& index,
-                       const cv::Point2d& mid, const VerificationSettings& settings,
-                       std::vector<std::pair<double, int>>& byDistance, std::vector<LineCorrespondence>& lines,
-                       std::vector<std::pair<double, int>>& residuals) {
-    const auto other = [&](int t) {
-        return matches[t].image1Segment != matches[k].image1Segment &&
-               matches[t].image2Segment != matches[k].image2Segment;
-    };
-    index.nearest(mid, settings.neighbours, settings.maxDistance, other, byDistance);
+                       const std::vector<SegmentMatch>& matches, int k,
+                       const std::vector<std::pair<double, int>>& byDistance, const VerificationSettings& settings,
+                       std::vector<LineCorrespondence>& lines, std::vector<std::pair<double, int>>& residuals) {
     const std::size_t count = byDistance.size();
-    if (static_cast<int>(count) < settings.minNeighbours) return 1;
     lines.clear();
     for (std::size_t j = 0; j < count; ++j) {
         const SegmentMatch& m = matches[byDistance[j].second];
@@ -63,7 +57,7 @@ char judgeByNeighbours(const std::vector<Segment>& segments1, const std::vector<
 
 std::vector<char> verifyByNeighbours(const std::vector<Segment>& segments1, const std::vector<Segment>& segments2,
                                      const std::vector<SegmentMatch>& matches, const std::vector<char>& judge,
-                                     const VerificationSettings& settings, int threads) {
+                                     const VerificationSettings& settings, int threads, VerificationMemo* memo) {
     const int n = static_cast<int>(matches.size());
     std::vector<char> keep(n, 1);
     if (!settings.enabled) return keep;
@@ -77,18 +71,40 @@ std::vector<char> verifyByNeighbours(const std::vector<Segment>& segments1, cons
     for (int k = 0; k < n; ++k)
         if (judge.empty() || judge[k]) judged.push_back(k);
     // Each judged match is decided on its own: they are shared out among
-    // the threads in contiguous ranges.
+    // the threads in contiguous ranges. Decisions not in the memo are added
+    // to it afterwards, in order.
     const int count = static_cast<int>(judged.size());
+    std::vector<std::vector<int>> keys(memo ? judged.size() : 0);
+    std::vector<char> decided(judged.size(), 0);
     parallelRanges(count, rangeParts(count, threads, 64), [&](int begin, int end, int) {
         std::vector<std::pair<double, int>> byDistance;
         std::vector<LineCorrespondence> lines;
         std::vector<std::pair<double, int>> residuals;
         for (int j = begin; j < end; ++j) {
             const int k = judged[static_cast<std::size_t>(j)];
-            keep[k] = judgeByNeighbours(segments1, segments2, matches, k, index, mids[k], settings, byDistance, lines,
-                                        residuals);
+            const SegmentMatch& m = matches[k];
+            const auto other = [&](int t) {
+                return matches[t].image1Segment != m.image1Segment && matches[t].image2Segment != m.image2Segment;
+            };
+            index.nearest(mids[k], settings.neighbours, settings.maxDistance, other, byDistance);
+            if (static_cast<int>(byDistance.size()) < settings.minNeighbours) continue;  // cannot be judged
+            if (memo) {
+                std::vector<int>& key = keys[static_cast<std::size_t>(j)];
+                key = {m.image1Segment, m.image2Segment};
+                for (const auto& [d, t] : byDistance) key.insert(key.end(), {matches[t].image1Segment, matches[t].image2Segment});
+                const auto found = memo->kept.find(key);
+                if (found != memo->kept.end()) {
+                    keep[k] = found->second;
+                    continue;
+                }
+                decided[static_cast<std::size_t>(j)] = 1;
+            }
+            keep[k] = judgeByNeighbours(segments1, segments2, matches, k, byDistance, settings, lines, residuals);
         }
     });
+    if (memo)
+        for (std::size_t j = 0; j < judged.size(); ++j)
+            if (decided[j]) memo->kept.emplace(std::move(keys[j]), keep[judged[j]]);
     return keep;
 }
 

@@ -240,4 +240,21 @@ TEST(SeedCheckMemo, ALaterRoundGivesWhatAFreshCheckGives) {
     }
 }
 
+TEST(VerificationMemo, ALaterRoundGivesWhatAFreshVerificationGives) {
+    const auto s1 = latticeSegments(6, 50);
+    auto s2 = mapAll(viewChange(), s1);
+    s2[14] = shift(s2[14], 6);
+    s2[21] = shift(s2[21], 3);
+    // The next round lists the matches in another order and has more of them.
+    std::vector<SegmentMatch> next = identityMatches(36);
+    const std::vector<SegmentMatch> first(next.begin() + 6, next.end());
+    std::reverse(next.begin(), next.end());
+    linematch::VerificationMemo memo;
+    linematch::verifyByNeighbours(s1, s2, first, {}, {}, 1, &memo);
+    const auto remembered = linematch::verifyByNeighbours(s1, s2, next, {}, {}, 2, &memo);
+    const auto fresh = linematch::verifyByNeighbours(s1, s2, next, {}, {});
+    EXPECT_EQ(remembered, fresh);
+    EXPECT_EQ(std::count(fresh.begin(), fresh.end(), 0), 2);
+}
+
 }  // namespace

@@ -15,6 +15,7 @@
 #pragma once
 
 #include "linematch/line_geometry.hpp"
+#include "linematch/memo_key.hpp"
 #include "linematch/types.hpp"
 
 #include <opencv2/core.hpp>
@@ -42,13 +43,7 @@ struct SeedCheckSettings {
 // previous round's again. A memo serves one pair of segment lists and one
 // set of settings only.
 struct SeedCheckMemo {
-    struct KeyHash {
-        std::size_t operator()(const std::vector<int>& key) const {
-            std::size_t h = key.size();
-            for (int v : key) h = h * 1000003u ^ static_cast<std::size_t>(static_cast<unsigned>(v));
-            return h;
-        }
-    };
+    using KeyHash = IndexListHash;
     using RecordMap = std::unordered_map<std::vector<int>, cv::Matx33d, KeyHash>;
     // (i, w) of the two seeds -> the pair's homography, when it has one.
     std::unordered_map<std::vector<int>, std::optional<cv::Matx33d>, KeyHash> pairHomographies;
