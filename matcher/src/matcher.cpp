@@ -24,16 +24,6 @@ double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-cv::Mat toGray(const cv::Mat& image, const char* name) {
-    if (image.empty()) throw std::invalid_argument(std::string(name) + " is empty");
-    if (image.depth() != CV_8U || (image.channels() != 1 && image.channels() != 3 && image.channels() != 4))
-        throw std::invalid_argument(std::string(name) + " must be an 8-bit image with 1, 3 or 4 channels");
-    if (image.channels() == 1) return image;
-    cv::Mat gray;
-    cv::cvtColor(image, gray, image.channels() == 3 ? cv::COLOR_BGR2GRAY : cv::COLOR_BGRA2GRAY);
-    return gray;
-}
-
 // The stage boundaries told to the settings' progress callback.
 void tell(const MatcherSettings& settings, const char* stage, double fraction) {
     if (settings.progress) settings.progress(stage, fraction);
@@ -44,14 +34,23 @@ double roundShare(const MatcherSettings& settings, int round, double within) {
     return 0.5 + 0.5 * (round + within) / std::max(settings.maxRounds, 1);
 }
 
+cv::Mat toGray(const cv::Mat& image, const char* name) {
+    if (image.empty()) throw std::invalid_argument(std::string(name) + " is empty");
+    if (image.depth() != CV_8U || (image.channels() != 1 && image.channels() != 3 && image.channels() != 4))
+        throw std::invalid_argument(std::string(name) + " must be an 8-bit image with 1, 3 or 4 channels");
+    if (image.channels() == 1) return image;
+    cv::Mat gray;
+    cv::cvtColor(image, gray, image.channels() == 3 ? cv::COLOR_BGR2GRAY : cv::COLOR_BGRA2GRAY);
+    return gray;
+}
+
 }  // namespace
 
 MatchResult matchLines(const cv::Mat& image1, const cv::Mat& image2, const MatcherSettings& settings) {
     const cv::Mat gray1 = toGray(image1, "image 1"), gray2 = toGray(image2, "image 2");
-    const auto start = Clock::now();
     tell(settings, "segments", 0.0);
+    const auto start = Clock::now();
     std::vector<Segment> segments1 = detectSegments(gray1, settings.minSegmentLength);
-    tell(settings, "segments", 0.15);
     std::vector<Segment> segments2 = detectSegments(gray2, settings.minSegmentLength);
     const double seconds = secondsSince(start);
     MatchResult result = matchSegments(gray1, gray2, std::move(segments1), std::move(segments2), settings);
@@ -68,11 +67,9 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
     const auto& s1 = result.segments1;
     const auto& s2 = result.segments2;
 
-    auto start = Clock::now();
     tell(settings, "descriptors", 0.3);
-    const cv::Mat d1 = lbdDescriptors(gray1, s1);
-    tell(settings, "descriptors", 0.4);
-    const cv::Mat d2 = lbdDescriptors(gray2, s2);
+    auto start = Clock::now();
+    const cv::Mat d1 = lbdDescriptors(gray1, s1), d2 = lbdDescriptors(gray2, s2);
     result.descriptorMatches = matchDescriptors(d1, d2, settings.descriptor);
     result.secondsDescriptors = secondsSince(start);
 

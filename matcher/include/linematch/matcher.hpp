@@ -32,8 +32,8 @@ struct MatcherSettings {
     // A transfer match becomes a seed of the next round when its mapped
     // image-1 segment and its image-2 segment share this much of the longer.
     double newSeedExtent = 0.8;
-    // Told each stage as it starts ("segments", "descriptors", "checks",
-    // "transfer", "verification", once per image or round) and "done" at
+    // Told each stage as it starts ("segments", "descriptors", then
+    // "checks", "transfer", "verification" once per round) and "done" at
     // the end, with a rough share of the run done so far (0 to 1). It runs
     // on the calling thread and may throw to stop the run: the exception
     // leaves matchLines / matchSegments.
