@@ -2,6 +2,7 @@
 
 #include "linematch/line_geometry.hpp"
 #include "linematch/one_line_rule.hpp"
+#include "linematch/parallel_ranges.hpp"
 #include "linematch/segments.hpp"
 
 #include "lineharvest/grid_index.hpp"
@@ -44,14 +45,33 @@ cv::Mat toGray(const cv::Mat& image, const char* name) {
     return gray;
 }
 
+// first() and second() side by side when threads > 1, the second on a
+// thread of its own; the first exception of the two is rethrown.
+template <class First, class Second>
+void sideBySide(int threads, const First& first, const Second& second) {
+    if (threads <= 1) {
+        first();
+        second();
+        return;
+    }
+    parallelRanges(2, 2, [&](int, int, int part) {
+        if (part == 0)
+            first();
+        else
+            second();
+    });
+}
+
 }  // namespace
 
 MatchResult matchLines(const cv::Mat& image1, const cv::Mat& image2, const MatcherSettings& settings) {
     const cv::Mat gray1 = toGray(image1, "image 1"), gray2 = toGray(image2, "image 2");
     tell(settings, "segments", 0.0);
     const auto start = Clock::now();
-    std::vector<Segment> segments1 = detectSegments(gray1, settings.minSegmentLength);
-    std::vector<Segment> segments2 = detectSegments(gray2, settings.minSegmentLength);
+    std::vector<Segment> segments1, segments2;
+    sideBySide(
+        settings.threads, [&] { segments1 = detectSegments(gray1, settings.minSegmentLength); },
+        [&] { segments2 = detectSegments(gray2, settings.minSegmentLength); });
     const double seconds = secondsSince(start);
     MatchResult result = matchSegments(gray1, gray2, std::move(segments1), std::move(segments2), settings);
     result.secondsSegments = seconds;
@@ -66,11 +86,16 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
     result.segments2 = std::move(segments2);
     const auto& s1 = result.segments1;
     const auto& s2 = result.segments2;
+    const int threads = std::max(settings.threads, 1);
+    TransferSettings transfer = settings.transfer;
+    transfer.threads = threads;
 
     tell(settings, "descriptors", 0.3);
     auto start = Clock::now();
-    const cv::Mat d1 = lbdDescriptors(gray1, s1), d2 = lbdDescriptors(gray2, s2);
-    result.descriptorMatches = matchDescriptors(d1, d2, settings.descriptor);
+    cv::Mat d1, d2;
+    sideBySide(
+        settings.threads, [&] { d1 = lbdDescriptors(gray1, s1); }, [&] { d2 = lbdDescriptors(gray2, s2); });
+    result.descriptorMatches = matchDescriptors(d1, d2, settings.descriptor, threads);
     result.secondsDescriptors = secondsSince(start);
 
     const lineharvest::RasterWindow window{0, gray2.rows, 0, gray2.cols};
@@ -80,12 +105,13 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
 
     std::set<SegmentMatch> found;
     std::vector<SegmentMatch> seeds = result.descriptorMatches;
+    SeedCheckMemo memo;
     for (int round = 0; round < std::max(settings.maxRounds, 1); ++round) {
         RoundSummary summary;
         summary.seeds = static_cast<int>(seeds.size());
         tell(settings, "checks", roundShare(settings, round, 0));
         start = Clock::now();
-        const SeedCheckResult checked = checkSeeds(s1, s2, seeds, settings.checks);
+        const SeedCheckResult checked = checkSeeds(s1, s2, seeds, settings.checks, threads, &memo);
         result.secondsChecks += secondsSince(start);
         std::vector<SegmentMatch> kept;
         for (std::size_t k = 0; k < seeds.size(); ++k)
@@ -101,7 +127,7 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
         tell(settings, "transfer", roundShare(settings, round, 0.3));
         start = Clock::now();
         const std::vector<TransferMatch> transferred =
-            transferRound(s1, s2, seeds, checked.records, grid, settings.transfer);
+            transferRound(s1, s2, seeds, checked.records, grid, transfer);
         result.secondsTransfer += secondsSince(start);
         summary.transferred = static_cast<int>(transferred.size());
 
@@ -119,7 +145,7 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
         std::fill(judge.begin() + static_cast<long>(result.matches.size()), judge.end(), 1);
         tell(settings, "verification", roundShare(settings, round, 0.8));
         start = Clock::now();
-        std::vector<char> keep = verifyByNeighbours(s1, s2, candidates, judge, settings.verification);
+        std::vector<char> keep = verifyByNeighbours(s1, s2, candidates, judge, settings.verification, threads);
         if (settings.singlePartnerLine) {
             const std::vector<char> single =
                 singlePartnerLine(s1, s2, candidates, judge, settings.sameLineDistance);

@@ -84,9 +84,11 @@ const std::vector<MatcherOption>& matcherOptions() {
          [](const S& s) { return double(s.matcher.singlePartnerLine); },
          [](S& s, double v) { s.matcher.singlePartnerLine = s.matcher.singlePartnerLine && v != 0; }},
         {"threads", "Threads", "--threads", OptionType::whole, 1, 256, false,
-         "threads of the transfer; the result does not depend on them",
-         [](const S& s) { return double(s.matcher.transfer.threads); },
-         [](S& s, double v) { s.matcher.transfer.threads = static_cast<int>(v); }},
+         "threads of the whole matcher; the result does not depend on them",
+         [](const S& s) { return double(s.matcher.threads); },
+         // The transfer's own count too: the ground-truth-seeded upper bound
+         // run of the command takes the transfer settings alone.
+         [](S& s, double v) { s.matcher.threads = s.matcher.transfer.threads = static_cast<int>(v); }},
         {"max_pixels", "MaxPixels", "--max-pixels", OptionType::whole, 1, 1e12, false,
          "largest image accepted, width x height pixels, checked before decoding",
          [](const S& s) { return s.maxPixels; },
