@@ -25,16 +25,6 @@ double secondsSince(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
-// The stage boundaries told to the settings' progress callback.
-void tell(const MatcherSettings& settings, const char* stage, double fraction) {
-    if (settings.progress) settings.progress(stage, fraction);
-}
-
-// Shares of a run: detection 0 to 0.3, descriptors to 0.5, the rounds the rest.
-double roundShare(const MatcherSettings& settings, int round, double within) {
-    return 0.5 + 0.5 * (round + within) / std::max(settings.maxRounds, 1);
-}
-
 cv::Mat toGray(const cv::Mat& image, const char* name) {
     if (image.empty()) throw std::invalid_argument(std::string(name) + " is empty");
     if (image.depth() != CV_8U || (image.channels() != 1 && image.channels() != 3 && image.channels() != 4))
@@ -62,12 +52,22 @@ void sideBySide(int threads, const First& first, const Second& second) {
     });
 }
 
+// The stage boundaries told to the settings' progress callback.
+void tell(const MatcherSettings& settings, const char* stage, double fraction) {
+    if (settings.progress) settings.progress(stage, fraction);
+}
+
+// Shares of a run: detection 0 to 0.3, descriptors to 0.5, the rounds the rest.
+double roundShare(const MatcherSettings& settings, int round, double within) {
+    return 0.5 + 0.5 * (round + within) / std::max(settings.maxRounds, 1);
+}
+
 }  // namespace
 
 MatchResult matchLines(const cv::Mat& image1, const cv::Mat& image2, const MatcherSettings& settings) {
     const cv::Mat gray1 = toGray(image1, "image 1"), gray2 = toGray(image2, "image 2");
-    tell(settings, "segments", 0.0);
     const auto start = Clock::now();
+    tell(settings, "segments", 0.0);
     std::vector<Segment> segments1, segments2;
     sideBySide(
         settings.threads, [&] { segments1 = detectSegments(gray1, settings.minSegmentLength); },
@@ -90,8 +90,8 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
     TransferSettings transfer = settings.transfer;
     transfer.threads = threads;
 
-    tell(settings, "descriptors", 0.3);
     auto start = Clock::now();
+    tell(settings, "descriptors", 0.3);
     cv::Mat d1, d2;
     sideBySide(
         settings.threads, [&] { d1 = lbdDescriptors(gray1, s1); }, [&] { d2 = lbdDescriptors(gray2, s2); });

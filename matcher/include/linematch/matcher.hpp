@@ -38,8 +38,8 @@ struct MatcherSettings {
     // shared out. The result does not depend on the number. (The pipeline
     // hands this, not transfer.threads, to the transfer.)
     int threads = 1;
-    // Told each stage as it starts ("segments", "descriptors", then
-    // "checks", "transfer", "verification" once per round) and "done" at
+    // Told each stage as it starts ("segments", "descriptors", "checks",
+    // "transfer", "verification", the last three once per round) and "done" at
     // the end, with a rough share of the run done so far (0 to 1). It runs
     // on the calling thread and may throw to stop the run: the exception
     // leaves matchLines / matchSegments.
