@@ -3,12 +3,15 @@
 decompression bomb is refused, and how soon Ctrl-C ends a long
 match_images call.
 
-    python bench_matcher_edges.py [--runs 20] [--long-seconds 20]
+    python bench_matcher_edges.py [--runs 20] [--tiles 5]
 
 Run with the package installed (build/python-venv/bin/python). Each
 measure runs in a fresh subprocess, so that peak memory (ru_maxrss) is the
-call's own. The long call matches a mosaic of opencv-doc photographs sized
-to take about --long-seconds; SIGINT comes a quarter of the way in."""
+call's own. The long call matches building.jpg tiled --tiles x --tiles
+(5: 3000 x 4340 pixels) with its mirror image on one thread; SIGINT comes
+a quarter of the way in. Above 5 x 5 (over 30,000 segments an image)
+OpenCV's LBD (BinaryDescriptor::computeImpl) crashes, in the matcher as it
+was before this benchmark too."""
 
 import argparse
 import json
@@ -53,10 +56,13 @@ sent = {}
 def interrupt():
     sent["at"] = time.perf_counter()
     os.kill(os.getpid(), signal.SIGINT)
-threading.Timer(delay, interrupt).start()
+timer = threading.Timer(delay, interrupt)
+timer.daemon = True
+timer.start()
 start = time.perf_counter()
 try:
     lh.match_images(big, big[:, ::-1])
+    timer.cancel()
     print(json.dumps({"finished": time.perf_counter() - start}))
 except KeyboardInterrupt:
     print(json.dumps({"latency": time.perf_counter() - sent["at"], "pixels": big.size}))
@@ -71,7 +77,7 @@ def run(code, *args):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--runs", type=int, default=20)
-    parser.add_argument("--long-seconds", type=float, default=20)
+    parser.add_argument("--tiles", type=int, default=5)
     options = parser.parse_args()
     with tempfile.TemporaryDirectory() as work:
         subprocess.run([sys.executable, str(MAKE_BAD), work, str(DATA)], check=True, capture_output=True)
@@ -79,10 +85,7 @@ def main():
             r = run(BOMB, Path(work) / name, options.runs)
             print(f"{name}: refused in {1000 * statistics.median(r['times']):.2f} ms (median of {options.runs}, "
                   f"first {1000 * r['times'][0]:.2f} ms), peak memory +{r['extra_kb'] / 1024:.1f} MB")
-    # building.jpg (868 x 600) tiled k x k and matched with its mirror: 3 x 3
-    # takes about 15 s here. Above 5 x 5 (over 30,000 segments an image)
-    # OpenCV's LBD (BinaryDescriptor::computeImpl) crashes; see the README.
-    k = min(4, max(1, round(3 * (options.long_seconds / 15) ** 0.5)))
+    k = options.tiles
     full = run(INTERRUPT, DATA / "building.jpg", k, 10 ** 6)
     r = run(INTERRUPT, DATA / "building.jpg", k, full["finished"] / 4)
     print(f"{k}x{k} mosaic of building.jpg: the whole call {full['finished']:.1f} s; SIGINT at a quarter "

@@ -56,8 +56,8 @@
 %                     [--verify-distance]
 %     OneLine         false keeps correspondences that give a segment partners
 %                     on two different lines (true) [--no-one-line]
-%     Threads         threads of the whole matcher, 1..256 (1); the result does not
-%                     depend on it [--threads]
+%     Threads         threads of the whole matcher, 1..256 (1); the result
+%                     does not depend on it [--threads]
 %     MaxPixels       largest image accepted, width x height, 1..1e12
 %                     (268435456 = 2^28) [--max-pixels]
 %     Homography      3 x 3 ground-truth homography image 1 -> image 2, finite

@@ -86,6 +86,8 @@ const std::vector<MatcherOption>& matcherOptions() {
         {"threads", "Threads", "--threads", OptionType::whole, 1, 256, false,
          "threads of the whole matcher; the result does not depend on them",
          [](const S& s) { return double(s.matcher.threads); },
+         // The transfer's own count too: the ground-truth-seeded upper bound
+         // run of the command takes the transfer settings alone.
          [](S& s, double v) { s.matcher.threads = s.matcher.transfer.threads = static_cast<int>(v); }},
         {"max_pixels", "MaxPixels", "--max-pixels", OptionType::whole, 1, 1e12, false,
          "largest image accepted, width x height pixels, checked before decoding",
