@@ -51,6 +51,12 @@ const char* const kUsage =
     "  --no-one-line   keep correspondences that give a segment partners on two lines\n"
     "  --verify-distance D  pixels of the neighbour verification (2)\n"
     "  --threads N     threads of the transfer (1)\n"
+    "  --no-points     no seeds from point matches\n"
+    "  --no-lbd        no seeds from LBD descriptors\n"
+    "  --no-affine     no affine-simulated views when plain point matches are few\n"
+    "  --plane-distance D  pixels a plane-carried correspondence may miss by (3; 0 = off)\n"
+    "  --min-seeds N   fewer checked seeds: thin support, no answer (8)\n"
+    "  --no-scale      neighbourhoods in pixels whatever the image size\n"
     "  --no-picture    do not write matches.png\n"
     "  --quiet         print nothing on success\n";
 
@@ -114,6 +120,26 @@ int main(int argc, char** argv) {
             const double v = number(arg, value());
             if (!(v >= 1 && v <= 256) || v != static_cast<int>(v)) usage("--threads must be a whole number in 1..256");
             settings.transfer.threads = static_cast<int>(v);
+        } else if (arg == "--no-points") {
+            settings.points.enabled = false;
+        } else if (arg == "--no-lbd") {
+            settings.lbdSeeds = false;
+        } else if (arg == "--no-affine") {
+            settings.points.affineViews = false;
+        } else if (arg == "--no-scale") {
+            settings.scaleWithImage = false;
+        } else if (arg == "--plane-distance") {
+            const double v = number(arg, value());
+            if (!(v >= 0 && v <= 1e6)) usage("--plane-distance must lie in [0, 1e6]");
+            settings.points.agreementDistance = v;
+        } else if (arg == "--point-line-distance") {
+            const double v = number(arg, value());
+            if (!(v > 0 && v <= 1e6)) usage("--point-line-distance must lie in (0, 1e6]");
+            settings.points.lineDistance = v;
+        } else if (arg == "--min-seeds") {
+            const double v = number(arg, value());
+            if (!(v >= 0 && v <= 1e6) || v != static_cast<int>(v)) usage("--min-seeds must be a whole number >= 0");
+            settings.minSeeds = static_cast<int>(v);
         } else if (arg == "--no-mutual") {
             settings.descriptor.mutual = false;
         } else if (arg == "--no-checks") {

@@ -1,5 +1,6 @@
 #include "linematch/match_report.hpp"
 
+#include <algorithm>
 #include <cstdio>
 #include <sstream>
 
@@ -58,6 +59,7 @@ std::vector<SegmentMatch> cumulative(const MatchResult& r, std::size_t round) {
 std::string reportJson(const MatchResult& r, const MatcherSettings& settings, const ReportContext& c) {
     std::ostringstream o;
     o << "{\n";
+    o << "  \"status\": " << quoted(r.status) << ",\n";
     o << "  \"image1\": " << quoted(c.image1) << ",\n";
     o << "  \"image2\": " << quoted(c.image2) << ",\n";
     o << "  \"segments\": {\"image1\": " << r.segments1.size() << ", \"image2\": " << r.segments2.size() << "},\n";
@@ -73,6 +75,14 @@ std::string reportJson(const MatchResult& r, const MatcherSettings& settings, co
       << ", \"angle_threshold\": " << settings.transfer.thresholds.maxAngleDifference
       << ", \"overlap_threshold\": " << settings.transfer.thresholds.minOverlapRatio
       << ", \"pairs_per_segment\": " << settings.transfer.pairsPerSegment << "},\n";
+    o << "  \"points\": {\"matches\": " << r.pointMatches << ", \"verified\": " << r.pointsVerified
+      << ", \"planes\": " << r.pointPlanes << ", \"level\": " << r.pointLevel
+      << ", \"seed_candidates\": " << r.pointSeeds.size() << "},\n";
+    o << "  \"seed_sources\": {";
+    for (int k = 0; k < kSeedSources; ++k)
+        o << (k ? ", " : "") << quoted(seedSourceName(static_cast<SeedSource>(k))) << ": {\"seeds\": " << r.seedsBySource[k]
+          << ", \"kept\": " << r.keptBySource[k] << "}";
+    o << "},\n";
     o << "  \"stages\": {\"descriptor_matches\": " << r.descriptorMatches.size() << ", \"seeds_kept\": " << r.seeds.size()
       << ", \"matches\": " << r.matches.size() << "},\n";
     o << "  \"rounds\": [";
@@ -84,7 +94,8 @@ std::string reportJson(const MatchResult& r, const MatcherSettings& settings, co
         o << "}";
     }
     o << (r.rounds.empty() ? "],\n" : "\n  ],\n");
-    o << "  \"seconds\": {\"segments\": " << fixed(r.secondsSegments, 3) << ", \"descriptors\": "
+    o << "  \"seconds\": {\"segments\": " << fixed(r.secondsSegments, 3) << ", \"points\": "
+      << fixed(r.secondsPoints, 3) << ", \"descriptors\": "
       << fixed(r.secondsDescriptors, 3) << ", \"seed_checks\": " << fixed(r.secondsChecks, 3)
       << ", \"transfer\": " << fixed(r.secondsTransfer, 3) << ", \"total\": " << fixed(c.secondsTotal, 3) << "}";
     if (c.truth) {
@@ -93,6 +104,7 @@ std::string reportJson(const MatchResult& r, const MatcherSettings& settings, co
         o << "    \"homography_file\": " << quoted(c.homographyFile) << ",\n";
         o << "    \"true_correspondences\": " << t.size() << ",\n";
         o << "    \"descriptor_alone\": " << scoreJson(t.score(r.descriptorMatches)) << ",\n";
+        o << "    \"point_seeds\": " << scoreJson(t.score(r.pointSeeds)) << ",\n";
         o << "    \"seeds\": " << scoreJson(t.score(r.seeds)) << ",\n";
         o << "    \"rounds\": [";
         for (std::size_t k = 0; k < r.roundMatches.size(); ++k)
@@ -122,9 +134,20 @@ std::string reportText(const MatchResult& r, const MatcherSettings& settings, co
     std::snprintf(line, sizeof line, "  segments          %zu in image 1, %zu in image 2\n", r.segments1.size(),
                   r.segments2.size());
     o << line;
+    static const char* const levels[] = {"", ", detail level", ", affine-simulated views"};
+    std::snprintf(line, sizeof line, "  point matches     %d (%d verified on %d plane%s%s), seed candidates %zu\n",
+                  r.pointMatches, r.pointsVerified, r.pointPlanes, r.pointPlanes == 1 ? "" : "s",
+                  levels[std::clamp(r.pointLevel, 0, 2)], r.pointSeeds.size());
+    o << line;
     std::snprintf(line, sizeof line, "  LBD matches       %zu (mutual best match, ratio %.2f)\n",
                   r.descriptorMatches.size(), settings.descriptor.ratio);
     o << line;
+    o << "  seeds by source  ";
+    for (int k = 0; k < kSeedSources; ++k) {
+        std::snprintf(line, sizeof line, " %s %d (kept %d)%s", seedSourceName(static_cast<SeedSource>(k)),
+                      r.seedsBySource[k], r.keptBySource[k], k + 1 < kSeedSources ? "," : "\n");
+        o << line;
+    }
     for (std::size_t k = 0; k < r.rounds.size(); ++k) {
         const RoundSummary& s = r.rounds[k];
         std::snprintf(line, sizeof line,
@@ -132,12 +155,14 @@ std::string reportText(const MatchResult& r, const MatcherSettings& settings, co
                       k + 1, s.seeds, s.keptSeeds, s.records, s.added, s.rejected, s.newSeeds);
         o << line;
     }
-    std::snprintf(line, sizeof line, "  matches           %zu (%zu seeds + %zu added)\n", r.matches.size(),
-                  r.seeds.size(), r.matches.size() - r.seeds.size());
+    std::snprintf(line, sizeof line, "  matches           %zu (%zu seeds + %zu added)%s\n", r.matches.size(),
+                  r.seeds.size(), r.matches.size() - r.seeds.size(),
+                  r.status == "ok" ? "" : "  -- thin support: too few consistent seeds, no answer");
     o << line;
     std::snprintf(line, sizeof line,
-                  "  time              %.2f s (segments %.2f, descriptors %.2f, checks %.2f, transfer %.2f)\n",
-                  c.secondsTotal, r.secondsSegments, r.secondsDescriptors, r.secondsChecks, r.secondsTransfer);
+                  "  time              %.2f s (segments %.2f, points %.2f, descriptors %.2f, checks %.2f, transfer %.2f)\n",
+                  c.secondsTotal, r.secondsSegments, r.secondsPoints, r.secondsDescriptors, r.secondsChecks,
+                  r.secondsTransfer);
     o << line;
     if (!c.truth) return o.str();
 
@@ -150,6 +175,7 @@ std::string reportText(const MatchResult& r, const MatcherSettings& settings, co
                       s.precision, s.recall);
         o << line;
     };
+    row("point seed candidates", t.score(r.pointSeeds));
     row("LBD alone (mutual + ratio)", t.score(r.descriptorMatches));
     row("seeds after the checks", t.score(r.seeds));
     for (std::size_t k = 0; k < r.roundMatches.size(); ++k)

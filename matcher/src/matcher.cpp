@@ -1,5 +1,6 @@
 #include "linematch/matcher.hpp"
 
+#include "linematch/image_scale.hpp"
 #include "linematch/line_geometry.hpp"
 #include "linematch/one_line_rule.hpp"
 #include "linematch/segments.hpp"
@@ -10,6 +11,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <set>
 #include <stdexcept>
 #include <utility>
@@ -34,22 +36,38 @@ cv::Mat toGray(const cv::Mat& image, const char* name) {
     return gray;
 }
 
+void checkGiven(const GivenSeeds& given, std::size_t count1, std::size_t count2) {
+    for (const SegmentMatch& m : given.lines)
+        if (m.image1Segment < 0 || static_cast<std::size_t>(m.image1Segment) >= count1 || m.image2Segment < 0 ||
+            static_cast<std::size_t>(m.image2Segment) >= count2)
+            throw std::invalid_argument("given seed line match (" + std::to_string(m.image1Segment) + ", " +
+                                        std::to_string(m.image2Segment) + ") is outside the segment lists");
+    for (const PointCorrespondence& p : given.points)
+        if (!std::isfinite(p.image1.x) || !std::isfinite(p.image1.y) || !std::isfinite(p.image2.x) ||
+            !std::isfinite(p.image2.y))
+            throw std::invalid_argument("given seed point match is not finite");
+}
+
 }  // namespace
 
-MatchResult matchLines(const cv::Mat& image1, const cv::Mat& image2, const MatcherSettings& settings) {
+MatchResult matchLines(const cv::Mat& image1, const cv::Mat& image2, const MatcherSettings& settings,
+                       const GivenSeeds& given) {
     const cv::Mat gray1 = toGray(image1, "image 1"), gray2 = toGray(image2, "image 2");
     const auto start = Clock::now();
     std::vector<Segment> segments1 = detectSegments(gray1, settings.minSegmentLength);
     std::vector<Segment> segments2 = detectSegments(gray2, settings.minSegmentLength);
     const double seconds = secondsSince(start);
-    MatchResult result = matchSegments(gray1, gray2, std::move(segments1), std::move(segments2), settings);
+    MatchResult result = matchSegments(gray1, gray2, std::move(segments1), std::move(segments2), settings, given);
     result.secondsSegments = seconds;
     return result;
 }
 
 MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vector<Segment> segments1,
-                          std::vector<Segment> segments2, const MatcherSettings& settings) {
+                          std::vector<Segment> segments2, const MatcherSettings& unscaled, const GivenSeeds& given) {
     const cv::Mat gray1 = toGray(image1, "image 1"), gray2 = toGray(image2, "image 2");
+    checkGiven(given, segments1.size(), segments2.size());
+    const double scale = unscaled.scaleWithImage ? imageScale(gray1.size(), gray2.size()) : 1.0;
+    const MatcherSettings settings = scaledSettings(unscaled, scale);
     MatchResult result;
     result.segments1 = std::move(segments1);
     result.segments2 = std::move(segments2);
@@ -57,9 +75,27 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
     const auto& s2 = result.segments2;
 
     auto start = Clock::now();
-    const cv::Mat d1 = lbdDescriptors(gray1, s1), d2 = lbdDescriptors(gray2, s2);
-    result.descriptorMatches = matchDescriptors(d1, d2, settings.descriptor);
+    PlaneMap planeMap;
+    if (settings.points.enabled || !given.points.empty()) {
+        const PointSeedResult points = pointSeeds(gray1, gray2, s1, s2, settings.points, scale, given.points);
+        planeMap = PlaneMap(points.matches, points.planes, settings.points, scale);
+        result.pointMatches = static_cast<int>(points.matches.size());
+        result.pointsVerified = points.verified;
+        result.pointPlanes = static_cast<int>(points.planes.size());
+        result.pointLevel = points.level;
+        result.pointSeeds = points.seeds;
+    }
+    result.secondsPoints = secondsSince(start);
+    start = Clock::now();
+    if (settings.lbdSeeds) {
+        const cv::Mat d1 = lbdDescriptors(gray1, s1), d2 = lbdDescriptors(gray2, s2);
+        result.descriptorMatches = matchDescriptors(d1, d2, settings.descriptor);
+    }
     result.secondsDescriptors = secondsSince(start);
+    const SourcedSeeds sourced = combineSeeds({{SeedSource::given, &given.lines},
+                                               {SeedSource::point, &result.pointSeeds},
+                                               {SeedSource::lbd, &result.descriptorMatches}});
+    for (SeedSource source : sourced.source) ++result.seedsBySource[static_cast<int>(source)];
 
     const lineharvest::RasterWindow window{0, gray2.rows, 0, gray2.cols};
     const lineharvest::GridIndex grid = lineharvest::GridIndex::build(
@@ -67,7 +103,7 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
         window, settings.transfer.gridMargin);
 
     std::set<SegmentMatch> found;
-    std::vector<SegmentMatch> seeds = result.descriptorMatches;
+    std::vector<SegmentMatch> seeds = sourced.seeds;
     for (int round = 0; round < std::max(settings.maxRounds, 1); ++round) {
         RoundSummary summary;
         summary.seeds = static_cast<int>(seeds.size());
@@ -80,6 +116,15 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
         summary.keptSeeds = static_cast<int>(kept.size());
         summary.records = static_cast<int>(checked.records.size());
         if (round == 0) {
+            for (std::size_t k = 0; k < seeds.size(); ++k)
+                if (checked.seedKept[k]) ++result.keptBySource[static_cast<int>(sourced.source[k])];
+            // Too few seeds that their neighbours confirm: whatever the
+            // transfer made of them would look like an answer and not be one.
+            if (static_cast<int>(kept.size()) < settings.minSeeds) {
+                result.status = "thin_support";
+                result.rounds.push_back(summary);
+                break;
+            }
             result.seeds = kept;
             for (const SegmentMatch& m : kept)
                 if (found.insert(m).second) result.matches.push_back(m);
@@ -110,6 +155,10 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
                 singlePartnerLine(s1, s2, candidates, judge, settings.sameLineDistance);
             for (std::size_t k = 0; k < keep.size(); ++k) keep[k] = keep[k] && single[k];
         }
+        // Where verified point matches pin the plane down, it has the last word.
+        const std::vector<char> planar =
+            agreesWithPlanes(s1, s2, candidates, judge, planeMap, settings.points.agreementDistance);
+        for (std::size_t k = 0; k < keep.size(); ++k) keep[k] = keep[k] && planar[k];
         result.secondsChecks += secondsSince(start);
 
         std::vector<SegmentMatch> added;
