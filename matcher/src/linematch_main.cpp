@@ -126,6 +126,8 @@ int main(int argc, char** argv) {
             settings.lbdSeeds = false;
         } else if (arg == "--no-affine") {
             settings.points.affineViews = false;
+        } else if (arg == "--no-carried") {
+            settings.points.addCarried = false;
         } else if (arg == "--no-scale") {
             settings.scaleWithImage = false;
         } else if (arg == "--plane-distance") {

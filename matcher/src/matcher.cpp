@@ -76,6 +76,7 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
 
     auto start = Clock::now();
     PlaneMap planeMap;
+    std::vector<SegmentMatch> carried;
     if (settings.points.enabled || !given.points.empty()) {
         const PointSeedResult points = pointSeeds(gray1, gray2, s1, s2, settings.points, scale, given.points);
         planeMap = PlaneMap(points.matches, points.planes, settings.points, scale);
@@ -84,6 +85,7 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
         result.pointPlanes = static_cast<int>(points.planes.size());
         result.pointLevel = points.level;
         result.pointSeeds = points.seeds;
+        if (settings.points.addCarried) carried = points.carried;
     }
     result.secondsPoints = secondsSince(start);
     start = Clock::now();
@@ -146,6 +148,14 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
             candidates.push_back(t.match);
             candidateRecord.push_back(t.record);
         }
+        // The planes' own correspondences join the first round's, judged
+        // the same way; they have no pair record and seed nothing.
+        if (round == 0)
+            for (const SegmentMatch& m : carried) {
+                if (found.count(m) || !fresh.insert(m).second) continue;
+                candidates.push_back(m);
+                candidateRecord.push_back(-1);
+            }
         std::vector<char> judge(candidates.size(), 0);
         std::fill(judge.begin() + static_cast<long>(result.matches.size()), judge.end(), 1);
         start = Clock::now();
@@ -171,6 +181,7 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
             const SegmentMatch& m = candidates[k];
             found.insert(m);
             added.push_back(m);
+            if (candidateRecord[k] < 0) continue;
             // Only a correspondence whose two segments cover the same stretch
             // of the edge gives endpoints a homography can be fitted to.
             const cv::Matx33d& h = checked.records[candidateRecord[k]].homography;

@@ -1,5 +1,7 @@
 #include "linematch/point_seeds.hpp"
 
+#include "linematch/segments.hpp"
+
 #include <opencv2/calib3d.hpp>
 #include <opencv2/features2d.hpp>
 #include <opencv2/imgproc.hpp>
@@ -268,13 +270,13 @@ std::vector<char> agreesWithPlanes(const std::vector<Segment>& segments1, const 
     return keep;
 }
 
-std::vector<SegmentMatch> seedsFromPlanes(const std::vector<Segment>& segments1,
-                                          const std::vector<Segment>& segments2,
-                                          const std::vector<PointCorrespondence>& matches,
-                                          const std::vector<PointPlane>& planes, const PointSeedSettings& settings,
-                                          double scale) {
-    std::vector<SegmentMatch> seeds;
-    if (planes.empty() || segments2.empty()) return seeds;
+void correspondencesFromPlanes(const std::vector<Segment>& segments1, const std::vector<Segment>& segments2,
+                               const std::vector<PointCorrespondence>& matches, const std::vector<PointPlane>& planes,
+                               const PointSeedSettings& settings, double scale, std::vector<SegmentMatch>& seeds,
+                               std::vector<SegmentMatch>& carried) {
+    seeds.clear();
+    carried.clear();
+    if (planes.empty() || segments2.empty()) return;
     const double maxDistance = settings.lineDistance;
 
     // Image-2 segments as lines and boxes for the search.
@@ -322,19 +324,27 @@ std::vector<SegmentMatch> seedsFromPlanes(const std::vector<Segment>& segments1,
                 best = w;
             }
         }
-        if (best < 0 || bestExtent < settings.minExtent) continue;
+        if (best < 0) continue;
         // Landing on two lines (parallel strokes a few pixels apart): which
         // one is the edge is not known.
         bool ambiguous = false;
         for (int w : landings)
             ambiguous = ambiguous || (w != best && !onLine(lines2[best], segments2[w], 1.5));
         if (ambiguous) continue;
+        // Every piece of the partner edge that shares enough of the shorter
+        // segment is a correspondence.
+        const double lengthM = segmentLength(m);
+        for (int w : landings) {
+            const double lengthW = segmentLength(segments2[w]);
+            const double common = sharedExtent(m, segments2[w]) * std::max(lengthM, lengthW);
+            if (common >= settings.minOverlap * std::min(lengthM, lengthW)) carried.push_back({i, w});
+        }
+        if (bestExtent < settings.minExtent) continue;
         auto it = bestForImage2.find(best);
         if (it == bestForImage2.end() || it->second.extent < bestExtent) bestForImage2[best] = {i, best, bestExtent};
     }
     for (const auto& [w, c] : bestForImage2) seeds.push_back({c.image1, c.image2});
     std::sort(seeds.begin(), seeds.end());
-    return seeds;
 }
 
 PointSeedResult pointSeeds(const cv::Mat& gray1, const cv::Mat& gray2, const std::vector<Segment>& segments1,
@@ -368,7 +378,8 @@ PointSeedResult pointSeeds(const cv::Mat& gray1, const cv::Mat& gray2, const std
         }
     }
     result.verified = countVerified(result.planes);
-    result.seeds = seedsFromPlanes(segments1, segments2, result.matches, result.planes, settings, scale);
+    correspondencesFromPlanes(segments1, segments2, result.matches, result.planes, settings, scale, result.seeds,
+                              result.carried);
     return result;
 }
 

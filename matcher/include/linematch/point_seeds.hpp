@@ -54,7 +54,9 @@ struct PointSeedSettings {
     // (0: the plane's own homography).
     int localPoints = 24;
     double lineDistance = 2.0;     // both carried ends within this of the partner's line
-    double minExtent = 0.8;        // common part / longer of the two segments
+    double minExtent = 0.8;        // seeds: common part / longer of the two segments
+    double minOverlap = 0.5;       // other correspondences: common part / shorter
+    bool addCarried = true;        // the other correspondences join the first round
     // Correspondences the transfer adds where a plane carries the image-1
     // segment must agree with it: both carried ends within this of the
     // partner's line (0: no such check).
@@ -74,6 +76,7 @@ struct PointSeedResult {
     int verified = 0;                          // matches some plane explains
     int level = 0;                             // 0 first, 1 detail, 2 affine-simulated views
     std::vector<SegmentMatch> seeds;           // by increasing image-1 segment
+    std::vector<SegmentMatch> carried;         // all the planes give, seeds included
 };
 
 // Mutual best SIFT matches passing the ratio test, keypoints detected on
@@ -115,12 +118,14 @@ std::vector<char> agreesWithPlanes(const std::vector<Segment>& segments1, const 
                                    const std::vector<SegmentMatch>& matches, const std::vector<char>& judge,
                                    const PlaneMap& planes, double maxDistance);
 
-// Seed candidates from planes and their inliers (see the file comment).
-std::vector<SegmentMatch> seedsFromPlanes(const std::vector<Segment>& segments1,
-                                          const std::vector<Segment>& segments2,
-                                          const std::vector<PointCorrespondence>& matches,
-                                          const std::vector<PointPlane>& planes, const PointSeedSettings& settings,
-                                          double scale);
+// Correspondences from planes and their inliers (see the file comment):
+// carried holds every unambiguous one (overlap of minOverlap of the shorter
+// segment), seeds those that cover minExtent of the longer, one per
+// image-2 segment. Both by increasing image-1 segment.
+void correspondencesFromPlanes(const std::vector<Segment>& segments1, const std::vector<Segment>& segments2,
+                               const std::vector<PointCorrespondence>& matches, const std::vector<PointPlane>& planes,
+                               const PointSeedSettings& settings, double scale, std::vector<SegmentMatch>& seeds,
+                               std::vector<SegmentMatch>& carried);
 
 // The whole stage on images; given (non-empty) point matches replace the
 // keypoint matching (a caller's own point matcher).
