@@ -88,8 +88,9 @@ cv::Matx33d viewChangeHomography(cv::Size size, const cv::Matx33d& h, const View
         y0 = std::min(y0, q[1] / q[2]);
         y1 = std::max(y1, q[1] / q[2]);
     }
-    // Whole-pixel offsets keep a quarter turn or a plain scale on the grid.
-    const double ox = std::floor(x0 + 1e-9), oy = std::floor(y0 + 1e-9);
+    // The leftmost and topmost pixel centres land on the canvas's first
+    // column and row: a quarter turn or a plain scale stays on the grid.
+    const double ox = x0, oy = y0;
     const double width = std::floor(x1 - ox + 1e-9) + 1, height = std::floor(y1 - oy + 1e-9) + 1;
     if (!(width <= 20000 && height <= 20000)) throw std::invalid_argument("the warped image would be too large");
     canvas = cv::Size(static_cast<int>(width), static_cast<int>(height));

@@ -55,6 +55,7 @@ const char* const kUsage =
     "  --no-lbd        no seeds from LBD descriptors\n"
     "  --no-affine     no affine-simulated views when plain point matches are few\n"
     "  --plane-distance D  pixels a plane-carried correspondence may miss by (3; 0 = off)\n"
+    "  --keypoint-side N  longest side keypoints are first detected at (640; 0 = as is)\n"
     "  --min-seeds N   fewer checked seeds: thin support, no answer (8)\n"
     "  --no-scale      neighbourhoods in pixels whatever the image size\n"
     "  --no-picture    do not write matches.png\n"
@@ -138,6 +139,10 @@ int main(int argc, char** argv) {
             const double v = number(arg, value());
             if (!(v > 0 && v <= 1e6)) usage("--point-line-distance must lie in (0, 1e6]");
             settings.points.lineDistance = v;
+        } else if (arg == "--keypoint-side") {
+            const double v = number(arg, value());
+            if (!(v >= 0 && v <= 1e5)) usage("--keypoint-side must lie in [0, 1e5]");
+            settings.points.firstSide = v;
         } else if (arg == "--min-seeds") {
             const double v = number(arg, value());
             if (!(v >= 0 && v <= 1e6) || v != static_cast<int>(v)) usage("--min-seeds must be a whole number >= 0");
@@ -189,6 +194,12 @@ int main(int argc, char** argv) {
         if (!std::filesystem::is_directory(outDir)) throw std::runtime_error("cannot create directory " + outDir);
 
         const linematch::MatchResult result = linematch::matchLines(image1, image2, settings);
+        // Not an error (the files are written and the exit status is 0),
+        // but no answer either: said where a script or a person sees it.
+        if (result.status == "thin_support")
+            std::cerr << "linematch: thin support: " << (result.rounds.empty() ? 0 : result.rounds[0].keptSeeds)
+                      << " seeds survived the checks (fewer than " << settings.minSeeds
+                      << "); no correspondences returned\n";
         linematch::ReportContext context;
         context.secondsTotal =
             std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();

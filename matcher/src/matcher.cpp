@@ -75,17 +75,17 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
     const auto& s2 = result.segments2;
 
     auto start = Clock::now();
-    PlaneMap planeMap;
+    SegmentCarriers carriers;
     std::vector<SegmentMatch> carried;
     if (settings.points.enabled || !given.points.empty()) {
         const PointSeedResult points = pointSeeds(gray1, gray2, s1, s2, settings.points, scale, given.points);
-        planeMap = PlaneMap(points.matches, points.planes, settings.points, scale);
         result.pointMatches = static_cast<int>(points.matches.size());
         result.pointsVerified = points.verified;
         result.pointPlanes = static_cast<int>(points.planes.size());
         result.pointLevel = points.level;
         result.pointSeeds = points.seeds;
         if (settings.points.addCarried) carried = points.carried;
+        carriers = points.carriers;
     }
     result.secondsPoints = secondsSince(start);
     start = Clock::now();
@@ -167,7 +167,7 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
         }
         // Where verified point matches pin the plane down, it has the last word.
         const std::vector<char> planar =
-            agreesWithPlanes(s1, s2, candidates, judge, planeMap, settings.points.agreementDistance);
+            agreesWithPlanes(s1, s2, candidates, judge, carriers, settings.points.agreementDistance);
         for (std::size_t k = 0; k < keep.size(); ++k) keep[k] = keep[k] && planar[k];
         result.secondsChecks += secondsSince(start);
 

@@ -80,10 +80,25 @@ Keypoints detectKeypoints(const cv::Mat& gray, const PointSeedSettings& settings
     Keypoints out;
     detector->detectAndCompute(image, cv::noArray(), keypoints, out.descriptors);
     if (out.descriptors.type() != CV_32F) out.descriptors.convertTo(out.descriptors, CV_32F);
+    // The detector works in parallel and may list its keypoints in any
+    // order; the robust fits downstream depend on the order, so it is fixed
+    // here.
+    std::vector<int> order(keypoints.size());
+    for (std::size_t k = 0; k < order.size(); ++k) order[k] = static_cast<int>(k);
+    std::sort(order.begin(), order.end(), [&](int a, int b) {
+        const cv::KeyPoint &p = keypoints[a], &q = keypoints[b];
+        return std::tie(p.pt.y, p.pt.x, p.size, p.angle, p.response, p.octave, a) <
+               std::tie(q.pt.y, q.pt.x, q.size, q.angle, q.response, q.octave, b);
+    });
+    cv::Mat sorted(out.descriptors.rows, out.descriptors.cols, CV_32F);
     out.points.reserve(keypoints.size());
-    // Pixel centres of the shrunk image back to the given one.
-    for (const cv::KeyPoint& k : keypoints)
-        out.points.emplace_back((k.pt.x + 0.5) / factor - 0.5, (k.pt.y + 0.5) / factor - 0.5);
+    for (std::size_t k = 0; k < order.size(); ++k) {
+        const cv::KeyPoint& p = keypoints[order[k]];
+        out.descriptors.row(order[k]).copyTo(sorted.row(static_cast<int>(k)));
+        // Pixel centres of the shrunk image back to the given one.
+        out.points.emplace_back((p.pt.x + 0.5) / factor - 0.5, (p.pt.y + 0.5) / factor - 0.5);
+    }
+    out.descriptors = sorted;
     return out;
 }
 
@@ -258,25 +273,34 @@ bool PlaneMap::carrier(const Segment& s, cv::Matx33d& homography) const {
 
 std::vector<char> agreesWithPlanes(const std::vector<Segment>& segments1, const std::vector<Segment>& segments2,
                                    const std::vector<SegmentMatch>& matches, const std::vector<char>& judge,
-                                   const PlaneMap& planes, double maxDistance) {
+                                   const SegmentCarriers& carriers, double maxDistance) {
     std::vector<char> keep(matches.size(), 1);
-    if (planes.empty() || !(maxDistance > 0)) return keep;
+    if (carriers.known.size() != segments1.size() || !(maxDistance > 0)) return keep;
     for (std::size_t k = 0; k < matches.size(); ++k) {
         if (!judge.empty() && !judge[k]) continue;
-        const Segment& a = segments1[matches[k].image1Segment];
-        cv::Matx33d h;
-        if (planes.carrier(a, h)) keep[k] = carriesOntoLine(h, a, segments2[matches[k].image2Segment], maxDistance);
+        const int i = matches[k].image1Segment;
+        if (carriers.known[i])
+            keep[k] = carriesOntoLine(carriers.homography[i], segments1[i], segments2[matches[k].image2Segment],
+                                      maxDistance);
     }
     return keep;
 }
 
+SegmentCarriers carriersOf(const std::vector<Segment>& segments, const PlaneMap& planes) {
+    SegmentCarriers c;
+    c.known.assign(segments.size(), 0);
+    c.homography.resize(segments.size());
+    if (planes.empty()) return c;
+    for (std::size_t i = 0; i < segments.size(); ++i) c.known[i] = planes.carrier(segments[i], c.homography[i]);
+    return c;
+}
+
 void correspondencesFromPlanes(const std::vector<Segment>& segments1, const std::vector<Segment>& segments2,
-                               const std::vector<PointCorrespondence>& matches, const std::vector<PointPlane>& planes,
-                               const PointSeedSettings& settings, double scale, std::vector<SegmentMatch>& seeds,
-                               std::vector<SegmentMatch>& carried) {
+                               const SegmentCarriers& carriers, const PointSeedSettings& settings,
+                               std::vector<SegmentMatch>& seeds, std::vector<SegmentMatch>& carried) {
     seeds.clear();
     carried.clear();
-    if (planes.empty() || segments2.empty()) return;
+    if (carriers.known.size() != segments1.size() || segments2.empty()) return;
     const double maxDistance = settings.lineDistance;
 
     // Image-2 segments as lines and boxes for the search.
@@ -296,12 +320,11 @@ void correspondencesFromPlanes(const std::vector<Segment>& segments1, const std:
         int image1, image2;
         double extent;
     };
-    const PlaneMap map(matches, planes, settings, scale);
     std::map<int, Candidate> bestForImage2;
     for (int i = 0; i < static_cast<int>(segments1.size()); ++i) {
         const Segment& s = segments1[i];
-        cv::Matx33d h;
-        if (!map.carrier(s, h)) continue;
+        if (!carriers.known[i]) continue;
+        const cv::Matx33d& h = carriers.homography[i];
         double depthA = 0, depthB = 0;
         const cv::Point2d a = carry(h, {s[0], s[1]}, &depthA), b = carry(h, {s[2], s[3]}, &depthB);
         if (!(depthA > 0) || !(depthB > 0)) continue;
@@ -378,8 +401,8 @@ PointSeedResult pointSeeds(const cv::Mat& gray1, const cv::Mat& gray2, const std
         }
     }
     result.verified = countVerified(result.planes);
-    correspondencesFromPlanes(segments1, segments2, result.matches, result.planes, settings, scale, result.seeds,
-                              result.carried);
+    result.carriers = carriersOf(segments1, PlaneMap(result.matches, result.planes, settings, scale));
+    correspondencesFromPlanes(segments1, segments2, result.carriers, settings, result.seeds, result.carried);
     return result;
 }
 

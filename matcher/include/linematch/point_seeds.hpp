@@ -70,14 +70,6 @@ struct PointPlane {
     std::vector<int> inliers;  // indices into the point matches
 };
 
-struct PointSeedResult {
-    std::vector<PointCorrespondence> matches;  // after the ratio and mutual tests
-    std::vector<PointPlane> planes;
-    int verified = 0;                          // matches some plane explains
-    int level = 0;                             // 0 first, 1 detail, 2 affine-simulated views
-    std::vector<SegmentMatch> seeds;           // by increasing image-1 segment
-    std::vector<SegmentMatch> carried;         // all the planes give, seeds included
-};
 
 // Mutual best SIFT matches passing the ratio test, keypoints detected on
 // the images shrunk to longest side `side` (0: as they are); with affine,
@@ -111,21 +103,37 @@ private:
     int localPoints_ = 0;
 };
 
+// The homography carrying each segment of a list, found once.
+struct SegmentCarriers {
+    std::vector<char> known;               // per segment: a plane carries it
+    std::vector<cv::Matx33d> homography;   // valid where known
+};
+SegmentCarriers carriersOf(const std::vector<Segment>& segments, const PlaneMap& planes);
+
+struct PointSeedResult {
+    std::vector<PointCorrespondence> matches;  // after the ratio and mutual tests
+    std::vector<PointPlane> planes;
+    int verified = 0;                          // matches some plane explains
+    int level = 0;                             // 0 first, 1 detail, 2 affine-simulated views
+    std::vector<SegmentMatch> seeds;           // by increasing image-1 segment
+    std::vector<SegmentMatch> carried;         // all the planes give, seeds included
+    SegmentCarriers carriers;                  // of the image-1 segments
+};
+
 // For every match flagged in `judge` (all when judge is empty): false when
 // a plane carries its image-1 segment and does not carry it onto the
 // partner's line (both ends within maxDistance). Others are true.
 std::vector<char> agreesWithPlanes(const std::vector<Segment>& segments1, const std::vector<Segment>& segments2,
                                    const std::vector<SegmentMatch>& matches, const std::vector<char>& judge,
-                                   const PlaneMap& planes, double maxDistance);
+                                   const SegmentCarriers& carriers, double maxDistance);
 
 // Correspondences from planes and their inliers (see the file comment):
 // carried holds every unambiguous one (overlap of minOverlap of the shorter
 // segment), seeds those that cover minExtent of the longer, one per
 // image-2 segment. Both by increasing image-1 segment.
 void correspondencesFromPlanes(const std::vector<Segment>& segments1, const std::vector<Segment>& segments2,
-                               const std::vector<PointCorrespondence>& matches, const std::vector<PointPlane>& planes,
-                               const PointSeedSettings& settings, double scale, std::vector<SegmentMatch>& seeds,
-                               std::vector<SegmentMatch>& carried);
+                               const SegmentCarriers& carriers, const PointSeedSettings& settings,
+                               std::vector<SegmentMatch>& seeds, std::vector<SegmentMatch>& carried);
 
 // The whole stage on images; given (non-empty) point matches replace the
 // keypoint matching (a caller's own point matcher).
