@@ -68,7 +68,7 @@ for seq_dir in "$data"/*/; do
       .ground_truth as $g | ($g.final) as $f |
       (if ($f.precision + $f.recall) > 0 then 2 * $f.precision * $f.recall / ($f.precision + $f.recall) else 0 end) as $f1 |
       [$pair, $g.true_correspondences,
-       "\($g.descriptor_alone.precision * 100 | round / 100) / \($g.descriptor_alone.recall * 100 | round / 100)",
+       (if .lbd_sought == false then "not sought" else "\($g.descriptor_alone.precision * 100 | round / 100) / \($g.descriptor_alone.recall * 100 | round / 100)" end),
        "\(.stages.seeds_kept) (\(.seed_sources.point.kept // 0) / \(.seed_sources.lbd.kept // .stages.seeds_kept))",
        $f.matches,
        "\($f.precision * 1000 | round / 1000) / \($f.recall * 1000 | round / 1000)",

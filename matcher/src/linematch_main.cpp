@@ -53,6 +53,7 @@ const char* const kUsage =
     "  --threads N     threads of the transfer (1)\n"
     "  --no-points     no seeds from point matches\n"
     "  --no-lbd        no seeds from LBD descriptors\n"
+    "  --lbd-below N   LBD seeds only when the points give fewer seeds than N (100; 0 = always)\n"
     "  --no-affine     no affine-simulated views when plain point matches are few\n"
     "  --plane-distance D  pixels a plane-carried correspondence may miss by (3; 0 = off)\n"
     "  --keypoint-side N  longest side keypoints are first detected at (640; 0 = as is)\n"
@@ -125,6 +126,10 @@ int main(int argc, char** argv) {
             settings.points.enabled = false;
         } else if (arg == "--no-lbd") {
             settings.lbdSeeds = false;
+        } else if (arg == "--lbd-below") {
+            const double v = number(arg, value());
+            if (!(v >= 0 && v <= 1e9) || v != static_cast<int>(v)) usage("--lbd-below must be a whole number >= 0");
+            settings.lbdBelow = static_cast<int>(v);
         } else if (arg == "--no-affine") {
             settings.points.affineViews = false;
         } else if (arg == "--no-carried") {

@@ -78,6 +78,7 @@ std::string reportJson(const MatchResult& r, const MatcherSettings& settings, co
     o << "  \"points\": {\"matches\": " << r.pointMatches << ", \"verified\": " << r.pointsVerified
       << ", \"planes\": " << r.pointPlanes << ", \"level\": " << r.pointLevel
       << ", \"seed_candidates\": " << r.pointSeeds.size() << "},\n";
+    o << "  \"lbd_sought\": " << (r.lbdSought ? "true" : "false") << ",\n";
     o << "  \"seed_sources\": {";
     for (int k = 0; k < kSeedSources; ++k)
         o << (k ? ", " : "") << quoted(seedSourceName(static_cast<SeedSource>(k))) << ": {\"seeds\": " << r.seedsBySource[k]
@@ -139,8 +140,12 @@ std::string reportText(const MatchResult& r, const MatcherSettings& settings, co
                   r.pointMatches, r.pointsVerified, r.pointPlanes, r.pointPlanes == 1 ? "" : "s",
                   levels[std::clamp(r.pointLevel, 0, 2)], r.pointSeeds.size());
     o << line;
-    std::snprintf(line, sizeof line, "  LBD matches       %zu (mutual best match, ratio %.2f)\n",
-                  r.descriptorMatches.size(), settings.descriptor.ratio);
+    if (r.lbdSought)
+        std::snprintf(line, sizeof line, "  LBD matches       %zu (mutual best match, ratio %.2f)\n",
+                      r.descriptorMatches.size(), settings.descriptor.ratio);
+    else
+        std::snprintf(line, sizeof line, "  LBD matches       not sought (%zu point seeds, LBD below %d)\n",
+                      r.pointSeeds.size(), settings.lbdBelow);
     o << line;
     o << "  seeds by source  ";
     for (int k = 0; k < kSeedSources; ++k) {

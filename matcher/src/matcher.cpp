@@ -89,9 +89,11 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
     }
     result.secondsPoints = secondsSince(start);
     start = Clock::now();
-    if (settings.lbdSeeds) {
+    if (settings.lbdSeeds &&
+        (settings.lbdBelow <= 0 || static_cast<int>(result.pointSeeds.size() + given.lines.size()) < settings.lbdBelow)) {
         const cv::Mat d1 = lbdDescriptors(gray1, s1), d2 = lbdDescriptors(gray2, s2);
         result.descriptorMatches = matchDescriptors(d1, d2, settings.descriptor);
+        result.lbdSought = true;
     }
     result.secondsDescriptors = secondsSince(start);
     const SourcedSeeds sourced = combineSeeds({{SeedSource::given, &given.lines},

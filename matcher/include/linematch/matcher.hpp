@@ -38,6 +38,10 @@ struct MatcherSettings {
     // Seed sources: point matches (off: points.enabled = false) and LBD.
     PointSeedSettings points;
     bool lbdSeeds = true;
+    // LBD seeds are sought only when the points gave fewer seed candidates
+    // than this (0: always): with plenty of point seeds they add nothing
+    // measurable and cost a fifth of the run.
+    int lbdBelow = 100;
     // Neighbourhoods grow with images larger than 1000 px (image_scale.hpp).
     bool scaleWithImage = true;
     // Fewer seeds than this kept by the checks: thin support, no
@@ -78,6 +82,7 @@ struct MatchResult {
     int pointMatches = 0, pointsVerified = 0, pointPlanes = 0;
     int pointLevel = 0;  // see PointSeedResult::level
     std::vector<SegmentMatch> pointSeeds;
+    bool lbdSought = false;  // descriptorMatches were computed (see lbdBelow)
     // First-round seeds per source (SeedSource order) before and after the
     // checks.
     std::array<int, kSeedSources> seedsBySource{}, keptBySource{};
