@@ -7,6 +7,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <map>
 #include <tuple>
@@ -151,6 +152,52 @@ std::vector<std::pair<int, int>> mutualMatches(const cv::Mat& d1, const cv::Mat&
     return pairs;
 }
 
+// Normalised linear fit of a homography to point matches, from the 9 x 9
+// normal equations (the local fits are many and small: an SVD of the full
+// system would cost ten times as much). False when degenerate.
+bool fitPointHomography(const std::vector<PointCorrespondence>& points, cv::Matx33d& h) {
+    const std::size_t n = points.size();
+    if (n < 4) return false;
+    cv::Point2d c1(0, 0), c2(0, 0);
+    for (const PointCorrespondence& p : points) {
+        c1 += p.image1;
+        c2 += p.image2;
+    }
+    c1 *= 1.0 / static_cast<double>(n);
+    c2 *= 1.0 / static_cast<double>(n);
+    double spread1 = 0, spread2 = 0;
+    for (const PointCorrespondence& p : points) {
+        spread1 += std::hypot(p.image1.x - c1.x, p.image1.y - c1.y);
+        spread2 += std::hypot(p.image2.x - c2.x, p.image2.y - c2.y);
+    }
+    if (!(spread1 > 0) || !(spread2 > 0)) return false;
+    const double k1 = std::sqrt(2.0) * static_cast<double>(n) / spread1;
+    const double k2 = std::sqrt(2.0) * static_cast<double>(n) / spread2;
+    cv::Matx<double, 9, 9> normal = cv::Matx<double, 9, 9>::zeros();
+    for (const PointCorrespondence& p : points) {
+        const double x = (p.image1.x - c1.x) * k1, y = (p.image1.y - c1.y) * k1;
+        const double u = (p.image2.x - c2.x) * k2, v = (p.image2.y - c2.y) * k2;
+        const double rows[2][9] = {{x, y, 1, 0, 0, 0, -u * x, -u * y, -u}, {0, 0, 0, x, y, 1, -v * x, -v * y, -v}};
+        for (const auto& r : rows)
+            for (int a = 0; a < 9; ++a)
+                for (int b = a; b < 9; ++b) normal(a, b) += r[a] * r[b];
+    }
+    for (int a = 0; a < 9; ++a)
+        for (int b = 0; b < a; ++b) normal(a, b) = normal(b, a);
+    cv::Matx<double, 9, 1> values;
+    cv::Matx<double, 9, 9> vectors;
+    if (!cv::eigen(normal, values, vectors)) return false;
+    // Eigenvalues in decreasing order: the last vector solves the system.
+    const cv::Matx33d normalised(vectors(8, 0), vectors(8, 1), vectors(8, 2), vectors(8, 3), vectors(8, 4),
+                                 vectors(8, 5), vectors(8, 6), vectors(8, 7), vectors(8, 8));
+    const cv::Matx33d t1(k1, 0, -k1 * c1.x, 0, k1, -k1 * c1.y, 0, 0, 1);
+    const cv::Matx33d t2inverse(1 / k2, 0, c2.x, 0, 1 / k2, c2.y, 0, 0, 1);
+    h = t2inverse * normalised * t1;
+    if (!cv::checkRange(cv::Mat(h)) || h(2, 2) == 0) return false;
+    h *= 1.0 / h(2, 2);
+    return true;
+}
+
 }  // namespace
 
 std::vector<PointCorrespondence> matchKeypoints(const cv::Mat& gray1, const cv::Mat& gray2,
@@ -248,17 +295,19 @@ bool PlaneMap::carrier(const Segment& s, cv::Matx33d& homography) const {
     }
     if (plane < 0 || most < minNearby_) return false;
     homography = planes_[plane];
-    const std::vector<PointCorrespondence>& inliers = inliers_[plane];
-    if (localPoints_ < 4 || static_cast<int>(inliers.size()) <= localPoints_) return true;
-    std::vector<std::pair<double, int>> byDistance;
-    byDistance.reserve(inliers.size());
-    for (std::size_t k = 0; k < inliers.size(); ++k)
-        byDistance.emplace_back(pointSegmentDistance(inliers[k].image1, s), static_cast<int>(k));
-    std::partial_sort(byDistance.begin(), byDistance.begin() + localPoints_, byDistance.end());
-    std::vector<PointCorrespondence> nearest;
-    for (int k = 0; k < localPoints_; ++k) nearest.push_back(inliers[byDistance[k].second]);
-    cv::Matx33d local;
-    if (!fitHomography({}, nearest, 1.0, local)) return true;
+    if (localPoints_ < 4 || static_cast<int>(inliers_[plane].size()) <= localPoints_) return true;
+    // Local fits are made per cell of a grid on image 1 (half the support
+    // radius) and shared by the segments whose midpoints lie in it.
+    const double cell = std::max(radius_ / 2, 1.0);
+    const cv::Point2d mid((s[0] + s[2]) / 2, (s[1] + s[3]) / 2);
+    const std::array<long, 3> key{plane, std::lround(std::floor(mid.x / cell)), std::lround(std::floor(mid.y / cell))};
+    auto cached = localFits_.find(key);
+    if (cached == localFits_.end()) {
+        const cv::Point2d centre((key[1] + 0.5) * cell, (key[2] + 0.5) * cell);
+        cached = localFits_.emplace(key, localFit(plane, centre)).first;
+    }
+    if (!cached->second.first) return true;
+    const cv::Matx33d& local = cached->second.second;
     // The local fit stands in for the plane only where it stays close to it
     // (a few points to one side of a segment can tilt it far off).
     for (int end = 0; end < 2; ++end) {
@@ -269,6 +318,21 @@ bool PlaneMap::carrier(const Segment& s, cv::Matx33d& homography) const {
     }
     homography = local;
     return true;
+}
+
+std::pair<bool, cv::Matx33d> PlaneMap::localFit(int plane, const cv::Point2d& centre) const {
+    const std::vector<PointCorrespondence>& inliers = inliers_[plane];
+    std::vector<std::pair<double, int>> byDistance;
+    byDistance.reserve(inliers.size());
+    for (std::size_t k = 0; k < inliers.size(); ++k)
+        byDistance.emplace_back(std::hypot(inliers[k].image1.x - centre.x, inliers[k].image1.y - centre.y),
+                                static_cast<int>(k));
+    std::partial_sort(byDistance.begin(), byDistance.begin() + localPoints_, byDistance.end());
+    std::vector<PointCorrespondence> nearest;
+    for (int k = 0; k < localPoints_; ++k) nearest.push_back(inliers[byDistance[k].second]);
+    cv::Matx33d local;
+    const bool fitted = fitPointHomography(nearest, local);
+    return {fitted, local};
 }
 
 std::vector<char> agreesWithPlanes(const std::vector<Segment>& segments1, const std::vector<Segment>& segments2,

@@ -19,6 +19,9 @@
 
 #include <opencv2/core.hpp>
 
+#include <array>
+#include <map>
+#include <utility>
 #include <vector>
 
 namespace linematch {
@@ -101,6 +104,10 @@ private:
     double radius_ = 0;
     int minNearby_ = 0;
     int localPoints_ = 0;
+    // Local fits per (plane, grid cell), made when first asked for; a
+    // PlaneMap is therefore not for use by several threads at once.
+    std::pair<bool, cv::Matx33d> localFit(int plane, const cv::Point2d& centre) const;
+    mutable std::map<std::array<long, 3>, std::pair<bool, cv::Matx33d>> localFits_;
 };
 
 // The homography carrying each segment of a list, found once.
