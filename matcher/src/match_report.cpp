@@ -181,7 +181,7 @@ std::string reportText(const MatchResult& r, const MatcherSettings& settings, co
         o << line;
     };
     row("point seed candidates", t.score(r.pointSeeds));
-    row("LBD alone (mutual + ratio)", t.score(r.descriptorMatches));
+    if (r.lbdSought) row("LBD alone (mutual + ratio)", t.score(r.descriptorMatches));
     row("seeds after the checks", t.score(r.seeds));
     for (std::size_t k = 0; k < r.roundMatches.size(); ++k)
         row("  + round " + std::to_string(k + 1) + " (seeds and rounds so far)", t.score(cumulative(r, k)));
