@@ -57,6 +57,7 @@ const char* const kUsage =
     "  --no-affine     no affine-simulated views when plain point matches are few\n"
     "  --plane-distance D  pixels a plane-carried correspondence may miss by (3; 0 = off)\n"
     "  --keypoint-side N  longest side keypoints are first detected at (640; 0 = as is)\n"
+    "  --local-points N  inliers of a local fit per plane (24; 0 = the plane's homography)\n"
     "  --min-seeds N   fewer checked seeds: thin support, no answer (8)\n"
     "  --no-scale      neighbourhoods in pixels whatever the image size\n"
     "  --no-picture    do not write matches.png\n"
@@ -148,6 +149,10 @@ int main(int argc, char** argv) {
             const double v = number(arg, value());
             if (!(v >= 0 && v <= 1e5)) usage("--keypoint-side must lie in [0, 1e5]");
             settings.points.firstSide = v;
+        } else if (arg == "--local-points") {
+            const double v = number(arg, value());
+            if (!(v >= 0 && v <= 1e6) || v != static_cast<int>(v)) usage("--local-points must be a whole number >= 0");
+            settings.points.localPoints = static_cast<int>(v);
         } else if (arg == "--min-seeds") {
             const double v = number(arg, value());
             if (!(v >= 0 && v <= 1e6) || v != static_cast<int>(v)) usage("--min-seeds must be a whole number >= 0");
