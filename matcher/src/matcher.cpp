@@ -78,7 +78,9 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
     SegmentCarriers carriers;
     std::vector<SegmentMatch> carried;
     if (settings.points.enabled || !given.points.empty()) {
-        const PointSeedResult points = pointSeeds(gray1, gray2, s1, s2, settings.points, scale, given.points);
+        PointSeedSettings pointSettings = settings.points;
+        pointSettings.threads = std::max(pointSettings.threads, settings.transfer.threads);
+        const PointSeedResult points = pointSeeds(gray1, gray2, s1, s2, pointSettings, scale, given.points);
         result.pointMatches = static_cast<int>(points.matches.size());
         result.pointsVerified = points.verified;
         result.pointPlanes = static_cast<int>(points.planes.size());

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <future>
 #include <map>
 #include <tuple>
 #include <utility>
@@ -203,8 +204,18 @@ bool fitPointHomography(const std::vector<PointCorrespondence>& points, cv::Matx
 std::vector<PointCorrespondence> matchKeypoints(const cv::Mat& gray1, const cv::Mat& gray2,
                                                 const PointSeedSettings& settings, double side, bool affine) {
     CV_Assert(gray1.type() == CV_8UC1 && gray2.type() == CV_8UC1);
-    const Keypoints k1 = detectKeypoints(gray1, settings, side, affine);
-    const Keypoints k2 = detectKeypoints(gray2, settings, side, affine);
+    // The detector's pyramid is built serially; with two threads the two
+    // images overlap. The keypoints come out in a fixed order either way.
+    Keypoints k1, k2;
+    if (settings.threads >= 2) {
+        std::future<Keypoints> second =
+            std::async(std::launch::async, [&] { return detectKeypoints(gray2, settings, side, affine); });
+        k1 = detectKeypoints(gray1, settings, side, affine);
+        k2 = second.get();
+    } else {
+        k1 = detectKeypoints(gray1, settings, side, affine);
+        k2 = detectKeypoints(gray2, settings, side, affine);
+    }
     std::vector<PointCorrespondence> matches;
     for (const auto& [a, b] : mutualMatches(k1.descriptors, k2.descriptors, settings.ratio, settings.mutual))
         matches.push_back({k1.points[a], k2.points[b]});

@@ -40,6 +40,7 @@ struct PointSeedSettings {
     double affineSide = 480;
     int maxKeypoints = 3000;       // strongest keypoints per image (0: all)
     int affineKeypoints = 300;     // strongest keypoints per simulated view
+    int threads = 1;               // 2 or more: both images' keypoints at once (same result)
     double ratio = 0.8;            // best < ratio * second-best descriptor distance
     bool mutual = true;
     // Plane verification. Distances are pixels of an image of about 1000 px
