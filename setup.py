@@ -77,6 +77,7 @@ MATCHER_SOURCES = [
     "one_line_rule.cpp",
     "ground_truth.cpp",
     "pair_records.cpp",
+    "spatial_index.cpp",
 ]
 
 

@@ -16,9 +16,11 @@ PYTHON_PACKAGES=(python3-dev python3-venv python3-pip python3-setuptools python3
 # The fuzz targets are built with clang; libFuzzer and clang's sanitizer
 # runtimes come in libclang-rt-14-dev (not pulled in without recommends).
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
+# benchmarks/bench_matcher_scale.sh reads the peak memory from /usr/bin/time.
+BENCH_PACKAGES=(time)
 
 missing=()
-for package in "${CORE_PACKAGES[@]}" "${MATCHER_PACKAGES[@]}" "${PYTHON_PACKAGES[@]}" "${FUZZ_PACKAGES[@]}"; do
+for package in "${CORE_PACKAGES[@]}" "${MATCHER_PACKAGES[@]}" "${PYTHON_PACKAGES[@]}" "${FUZZ_PACKAGES[@]}" "${BENCH_PACKAGES[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
     missing+=("$package")
   fi

@@ -38,7 +38,7 @@
 %     OneLine     false keeps correspondences that give a segment partners on
 %                 two different lines (true)
 %     MinLength   shortest segment kept, pixels (10)
-%     Threads     threads of the transfer (1); the result does not depend on it
+%     Threads     threads of the whole matcher (1); the result does not depend on it
 %     Homography  3 x 3 ground-truth homography image 1 -> image 2, used only
 %                 to score the result in INFO.score
 %

@@ -114,7 +114,7 @@ Options readOptions(const mexargs::Inputs& in) {
             return static_cast<int>(v);
         };
         if (name == "Rounds") st.maxRounds = whole(1, 100);
-        else if (name == "Threads") st.transfer.threads = whole(1, 256);
+        else if (name == "Threads") st.threads = st.transfer.threads = whole(1, 256);
         else if (name == "Ratio") {
             if (!(v > 0 && v <= 1)) in.refuse("badOptions", IN_OPTIONS, "field Ratio must lie in (0, 1]");
             st.descriptor.ratio = v;

@@ -50,7 +50,7 @@ const char* const kUsage =
     "  --no-verify     keep transferred correspondences that their neighbours contradict\n"
     "  --no-one-line   keep correspondences that give a segment partners on two lines\n"
     "  --verify-distance D  pixels of the neighbour verification (2)\n"
-    "  --threads N     threads of the transfer (1)\n"
+    "  --threads N     threads of the whole matcher (1)\n"
     "  --no-points     no seeds from point matches\n"
     "  --no-lbd        no seeds from LBD descriptors\n"
     "  --lbd-below N   LBD seeds only when the points give fewer seeds than N (100; 0 = always)\n"
@@ -122,7 +122,7 @@ int main(int argc, char** argv) {
         } else if (arg == "--threads") {
             const double v = number(arg, value());
             if (!(v >= 1 && v <= 256) || v != static_cast<int>(v)) usage("--threads must be a whole number in 1..256");
-            settings.transfer.threads = static_cast<int>(v);
+            settings.threads = settings.transfer.threads = static_cast<int>(v);
         } else if (arg == "--no-points") {
             settings.points.enabled = false;
         } else if (arg == "--no-lbd") {

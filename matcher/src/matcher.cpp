@@ -3,6 +3,7 @@
 #include "linematch/image_scale.hpp"
 #include "linematch/line_geometry.hpp"
 #include "linematch/one_line_rule.hpp"
+#include "linematch/parallel_ranges.hpp"
 #include "linematch/segments.hpp"
 
 #include "lineharvest/grid_index.hpp"
@@ -48,14 +49,33 @@ void checkGiven(const GivenSeeds& given, std::size_t count1, std::size_t count2)
             throw std::invalid_argument("given seed point match is not finite");
 }
 
+// first() and second() side by side when threads > 1, the second on a
+// thread of its own; the first exception of the two is rethrown.
+template <class First, class Second>
+void sideBySide(int threads, const First& first, const Second& second) {
+    if (threads <= 1) {
+        first();
+        second();
+        return;
+    }
+    parallelRanges(2, 2, [&](int, int, int part) {
+        if (part == 0)
+            first();
+        else
+            second();
+    });
+}
+
 }  // namespace
 
 MatchResult matchLines(const cv::Mat& image1, const cv::Mat& image2, const MatcherSettings& settings,
                        const GivenSeeds& given) {
     const cv::Mat gray1 = toGray(image1, "image 1"), gray2 = toGray(image2, "image 2");
     const auto start = Clock::now();
-    std::vector<Segment> segments1 = detectSegments(gray1, settings.minSegmentLength);
-    std::vector<Segment> segments2 = detectSegments(gray2, settings.minSegmentLength);
+    std::vector<Segment> segments1, segments2;
+    sideBySide(
+        settings.threads, [&] { segments1 = detectSegments(gray1, settings.minSegmentLength); },
+        [&] { segments2 = detectSegments(gray2, settings.minSegmentLength); });
     const double seconds = secondsSince(start);
     MatchResult result = matchSegments(gray1, gray2, std::move(segments1), std::move(segments2), settings, given);
     result.secondsSegments = seconds;
@@ -73,13 +93,16 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
     result.segments2 = std::move(segments2);
     const auto& s1 = result.segments1;
     const auto& s2 = result.segments2;
+    const int threads = std::max(settings.threads, 1);
+    TransferSettings transfer = settings.transfer;
+    transfer.threads = threads;
 
     auto start = Clock::now();
     SegmentCarriers carriers;
     std::vector<SegmentMatch> carried;
     if (settings.points.enabled || !given.points.empty()) {
         PointSeedSettings pointSettings = settings.points;
-        pointSettings.threads = std::max(pointSettings.threads, settings.transfer.threads);
+        pointSettings.threads = std::max(pointSettings.threads, threads);
         const PointSeedResult points = pointSeeds(gray1, gray2, s1, s2, pointSettings, scale, given.points);
         result.pointMatches = static_cast<int>(points.matches.size());
         result.pointsVerified = points.verified;
@@ -93,8 +116,10 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
     start = Clock::now();
     if (settings.lbdSeeds &&
         (settings.lbdBelow <= 0 || static_cast<int>(result.pointSeeds.size() + given.lines.size()) < settings.lbdBelow)) {
-        const cv::Mat d1 = lbdDescriptors(gray1, s1), d2 = lbdDescriptors(gray2, s2);
-        result.descriptorMatches = matchDescriptors(d1, d2, settings.descriptor);
+        cv::Mat d1, d2;
+        sideBySide(
+            settings.threads, [&] { d1 = lbdDescriptors(gray1, s1); }, [&] { d2 = lbdDescriptors(gray2, s2); });
+        result.descriptorMatches = matchDescriptors(d1, d2, settings.descriptor, threads);
         result.lbdSought = true;
     }
     result.secondsDescriptors = secondsSince(start);
@@ -110,11 +135,12 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
 
     std::set<SegmentMatch> found;
     std::vector<SegmentMatch> seeds = sourced.seeds;
+    SeedCheckMemo memo;
     for (int round = 0; round < std::max(settings.maxRounds, 1); ++round) {
         RoundSummary summary;
         summary.seeds = static_cast<int>(seeds.size());
         start = Clock::now();
-        const SeedCheckResult checked = checkSeeds(s1, s2, seeds, settings.checks);
+        const SeedCheckResult checked = checkSeeds(s1, s2, seeds, settings.checks, threads, &memo);
         result.secondsChecks += secondsSince(start);
         std::vector<SegmentMatch> kept;
         for (std::size_t k = 0; k < seeds.size(); ++k)
@@ -138,7 +164,7 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
 
         start = Clock::now();
         const std::vector<TransferMatch> transferred =
-            transferRound(s1, s2, seeds, checked.records, grid, settings.transfer);
+            transferRound(s1, s2, seeds, checked.records, grid, transfer);
         result.secondsTransfer += secondsSince(start);
         summary.transferred = static_cast<int>(transferred.size());
 
@@ -163,7 +189,7 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
         std::vector<char> judge(candidates.size(), 0);
         std::fill(judge.begin() + static_cast<long>(result.matches.size()), judge.end(), 1);
         start = Clock::now();
-        std::vector<char> keep = verifyByNeighbours(s1, s2, candidates, judge, settings.verification);
+        std::vector<char> keep = verifyByNeighbours(s1, s2, candidates, judge, settings.verification, threads);
         if (settings.singlePartnerLine) {
             const std::vector<char> single =
                 singlePartnerLine(s1, s2, candidates, judge, settings.sameLineDistance);

@@ -107,7 +107,7 @@ def match_images(
     min_length : float
         Shortest segment kept, pixels, in [1, 1e6] (``--min-length``).
     threads : int
-        Threads of the transfer, 1..256; the result does not depend on it.
+        Threads of the whole matcher, 1..256; the result does not depend on it.
     homography : array_like, shape (3, 3), optional
         Ground-truth homography image 1 -> image 2, finite and not singular.
         Only scores the result (``MatchResult.scores``); the matches are

@@ -218,7 +218,7 @@ py::dict matchImages(py::handle image1, py::handle image2, py::handle minLength,
         flagArgument(checks, "checks");
     settings.verification.enabled = flagArgument(verify, "verify");
     settings.singlePartnerLine = flagArgument(oneLine, "one_line");
-    settings.transfer.threads = wholeInRange(threads, "threads", 1, 256);
+    settings.threads = settings.transfer.threads = wholeInRange(threads, "threads", 1, 256);
     const std::optional<cv::Matx33d> truthHomography = homographyArgument(homography);
 
     const cv::Mat first = imageArgument(image1, "image1");

@@ -47,6 +47,12 @@ struct MatcherSettings {
     // Fewer seeds than this kept by the checks: thin support, no
     // correspondences are returned (status "thin_support").
     int minSeeds = 8;
+    // Threads of the whole pipeline: the two images' segments and
+    // descriptors side by side, then the descriptor matching, the seed
+    // checks, the pair index table, the transfer and the verification each
+    // shared out. The result does not depend on the number. (The pipeline
+    // hands this, not transfer.threads, to the transfer.)
+    int threads = 1;
 };
 
 // The caller's own seeds: line correspondences (indices into the segment
