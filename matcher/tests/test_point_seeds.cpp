@@ -148,7 +148,7 @@ TEST(PointSeeds, SameAnswerEveryRun) {
     ASSERT_FALSE(a.empty());
     const Warped w = viewOf(a, {0.7, 20, 1, 0});
     linematch::MatcherSettings two;
-    two.transfer.threads = 2;
+    two.threads = 2;
     const linematch::MatchResult one = linematch::matchLines(a, w.image), other = linematch::matchLines(a, w.image, two);
     EXPECT_FALSE(one.matches.empty());
     EXPECT_EQ(one.matches, other.matches);
