@@ -78,6 +78,13 @@ MATCHER_SOURCES = [
     "ground_truth.cpp",
     "pair_records.cpp",
     "spatial_index.cpp",
+    # The front-end layer every front end shares: options, image files,
+    # homographies, scores.
+    "matcher_options.cpp",
+    "image_header.cpp",
+    "image_input.cpp",
+    "homography_file.cpp",
+    "result_scores.cpp",
 ]
 
 
@@ -121,7 +128,8 @@ macros = []
 if with_matcher:
     binding_sources += [os.path.join(ROOT, "matcher", "src", name) for name in MATCHER_SOURCES]
     include_dirs += ["matcher/include"]
-    libraries = ["opencv_" + m for m in MATCHER_OPENCV_MODULES] + libraries
+    # libjpeg: the check that a JPEG file is whole.
+    libraries = ["opencv_" + m for m in MATCHER_OPENCV_MODULES] + ["jpeg"] + libraries
     macros.append(("LINEHARVEST_WITH_MATCHER", "1"))
 else:
     binding_sources = [p for p in binding_sources if os.path.basename(p) != "bind_matcher.cpp"]

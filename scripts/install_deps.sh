@@ -10,7 +10,9 @@ CORE_PACKAGES=(g++ cmake make pkg-config libgtest-dev googletest libopencv-core-
 # The two-image line matcher (LSD, LBD from contrib's line_descriptor,
 # image files, homographies) and the sample photographs of its example and
 # accuracy tests.
-MATCHER_PACKAGES=(libopencv-imgproc-dev libopencv-imgcodecs-dev libopencv-calib3d-dev libopencv-contrib-dev opencv-doc)
+# libjpeg checks that a JPEG file is whole; nlohmann-json writes report.json.
+MATCHER_PACKAGES=(libopencv-imgproc-dev libopencv-imgcodecs-dev libopencv-calib3d-dev libopencv-contrib-dev opencv-doc
+                  libjpeg-dev nlohmann-json3-dev)
 # The Python package, built without build isolation from Debian's packages.
 PYTHON_PACKAGES=(python3-dev python3-venv python3-pip python3-setuptools python3-pybind11 pybind11-dev python3-numpy python3-pytest)
 # The fuzz targets are built with clang; libFuzzer and clang's sanitizer

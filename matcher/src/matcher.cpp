@@ -66,12 +66,23 @@ void sideBySide(int threads, const First& first, const Second& second) {
     });
 }
 
+// The stage boundaries told to the settings' progress callback.
+void tell(const MatcherSettings& settings, const char* stage, double fraction) {
+    if (settings.progress) settings.progress(stage, fraction);
+}
+
+// Shares of a run: detection 0 to 0.3, descriptors to 0.5, the rounds the rest.
+double roundShare(const MatcherSettings& settings, int round, double within) {
+    return 0.5 + 0.5 * (round + within) / std::max(settings.maxRounds, 1);
+}
+
 }  // namespace
 
 MatchResult matchLines(const cv::Mat& image1, const cv::Mat& image2, const MatcherSettings& settings,
                        const GivenSeeds& given) {
     const cv::Mat gray1 = toGray(image1, "image 1"), gray2 = toGray(image2, "image 2");
     const auto start = Clock::now();
+    tell(settings, "segments", 0.0);
     std::vector<Segment> segments1, segments2;
     sideBySide(
         settings.threads, [&] { segments1 = detectSegments(gray1, settings.minSegmentLength); },
@@ -98,6 +109,7 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
     transfer.threads = threads;
 
     auto start = Clock::now();
+    tell(settings, "points", 0.3);
     SegmentCarriers carriers;
     std::vector<SegmentMatch> carried;
     if (settings.points.enabled || !given.points.empty()) {
@@ -114,6 +126,7 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
     }
     result.secondsPoints = secondsSince(start);
     start = Clock::now();
+    tell(settings, "descriptors", 0.4);
     if (settings.lbdSeeds &&
         (settings.lbdBelow <= 0 || static_cast<int>(result.pointSeeds.size() + given.lines.size()) < settings.lbdBelow)) {
         cv::Mat d1, d2;
@@ -139,6 +152,7 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
     for (int round = 0; round < std::max(settings.maxRounds, 1); ++round) {
         RoundSummary summary;
         summary.seeds = static_cast<int>(seeds.size());
+        tell(settings, "checks", roundShare(settings, round, 0));
         start = Clock::now();
         const SeedCheckResult checked = checkSeeds(s1, s2, seeds, settings.checks, threads, &memo);
         result.secondsChecks += secondsSince(start);
@@ -162,6 +176,7 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
                 if (found.insert(m).second) result.matches.push_back(m);
         }
 
+        tell(settings, "transfer", roundShare(settings, round, 0.3));
         start = Clock::now();
         const std::vector<TransferMatch> transferred =
             transferRound(s1, s2, seeds, checked.records, grid, transfer);
@@ -188,6 +203,7 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
             }
         std::vector<char> judge(candidates.size(), 0);
         std::fill(judge.begin() + static_cast<long>(result.matches.size()), judge.end(), 1);
+        tell(settings, "verification", roundShare(settings, round, 0.8));
         start = Clock::now();
         std::vector<char> keep = verifyByNeighbours(s1, s2, candidates, judge, settings.verification, threads);
         if (settings.singlePartnerLine) {
@@ -226,6 +242,7 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
         if (summary.added == 0 || summary.newSeeds == 0) break;
         seeds = std::move(nextSeeds);
     }
+    tell(settings, "done", 1.0);
     return result;
 }
 

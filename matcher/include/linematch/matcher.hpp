@@ -16,6 +16,7 @@
 #include <opencv2/core.hpp>
 
 #include <array>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -53,6 +54,12 @@ struct MatcherSettings {
     // shared out. The result does not depend on the number. (The pipeline
     // hands this, not transfer.threads, to the transfer.)
     int threads = 1;
+    // Told each stage as it starts ("segments", "descriptors", "checks",
+    // "transfer", "verification", once per image or round) and "done" at
+    // the end, with a rough share of the run done so far (0 to 1). It runs
+    // on the calling thread and may throw to stop the run: the exception
+    // leaves matchLines / matchSegments.
+    std::function<void(const std::string& stage, double fraction)> progress;
 };
 
 // The caller's own seeds: line correspondences (indices into the segment
