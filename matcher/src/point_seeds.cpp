@@ -71,6 +71,14 @@ struct Keypoints {
 
 Keypoints detectKeypoints(const cv::Mat& gray, const PointSeedSettings& settings, double side, bool affine) {
     const double factor = side > 0 ? std::min(1.0, side / std::max(gray.cols, gray.rows)) : 1.0;
+    Keypoints out;
+    // Too small to hold a keypoint (and, for the simulated views, too small
+    // to squeeze by the largest tilt): none, rather than a failed resize.
+    const double shortSide = std::min(gray.cols, gray.rows) * factor;
+    if (shortSide < (affine ? 48 : 16)) {
+        out.descriptors = cv::Mat(0, 128, CV_32F);
+        return out;
+    }
     cv::Mat image = gray;
     if (factor < 1) cv::resize(gray, image, cv::Size(), factor, factor, cv::INTER_AREA);
     cv::Ptr<cv::Feature2D> detector =
@@ -79,7 +87,6 @@ Keypoints detectKeypoints(const cv::Mat& gray, const PointSeedSettings& settings
     // misses, with far fewer simulated views than the default tilt of 5.
     if (affine) detector = cv::AffineFeature::create(detector, 3);
     std::vector<cv::KeyPoint> keypoints;
-    Keypoints out;
     detector->detectAndCompute(image, cv::noArray(), keypoints, out.descriptors);
     if (out.descriptors.type() != CV_32F) out.descriptors.convertTo(out.descriptors, CV_32F);
     // The detector works in parallel and may list its keypoints in any
