@@ -145,7 +145,7 @@ def test_the_documented_example_runs_as_written(graf_paths):
     code = re.search(r"```python\n(.*?)```", doc.read_text().split(marker, 1)[1], re.S).group(1)
     printed = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True).stdout
     # The comment in the example states what it prints.
-    stated = re.search(r"# (730 .*)", code).group(1).replace("...", "")
+    stated = re.search(r"# (\d+ \{'matches'.*)", code).group(1).replace("...", "")
     assert printed.startswith(stated.split(", 'precision'")[0]), printed
 
 
@@ -308,7 +308,7 @@ def test_accepted_option_types():
 # --- the cases every front end shares --------------------------------------
 
 CASES = REPO / "matcher" / "tests"
-WHOLE = {"rounds", "threads", "max_pixels"}
+WHOLE = {"rounds", "threads", "max_pixels", "lbd_below", "local_points", "min_seeds"}
 
 
 def option_cases():
