@@ -83,6 +83,7 @@ def test_matches_and_segments_equal_the_command_files(graf_result, command_outpu
         np.testing.assert_array_equal(getattr(graf_result, name), np.loadtxt(command_output / f"{name}.txt", ndmin=2))
     assert graf_result.matches.dtype == np.int64 and graf_result.segments1.dtype == np.float64
     assert len(graf_result.matches) > 500  # a real run, not two empty lists agreeing
+    assert graf_result.status == json.loads((command_output / "report.json").read_text())["status"] == "ok"
 
 
 def test_counts_and_scores_equal_the_command_report(graf_result, command_output):
