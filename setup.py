@@ -78,6 +78,9 @@ MATCHER_SOURCES = [
     "ground_truth.cpp",
     "pair_records.cpp",
     "spatial_index.cpp",
+    "point_seeds.cpp",
+    "seed_sources.cpp",
+    "image_scale.cpp",
     # The front-end layer every front end shares: options, image files,
     # homographies, scores.
     "matcher_options.cpp",

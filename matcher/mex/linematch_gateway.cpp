@@ -174,8 +174,11 @@ mxArray* scoreRow(const linematch::Score& s) {
 }
 
 mxArray* infoStruct(const linematch::MatchResult& r, const Options& o, const linematch::GroundTruth* truth) {
-    const char* fields[] = {"descriptorMatches", "seeds", "rounds", "seconds", "score"};
-    mxArray* info = mxCreateStructMatrix(1, 1, o.hasTruth ? 5 : 4, fields);
+    // status last but one: score, the last, is there only with a ground truth.
+    const char* fields[] = {"descriptorMatches", "seeds", "rounds", "seconds", "status", "score"};
+    mxArray* info = mxCreateStructMatrix(1, 1, o.hasTruth ? 6 : 5, fields);
+    // "ok", or "thin_support": too few seeds survived the checks, no matches.
+    mxSetField(info, 0, "status", mxCreateString(r.status.c_str()));
     mxSetField(info, 0, "descriptorMatches", matchMatrix(r.descriptorMatches));
     mxSetField(info, 0, "seeds", matchMatrix(r.seeds));
     // One row per round: seeds, kept seeds, pair records, transferred,

@@ -153,6 +153,12 @@ int main(int argc, char** argv) {
         if (!homographyFile.empty()) truthHomography = linematch::readHomographyFile(homographyFile);
 
         const linematch::MatchResult result = linematch::matchLines(image1, image2, settings);
+        // Not an error (the files are written and the exit status is 0),
+        // but no answer either: said where a script or a person sees it.
+        if (result.status == "thin_support")
+            std::cerr << "linematch: thin support: " << (result.rounds.empty() ? 0 : result.rounds[0].keptSeeds)
+                      << " seeds survived the checks (fewer than " << settings.minSeeds
+                      << "); no correspondences returned\n";
         linematch::ReportContext context;
         context.image1 = baseName(positional[0]);
         context.image2 = baseName(positional[1]);

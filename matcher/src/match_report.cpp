@@ -4,6 +4,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <sstream>
@@ -36,6 +37,7 @@ std::vector<SegmentMatch> joined(const std::vector<SegmentMatch>& a, const std::
 
 std::string reportJson(const MatchResult& r, const MatcherSettings& settings, const ReportContext& c) {
     Json o;
+    o["status"] = r.status;
     o["image1"] = c.image1;
     o["image2"] = c.image2;
     o["segments"] = {{"image1", r.segments1.size()}, {"image2", r.segments2.size()}};
@@ -55,6 +57,17 @@ std::string reportJson(const MatchResult& r, const MatcherSettings& settings, co
                      {"angle_threshold", settings.transfer.thresholds.maxAngleDifference},
                      {"overlap_threshold", settings.transfer.thresholds.minOverlapRatio},
                      {"pairs_per_segment", settings.transfer.pairsPerSegment}};
+    o["points"] = {{"matches", r.pointMatches},
+                   {"verified", r.pointsVerified},
+                   {"planes", r.pointPlanes},
+                   {"level", r.pointLevel},
+                   {"seed_candidates", r.pointSeeds.size()}};
+    o["lbd_sought"] = r.lbdSought;
+    Json sources = Json::object();
+    for (int k = 0; k < kSeedSources; ++k)
+        sources[seedSourceName(static_cast<SeedSource>(k))] = {{"seeds", r.seedsBySource[k]},
+                                                               {"kept", r.keptBySource[k]}};
+    o["seed_sources"] = sources;
     o["stages"] = {{"descriptor_matches", r.descriptorMatches.size()},
                    {"seeds_kept", r.seeds.size()},
                    {"matches", r.matches.size()}};
@@ -72,6 +85,7 @@ std::string reportJson(const MatchResult& r, const MatcherSettings& settings, co
     }
     o["rounds"] = rounds;
     o["seconds"] = {{"segments", rounded(r.secondsSegments, 3)},
+                    {"points", rounded(r.secondsPoints, 3)},
                     {"descriptors", rounded(r.secondsDescriptors, 3)},
                     {"seed_checks", rounded(r.secondsChecks, 3)},
                     {"transfer", rounded(r.secondsTransfer, 3)},
@@ -83,6 +97,7 @@ std::string reportJson(const MatchResult& r, const MatcherSettings& settings, co
         truth["homography_file"] = c.homographyFile;
         truth["true_correspondences"] = scores.trueCorrespondences;
         truth["descriptor_alone"] = scoreJson(scores.descriptorAlone);
+        truth["point_seeds"] = scoreJson(t.score(r.pointSeeds));
         truth["seeds"] = scoreJson(scores.seeds);
         Json perRound = Json::array();
         for (const RoundScores& s : scores.rounds)
@@ -113,9 +128,24 @@ std::string reportText(const MatchResult& r, const MatcherSettings& settings, co
     std::snprintf(line, sizeof line, "  segments          %zu in image 1, %zu in image 2\n", r.segments1.size(),
                   r.segments2.size());
     o << line;
-    std::snprintf(line, sizeof line, "  LBD matches       %zu (mutual best match, ratio %.2f)\n",
-                  r.descriptorMatches.size(), settings.descriptor.ratio);
+    static const char* const levels[] = {"", ", detail level", ", affine-simulated views"};
+    std::snprintf(line, sizeof line, "  point matches     %d (%d verified on %d plane%s%s), seed candidates %zu\n",
+                  r.pointMatches, r.pointsVerified, r.pointPlanes, r.pointPlanes == 1 ? "" : "s",
+                  levels[std::clamp(r.pointLevel, 0, 2)], r.pointSeeds.size());
     o << line;
+    if (r.lbdSought)
+        std::snprintf(line, sizeof line, "  LBD matches       %zu (mutual best match, ratio %.2f)\n",
+                      r.descriptorMatches.size(), settings.descriptor.ratio);
+    else
+        std::snprintf(line, sizeof line, "  LBD matches       not sought (%zu point seeds, LBD below %d)\n",
+                      r.pointSeeds.size(), settings.lbdBelow);
+    o << line;
+    o << "  seeds by source  ";
+    for (int k = 0; k < kSeedSources; ++k) {
+        std::snprintf(line, sizeof line, " %s %d (kept %d)%s", seedSourceName(static_cast<SeedSource>(k)),
+                      r.seedsBySource[k], r.keptBySource[k], k + 1 < kSeedSources ? "," : "\n");
+        o << line;
+    }
     for (std::size_t k = 0; k < r.rounds.size(); ++k) {
         const RoundSummary& s = r.rounds[k];
         std::snprintf(line, sizeof line,
@@ -123,12 +153,14 @@ std::string reportText(const MatchResult& r, const MatcherSettings& settings, co
                       k + 1, s.seeds, s.keptSeeds, s.records, s.added, s.rejected, s.newSeeds);
         o << line;
     }
-    std::snprintf(line, sizeof line, "  matches           %zu (%zu seeds + %zu added)\n", r.matches.size(),
-                  r.seeds.size(), r.matches.size() - r.seeds.size());
+    std::snprintf(line, sizeof line, "  matches           %zu (%zu seeds + %zu added)%s\n", r.matches.size(),
+                  r.seeds.size(), r.matches.size() - r.seeds.size(),
+                  r.status == "ok" ? "" : "  -- thin support: too few consistent seeds, no answer");
     o << line;
     std::snprintf(line, sizeof line,
-                  "  time              %.2f s (segments %.2f, descriptors %.2f, checks %.2f, transfer %.2f)\n",
-                  c.secondsTotal, r.secondsSegments, r.secondsDescriptors, r.secondsChecks, r.secondsTransfer);
+                  "  time              %.2f s (segments %.2f, points %.2f, descriptors %.2f, checks %.2f, transfer %.2f)\n",
+                  c.secondsTotal, r.secondsSegments, r.secondsPoints, r.secondsDescriptors, r.secondsChecks,
+                  r.secondsTransfer);
     o << line;
     if (!c.truth) return o.str();
 
@@ -142,7 +174,8 @@ std::string reportText(const MatchResult& r, const MatcherSettings& settings, co
         o << line;
     };
     const ResultScores scores = scoreResult(r, t);
-    row("LBD alone (mutual + ratio)", scores.descriptorAlone);
+    row("point seed candidates", t.score(r.pointSeeds));
+    if (r.lbdSought) row("LBD alone (mutual + ratio)", scores.descriptorAlone);
     row("seeds after the checks", scores.seeds);
     for (std::size_t k = 0; k < scores.rounds.size(); ++k)
         row("  + round " + std::to_string(k + 1) + " (seeds and rounds so far)", scores.rounds[k].soFar);

@@ -1,5 +1,6 @@
 #include "linematch/matcher.hpp"
 
+#include "linematch/image_scale.hpp"
 #include "linematch/line_geometry.hpp"
 #include "linematch/one_line_rule.hpp"
 #include "linematch/parallel_ranges.hpp"
@@ -11,6 +12,7 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <set>
 #include <stdexcept>
 #include <utility>
@@ -33,6 +35,18 @@ cv::Mat toGray(const cv::Mat& image, const char* name) {
     cv::Mat gray;
     cv::cvtColor(image, gray, image.channels() == 3 ? cv::COLOR_BGR2GRAY : cv::COLOR_BGRA2GRAY);
     return gray;
+}
+
+void checkGiven(const GivenSeeds& given, std::size_t count1, std::size_t count2) {
+    for (const SegmentMatch& m : given.lines)
+        if (m.image1Segment < 0 || static_cast<std::size_t>(m.image1Segment) >= count1 || m.image2Segment < 0 ||
+            static_cast<std::size_t>(m.image2Segment) >= count2)
+            throw std::invalid_argument("given seed line match (" + std::to_string(m.image1Segment) + ", " +
+                                        std::to_string(m.image2Segment) + ") is outside the segment lists");
+    for (const PointCorrespondence& p : given.points)
+        if (!std::isfinite(p.image1.x) || !std::isfinite(p.image1.y) || !std::isfinite(p.image2.x) ||
+            !std::isfinite(p.image2.y))
+            throw std::invalid_argument("given seed point match is not finite");
 }
 
 // first() and second() side by side when threads > 1, the second on a
@@ -64,7 +78,8 @@ double roundShare(const MatcherSettings& settings, int round, double within) {
 
 }  // namespace
 
-MatchResult matchLines(const cv::Mat& image1, const cv::Mat& image2, const MatcherSettings& settings) {
+MatchResult matchLines(const cv::Mat& image1, const cv::Mat& image2, const MatcherSettings& settings,
+                       const GivenSeeds& given) {
     const cv::Mat gray1 = toGray(image1, "image 1"), gray2 = toGray(image2, "image 2");
     const auto start = Clock::now();
     tell(settings, "segments", 0.0);
@@ -73,14 +88,17 @@ MatchResult matchLines(const cv::Mat& image1, const cv::Mat& image2, const Match
         settings.threads, [&] { segments1 = detectSegments(gray1, settings.minSegmentLength); },
         [&] { segments2 = detectSegments(gray2, settings.minSegmentLength); });
     const double seconds = secondsSince(start);
-    MatchResult result = matchSegments(gray1, gray2, std::move(segments1), std::move(segments2), settings);
+    MatchResult result = matchSegments(gray1, gray2, std::move(segments1), std::move(segments2), settings, given);
     result.secondsSegments = seconds;
     return result;
 }
 
 MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vector<Segment> segments1,
-                          std::vector<Segment> segments2, const MatcherSettings& settings) {
+                          std::vector<Segment> segments2, const MatcherSettings& unscaled, const GivenSeeds& given) {
     const cv::Mat gray1 = toGray(image1, "image 1"), gray2 = toGray(image2, "image 2");
+    checkGiven(given, segments1.size(), segments2.size());
+    const double scale = unscaled.scaleWithImage ? imageScale(gray1.size(), gray2.size()) : 1.0;
+    const MatcherSettings settings = scaledSettings(unscaled, scale);
     MatchResult result;
     result.segments1 = std::move(segments1);
     result.segments2 = std::move(segments2);
@@ -91,12 +109,37 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
     transfer.threads = threads;
 
     auto start = Clock::now();
-    tell(settings, "descriptors", 0.3);
-    cv::Mat d1, d2;
-    sideBySide(
-        settings.threads, [&] { d1 = lbdDescriptors(gray1, s1); }, [&] { d2 = lbdDescriptors(gray2, s2); });
-    result.descriptorMatches = matchDescriptors(d1, d2, settings.descriptor, threads);
+    tell(settings, "points", 0.3);
+    SegmentCarriers carriers;
+    std::vector<SegmentMatch> carried;
+    if (settings.points.enabled || !given.points.empty()) {
+        PointSeedSettings pointSettings = settings.points;
+        pointSettings.threads = std::max(pointSettings.threads, threads);
+        const PointSeedResult points = pointSeeds(gray1, gray2, s1, s2, pointSettings, scale, given.points);
+        result.pointMatches = static_cast<int>(points.matches.size());
+        result.pointsVerified = points.verified;
+        result.pointPlanes = static_cast<int>(points.planes.size());
+        result.pointLevel = points.level;
+        result.pointSeeds = points.seeds;
+        if (settings.points.addCarried) carried = points.carried;
+        carriers = points.carriers;
+    }
+    result.secondsPoints = secondsSince(start);
+    start = Clock::now();
+    tell(settings, "descriptors", 0.4);
+    if (settings.lbdSeeds &&
+        (settings.lbdBelow <= 0 || static_cast<int>(result.pointSeeds.size() + given.lines.size()) < settings.lbdBelow)) {
+        cv::Mat d1, d2;
+        sideBySide(
+            settings.threads, [&] { d1 = lbdDescriptors(gray1, s1); }, [&] { d2 = lbdDescriptors(gray2, s2); });
+        result.descriptorMatches = matchDescriptors(d1, d2, settings.descriptor, threads);
+        result.lbdSought = true;
+    }
     result.secondsDescriptors = secondsSince(start);
+    const SourcedSeeds sourced = combineSeeds({{SeedSource::given, &given.lines},
+                                               {SeedSource::point, &result.pointSeeds},
+                                               {SeedSource::lbd, &result.descriptorMatches}});
+    for (SeedSource source : sourced.source) ++result.seedsBySource[static_cast<int>(source)];
 
     const lineharvest::RasterWindow window{0, gray2.rows, 0, gray2.cols};
     const lineharvest::GridIndex grid = lineharvest::GridIndex::build(
@@ -104,7 +147,7 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
         window, settings.transfer.gridMargin);
 
     std::set<SegmentMatch> found;
-    std::vector<SegmentMatch> seeds = result.descriptorMatches;
+    std::vector<SegmentMatch> seeds = sourced.seeds;
     SeedCheckMemo memo;
     VerificationMemo verificationMemo;
     for (int round = 0; round < std::max(settings.maxRounds, 1); ++round) {
@@ -120,6 +163,15 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
         summary.keptSeeds = static_cast<int>(kept.size());
         summary.records = static_cast<int>(checked.records.size());
         if (round == 0) {
+            for (std::size_t k = 0; k < seeds.size(); ++k)
+                if (checked.seedKept[k]) ++result.keptBySource[static_cast<int>(sourced.source[k])];
+            // Too few seeds that their neighbours confirm: whatever the
+            // transfer made of them would look like an answer and not be one.
+            if (static_cast<int>(kept.size()) < settings.minSeeds) {
+                result.status = "thin_support";
+                result.rounds.push_back(summary);
+                break;
+            }
             result.seeds = kept;
             for (const SegmentMatch& m : kept)
                 if (found.insert(m).second) result.matches.push_back(m);
@@ -142,6 +194,14 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
             candidates.push_back(t.match);
             candidateRecord.push_back(t.record);
         }
+        // The planes' own correspondences join the first round's, judged
+        // the same way; they have no pair record and seed nothing.
+        if (round == 0)
+            for (const SegmentMatch& m : carried) {
+                if (found.count(m) || !fresh.insert(m).second) continue;
+                candidates.push_back(m);
+                candidateRecord.push_back(-1);
+            }
         std::vector<char> judge(candidates.size(), 0);
         std::fill(judge.begin() + static_cast<long>(result.matches.size()), judge.end(), 1);
         tell(settings, "verification", roundShare(settings, round, 0.8));
@@ -152,6 +212,10 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
                 singlePartnerLine(s1, s2, candidates, judge, settings.sameLineDistance);
             for (std::size_t k = 0; k < keep.size(); ++k) keep[k] = keep[k] && single[k];
         }
+        // Where verified point matches pin the plane down, it has the last word.
+        const std::vector<char> planar =
+            agreesWithPlanes(s1, s2, candidates, judge, carriers, settings.points.agreementDistance);
+        for (std::size_t k = 0; k < keep.size(); ++k) keep[k] = keep[k] && planar[k];
         result.secondsChecks += secondsSince(start);
 
         std::vector<SegmentMatch> added;
@@ -164,6 +228,7 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
             const SegmentMatch& m = candidates[k];
             found.insert(m);
             added.push_back(m);
+            if (candidateRecord[k] < 0) continue;
             // Only a correspondence whose two segments cover the same stretch
             // of the edge gives endpoints a homography can be fitted to.
             const cv::Matx33d& h = checked.records[candidateRecord[k]].homography;

@@ -1,9 +1,12 @@
 // Warps an image by a perspective map that moves each corner by up to a
-// given share of the image size, and writes the warped image and the map
-// (image -> warped image; nine numbers, row by row) as ground truth for the
-// line matcher.
+// given share of the image size, optionally followed by a scale, a
+// rotation and a tilt, and writes the warped image and the map (image ->
+// warped image; nine numbers, row by row) as ground truth for the line
+// matcher. With a scale, rotation or tilt the warped image gets the size
+// that holds all of it.
 //
 // usage: warp_image IMAGE OUT_IMAGE OUT_HOMOGRAPHY [--shift F] [--seed S]
+//                   [--scale S] [--rotate DEG] [--tilt T] [--tilt-angle DEG]
 #include "linematch/homography_file.hpp"
 #include "linematch/image_warp.hpp"
 
@@ -18,8 +21,13 @@ namespace {
 
 const char* const kUsage =
     "usage: warp_image IMAGE OUT_IMAGE OUT_HOMOGRAPHY [--shift F] [--seed S]\n"
-    "  --shift F  largest corner move, as a share of the image width/height (0.12)\n"
-    "  --seed S   seed of the corner moves (1)\n";
+    "                  [--scale S] [--rotate DEG] [--tilt T] [--tilt-angle DEG]\n"
+    "  --shift F       largest corner move, as a share of the image width/height (0.12)\n"
+    "  --seed S        seed of the corner moves (1)\n"
+    "  --scale S       then scale by S (> 0; 1)\n"
+    "  --rotate DEG    then rotate by DEG degrees, counter-clockwise (0)\n"
+    "  --tilt T        then squeeze by 1/T (T >= 1; 1), as a plane seen obliquely\n"
+    "  --tilt-angle DEG  direction of the squeeze, degrees from the x axis (0)\n";
 
 [[noreturn]] void usage(const std::string& message) {
     std::cerr << "warp_image: " << message << "\n" << kUsage;
@@ -32,18 +40,28 @@ int main(int argc, char** argv) {
     std::vector<std::string> positional;
     double shift = 0.12;
     unsigned long seed = 1;
+    linematch::ViewChange change;
     for (int k = 1; k < argc; ++k) {
         const std::string arg = argv[k];
         if (arg == "-h" || arg == "--help") {
             std::cout << kUsage;
             return 0;
         }
-        if (arg == "--shift" || arg == "--seed") {
+        if (arg == "--shift" || arg == "--seed" || arg == "--scale" || arg == "--rotate" || arg == "--tilt" ||
+            arg == "--tilt-angle") {
             if (k + 1 >= argc) usage(arg + " needs a value");
             char* end = nullptr;
             const std::string value = argv[++k];
-            if (arg == "--shift") shift = std::strtod(value.c_str(), &end);
-            else seed = std::strtoul(value.c_str(), &end, 10);
+            if (arg == "--seed") {
+                seed = std::strtoul(value.c_str(), &end, 10);
+            } else {
+                const double v = std::strtod(value.c_str(), &end);
+                if (arg == "--shift") shift = v;
+                else if (arg == "--scale") change.scale = v;
+                else if (arg == "--rotate") change.rotation = v;
+                else if (arg == "--tilt") change.tilt = v;
+                else change.tiltAngle = v;
+            }
             if (value.empty() || *end != '\0') usage(arg + " needs a number, got '" + value + "'");
             continue;
         }
@@ -54,8 +72,10 @@ int main(int argc, char** argv) {
     try {
         const cv::Mat image = cv::imread(positional[0], cv::IMREAD_UNCHANGED);
         if (image.empty()) throw std::runtime_error("cannot read image " + positional[0]);
-        const cv::Matx33d h = linematch::cornerShiftHomography(image.size(), shift, static_cast<std::uint32_t>(seed));
-        if (!cv::imwrite(positional[1], linematch::warpImage(image, h)))
+        cv::Matx33d h = linematch::cornerShiftHomography(image.size(), shift, static_cast<std::uint32_t>(seed));
+        cv::Size canvas = image.size();
+        if (!change.identity()) h = linematch::viewChangeHomography(image.size(), h, change, canvas);
+        if (!cv::imwrite(positional[1], linematch::warpImage(image, h, canvas)))
             throw std::runtime_error("cannot write image " + positional[1]);
         linematch::writeHomographyFile(positional[2], h);
     } catch (const std::exception& e) {

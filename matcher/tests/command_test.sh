@@ -41,7 +41,11 @@ sys.exit(r["stages"]["matches"] != sum(1 for _ in open(sys.argv[1] + "/matches.t
 }
 check "report.json counts the lines of matches.txt" report_counts "$work/out"
 check "report.json scores against the ground truth" grep -q '"ground_truth"' "$work/out/report.json"
-check "the printed report compares with LBD alone" grep -q "LBD alone" "$work/stdout"
+if [[ -x /usr/bin/python3 ]]; then
+  check "report.json is valid JSON" /usr/bin/python3 -m json.tool "$work/out/report.json" /dev/null
+fi
+check "the printed report scores the point seeds and the checked seeds" \
+  bash -c "grep -q 'point seed candidates' '$work/stdout' && grep -q 'seeds after the checks' '$work/stdout'"
 check "segments are x1 y1 x2 y2" awk 'NF != 4 { bad = 1 } END { exit bad }' "$work/out/segments1.txt"
 
 "$linematch" "$data/building.jpg" "$work/warped.png" "$work/plain" --quiet --no-picture > "$work/stdout"
@@ -54,6 +58,10 @@ check "the same matches with or without the ground truth" cmp -s "$work/out/matc
 check "--min-length keeps only longer segments" \
   awk '{ if (($3-$1)^2 + ($4-$2)^2 < 40^2 - 0.5) bad = 1 } END { exit bad }' "$work/long/segments1.txt"
 check "--min-length keeps fewer segments" test "$(wc -l < "$work/long/segments1.txt")" -lt "$n1"
+
+"$linematch" "$data/building.jpg" "$data/baboon.jpg" "$work/thin" --quiet --no-picture 2> "$work/stderr"
+check "two unrelated images: exit 0, thin support on stderr and in report.json, no matches" \
+  bash -c "test $? -eq 0 && grep -q 'thin support' '$work/stderr' && grep -q '\"status\": \"thin_support\"' '$work/thin/report.json' && test ! -s '$work/thin/matches.txt'"
 
 expect_failure() {  # expect_failure STATUS MESSAGE ARGS...
   local status="$1" message="$2"

@@ -38,6 +38,9 @@ class MatchResult:
     seconds : dict
         Seconds per stage: ``segments``, ``descriptors``, ``seed_checks``,
         ``transfer``.
+    status : str
+        ``"ok"``, or ``"thin_support"`` when too few seeds survived the
+        checks: no correspondences then (``report.json``'s ``status``).
     scores : dict or None
         With a ``homography``: the ``ground_truth`` object of
         ``report.json`` at full precision (``true_correspondences``,
@@ -55,6 +58,7 @@ class MatchResult:
     rounds: List[Dict[str, int]]
     seconds: Dict[str, float]
     scores: Optional[Dict[str, Any]]
+    status: str = "ok"
 
 
 def match_images(image1, image2, *, homography=None, progress=None, **options):

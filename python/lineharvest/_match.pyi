@@ -18,6 +18,7 @@ class MatchResult:
     rounds: List[Dict[str, int]]
     seconds: Dict[str, float]
     scores: Optional[Dict[str, Any]]
+    status: str
 
 def match_images(
     image1: _Image,

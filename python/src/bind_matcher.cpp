@@ -228,6 +228,7 @@ py::dict resultDict(const linematch::MatchResult& r, const linematch::GroundTrut
     d["segments2"] = segmentArray(r.segments2);
     d["descriptor_matches"] = matchArray(r.descriptorMatches);
     d["seeds"] = matchArray(r.seeds);
+    d["status"] = r.status;
     py::list roundMatches, rounds;
     for (const auto& added : r.roundMatches) roundMatches.append(matchArray(added));
     for (const auto& s : r.rounds) {

@@ -1,17 +1,21 @@
-// The two-image line matcher: segments (LSD), seeds (LBD, mutual best match
-// with a ratio test), seed checks without ground truth, then transfer rounds
-// in which the lineharvest core adds correspondences and the well-covered
-// ones become seeds of the next round. No ground truth is read.
+// The two-image line matcher: segments (LSD), seeds (from verified point
+// matches, see point_seeds.hpp, and from LBD, mutual best match with a
+// ratio test), seed checks without ground truth, then transfer rounds in
+// which the lineharvest core adds correspondences and the well-covered ones
+// become seeds of the next round. No ground truth is read.
 #pragma once
 
 #include "linematch/descriptor_seeds.hpp"
 #include "linematch/neighbour_verification.hpp"
+#include "linematch/point_seeds.hpp"
 #include "linematch/seed_checks.hpp"
+#include "linematch/seed_sources.hpp"
 #include "linematch/transfer_round.hpp"
 #include "linematch/types.hpp"
 
 #include <opencv2/core.hpp>
 
+#include <array>
 #include <functional>
 #include <string>
 #include <vector>
@@ -32,6 +36,18 @@ struct MatcherSettings {
     // A transfer match becomes a seed of the next round when its mapped
     // image-1 segment and its image-2 segment share this much of the longer.
     double newSeedExtent = 0.8;
+    // Seed sources: point matches (off: points.enabled = false) and LBD.
+    PointSeedSettings points;
+    bool lbdSeeds = true;
+    // LBD seeds are sought only when the points gave fewer seed candidates
+    // than this (0: always): with plenty of point seeds they add nothing
+    // measurable and cost a fifth of the run.
+    int lbdBelow = 100;
+    // Neighbourhoods grow with images larger than 1000 px (image_scale.hpp).
+    bool scaleWithImage = true;
+    // Fewer seeds than this kept by the checks: thin support, no
+    // correspondences are returned (status "thin_support").
+    int minSeeds = 8;
     // Threads of the whole pipeline: the two images' segments and
     // descriptors side by side, then the descriptor matching, the seed
     // checks, the pair index table, the transfer and the verification each
@@ -46,6 +62,15 @@ struct MatcherSettings {
     std::function<void(const std::string& stage, double fraction)> progress;
 };
 
+// The caller's own seeds: line correspondences (indices into the segment
+// lists: the caller's segments, or the detected ones for matchLines) and
+// point matches image 1 -> image 2, which replace the keypoint matching.
+// Both go through the same checks as the matcher's own seeds.
+struct GivenSeeds {
+    std::vector<SegmentMatch> lines;
+    std::vector<PointCorrespondence> points;
+};
+
 struct RoundSummary {
     int seeds = 0;        // seeds checked at the start of the round
     int keptSeeds = 0;    // seeds the checks kept
@@ -57,11 +82,23 @@ struct RoundSummary {
 };
 
 struct MatchResult {
+    // "ok", or "thin_support" when fewer than settings.minSeeds seeds
+    // survived the checks (no correspondences then).
+    std::string status = "ok";
     std::vector<Segment> segments1;
     std::vector<Segment> segments2;
     // Mutual best LBD matches that pass the ratio test: the seeds before the
     // checks, and the plain descriptor matcher's answer.
     std::vector<SegmentMatch> descriptorMatches;
+    // Point matches (after the ratio and mutual tests, or the caller's),
+    // those some plane explains, the planes, and the seeds they gave.
+    int pointMatches = 0, pointsVerified = 0, pointPlanes = 0;
+    int pointLevel = 0;  // see PointSeedResult::level
+    std::vector<SegmentMatch> pointSeeds;
+    bool lbdSought = false;  // descriptorMatches were computed (see lbdBelow)
+    // First-round seeds per source (SeedSource order) before and after the
+    // checks.
+    std::array<int, kSeedSources> seedsBySource{}, keptBySource{};
     // Seeds the checks kept in the first round.
     std::vector<SegmentMatch> seeds;
     // Correspondences each round added (not found before), in transfer order.
@@ -70,16 +107,20 @@ struct MatchResult {
     // seeds followed by every round's additions; each (i, w) once.
     std::vector<SegmentMatch> matches;
     // Seconds spent per stage.
-    double secondsSegments = 0, secondsDescriptors = 0, secondsChecks = 0, secondsTransfer = 0;
+    double secondsSegments = 0, secondsPoints = 0, secondsDescriptors = 0, secondsChecks = 0, secondsTransfer = 0;
 };
 
 // image1, image2: 8-bit images, one or three channels (colour is turned to
 // grey). std::invalid_argument for an empty image or another type.
-MatchResult matchLines(const cv::Mat& image1, const cv::Mat& image2, const MatcherSettings& settings = {});
+MatchResult matchLines(const cv::Mat& image1, const cv::Mat& image2, const MatcherSettings& settings = {},
+                       const GivenSeeds& given = {});
 
 // The same on given segments (the images are still needed for the
-// descriptors); segmentsN index the result.
+// descriptors); segmentsN index the result. std::invalid_argument for a
+// given line seed outside the segment lists or a given point that is not
+// finite.
 MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vector<Segment> segments1,
-                          std::vector<Segment> segments2, const MatcherSettings& settings = {});
+                          std::vector<Segment> segments2, const MatcherSettings& settings = {},
+                          const GivenSeeds& given = {});
 
 }  // namespace linematch

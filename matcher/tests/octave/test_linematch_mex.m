@@ -60,6 +60,7 @@
 %! assert (columns (m1) <= columns (m3));
 %! assert (! isfield (i1, "score"));
 %! assert (isfield (i1, "seconds"));
+%! assert (i1.status, "ok");
 
 %!test
 %! ## tiny and blank images: no segments, no matches, no error

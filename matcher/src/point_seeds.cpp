@@ -1,0 +1,491 @@
+#include "linematch/point_seeds.hpp"
+
+#include "linematch/segments.hpp"
+
+#include <opencv2/calib3d.hpp>
+#include <opencv2/features2d.hpp>
+#include <opencv2/imgproc.hpp>
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <future>
+#include <map>
+#include <tuple>
+#include <utility>
+
+namespace linematch {
+
+namespace {
+
+cv::Point2d carry(const cv::Matx33d& h, const cv::Point2d& p, double* depth = nullptr) {
+    const cv::Vec3d q = h * cv::Vec3d(p.x, p.y, 1.0);
+    if (depth) *depth = q[2];
+    return {q[0] / q[2], q[1] / q[2]};
+}
+
+double pointSegmentDistance(const cv::Point2d& p, const Segment& s) {
+    const double dx = s[2] - s[0], dy = s[3] - s[1];
+    const double squared = dx * dx + dy * dy;
+    double t = squared > 0 ? ((p.x - s[0]) * dx + (p.y - s[1]) * dy) / squared : 0.0;
+    t = std::clamp(t, 0.0, 1.0);
+    return std::hypot(p.x - (s[0] + t * dx), p.y - (s[1] + t * dy));
+}
+
+// Indices of the matches that h carries to within maxError of their
+// image-2 point, from the same side of the line at infinity as the first.
+std::vector<int> inliersOf(const cv::Matx33d& h, const std::vector<PointCorrespondence>& matches,
+                           const std::vector<int>& candidates, double maxError) {
+    std::vector<int> inliers;
+    for (int k : candidates) {
+        double depth = 0;
+        const cv::Point2d q = carry(h, matches[k].image1, &depth);
+        if (!(depth > 0)) continue;
+        if (std::hypot(q.x - matches[k].image2.x, q.y - matches[k].image2.y) <= maxError) inliers.push_back(k);
+    }
+    return inliers;
+}
+
+// Least-squares homography on the given matches (OpenCV's normalised DLT
+// with Levenberg-Marquardt refinement), scaled so that it maps their first
+// image-1 point with positive depth.
+bool refine(const std::vector<PointCorrespondence>& matches, const std::vector<int>& subset, cv::Matx33d& h) {
+    if (subset.size() < 4) return false;
+    std::vector<cv::Point2d> from, to;
+    for (int k : subset) {
+        from.push_back(matches[k].image1);
+        to.push_back(matches[k].image2);
+    }
+    const cv::Mat fit = cv::findHomography(from, to, 0);
+    if (fit.empty() || !cv::checkRange(fit)) return false;
+    h = cv::Matx33d(fit);
+    const cv::Vec3d q = h * cv::Vec3d(from[0].x, from[0].y, 1.0);
+    if (q[2] < 0) h *= -1.0;
+    return true;
+}
+
+struct Keypoints {
+    std::vector<cv::Point2d> points;
+    cv::Mat descriptors;  // CV_32F, one row per point
+};
+
+Keypoints detectKeypoints(const cv::Mat& gray, const PointSeedSettings& settings, double side, bool affine) {
+    const double factor = side > 0 ? std::min(1.0, side / std::max(gray.cols, gray.rows)) : 1.0;
+    Keypoints out;
+    // Too small to hold a keypoint (and, for the simulated views, too small
+    // to squeeze by the largest tilt): none, rather than a failed resize.
+    const double shortSide = std::min(gray.cols, gray.rows) * factor;
+    if (shortSide < (affine ? 48 : 16)) {
+        out.descriptors = cv::Mat(0, 128, CV_32F);
+        return out;
+    }
+    cv::Mat image = gray;
+    if (factor < 1) cv::resize(gray, image, cv::Size(), factor, factor, cv::INTER_AREA);
+    cv::Ptr<cv::Feature2D> detector =
+        cv::SIFT::create(std::max(affine ? settings.affineKeypoints : settings.maxKeypoints, 0));
+    // Tilts up to 2.8 (about 70 degrees of viewpoint): the views plain SIFT
+    // misses, with far fewer simulated views than the default tilt of 5.
+    if (affine) detector = cv::AffineFeature::create(detector, 3);
+    std::vector<cv::KeyPoint> keypoints;
+    detector->detectAndCompute(image, cv::noArray(), keypoints, out.descriptors);
+    if (out.descriptors.type() != CV_32F) out.descriptors.convertTo(out.descriptors, CV_32F);
+    // The detector works in parallel and may list its keypoints in any
+    // order; the robust fits downstream depend on the order, so it is fixed
+    // here.
+    std::vector<int> order(keypoints.size());
+    for (std::size_t k = 0; k < order.size(); ++k) order[k] = static_cast<int>(k);
+    std::sort(order.begin(), order.end(), [&](int a, int b) {
+        const cv::KeyPoint &p = keypoints[a], &q = keypoints[b];
+        return std::tie(p.pt.y, p.pt.x, p.size, p.angle, p.response, p.octave, a) <
+               std::tie(q.pt.y, q.pt.x, q.size, q.angle, q.response, q.octave, b);
+    });
+    cv::Mat sorted(out.descriptors.rows, out.descriptors.cols, CV_32F);
+    out.points.reserve(keypoints.size());
+    for (std::size_t k = 0; k < order.size(); ++k) {
+        const cv::KeyPoint& p = keypoints[order[k]];
+        out.descriptors.row(order[k]).copyTo(sorted.row(static_cast<int>(k)));
+        // Pixel centres of the shrunk image back to the given one.
+        out.points.emplace_back((p.pt.x + 0.5) / factor - 0.5, (p.pt.y + 0.5) / factor - 0.5);
+    }
+    out.descriptors = sorted;
+    return out;
+}
+
+// Exact nearest neighbours by L2 distance, in blocks of rows so that the
+// distance matrix of two large sets is never held whole. Pairs (row of d1,
+// row of d2) where d1's best passes the ratio test and, with mutual, is
+// d2's best too; ties go to the lower index.
+std::vector<std::pair<int, int>> mutualMatches(const cv::Mat& d1, const cv::Mat& d2, double ratio, bool mutual) {
+    std::vector<std::pair<int, int>> pairs;
+    if (d1.rows < 1 || d2.rows < 2) return pairs;
+    std::vector<int> best1(d1.rows, -1);
+    std::vector<float> first1(d1.rows), second1(d1.rows);
+    std::vector<int> best2(d2.rows, -1);
+    std::vector<float> first2(d2.rows, HUGE_VALF);
+    const int block = 256;
+    cv::Mat distances;
+    for (int r0 = 0; r0 < d1.rows; r0 += block) {
+        const int r1 = std::min(d1.rows, r0 + block);
+        cv::batchDistance(d1.rowRange(r0, r1), d2, distances, CV_32F, cv::noArray(), cv::NORM_L2SQR);
+        for (int r = r0; r < r1; ++r) {
+            const float* row = distances.ptr<float>(r - r0);
+            float a = HUGE_VALF, b = HUGE_VALF;
+            int at = -1;
+            for (int c = 0; c < d2.rows; ++c) {
+                const float d = row[c];
+                if (d < a) {
+                    b = a;
+                    a = d;
+                    at = c;
+                } else if (d < b) {
+                    b = d;
+                }
+                if (d < first2[c]) {
+                    first2[c] = d;
+                    best2[c] = r;
+                }
+            }
+            best1[r] = at;
+            first1[r] = a;
+            second1[r] = b;
+        }
+    }
+    const float ratio2 = static_cast<float>(ratio * ratio);
+    for (int r = 0; r < d1.rows; ++r) {
+        if (best1[r] < 0) continue;
+        if (ratio < 1 && !(first1[r] < ratio2 * second1[r])) continue;
+        if (mutual && best2[best1[r]] != r) continue;
+        pairs.emplace_back(r, best1[r]);
+    }
+    return pairs;
+}
+
+// Normalised linear fit of a homography to point matches, from the 9 x 9
+// normal equations (the local fits are many and small: an SVD of the full
+// system would cost ten times as much). False when degenerate.
+bool fitPointHomography(const std::vector<PointCorrespondence>& points, cv::Matx33d& h) {
+    const std::size_t n = points.size();
+    if (n < 4) return false;
+    cv::Point2d c1(0, 0), c2(0, 0);
+    for (const PointCorrespondence& p : points) {
+        c1 += p.image1;
+        c2 += p.image2;
+    }
+    c1 *= 1.0 / static_cast<double>(n);
+    c2 *= 1.0 / static_cast<double>(n);
+    double spread1 = 0, spread2 = 0;
+    for (const PointCorrespondence& p : points) {
+        spread1 += std::hypot(p.image1.x - c1.x, p.image1.y - c1.y);
+        spread2 += std::hypot(p.image2.x - c2.x, p.image2.y - c2.y);
+    }
+    if (!(spread1 > 0) || !(spread2 > 0)) return false;
+    const double k1 = std::sqrt(2.0) * static_cast<double>(n) / spread1;
+    const double k2 = std::sqrt(2.0) * static_cast<double>(n) / spread2;
+    cv::Matx<double, 9, 9> normal = cv::Matx<double, 9, 9>::zeros();
+    for (const PointCorrespondence& p : points) {
+        const double x = (p.image1.x - c1.x) * k1, y = (p.image1.y - c1.y) * k1;
+        const double u = (p.image2.x - c2.x) * k2, v = (p.image2.y - c2.y) * k2;
+        const double rows[2][9] = {{x, y, 1, 0, 0, 0, -u * x, -u * y, -u}, {0, 0, 0, x, y, 1, -v * x, -v * y, -v}};
+        for (const auto& r : rows)
+            for (int a = 0; a < 9; ++a)
+                for (int b = a; b < 9; ++b) normal(a, b) += r[a] * r[b];
+    }
+    for (int a = 0; a < 9; ++a)
+        for (int b = 0; b < a; ++b) normal(a, b) = normal(b, a);
+    cv::Matx<double, 9, 1> values;
+    cv::Matx<double, 9, 9> vectors;
+    if (!cv::eigen(normal, values, vectors)) return false;
+    // Eigenvalues in decreasing order: the last vector solves the system.
+    const cv::Matx33d normalised(vectors(8, 0), vectors(8, 1), vectors(8, 2), vectors(8, 3), vectors(8, 4),
+                                 vectors(8, 5), vectors(8, 6), vectors(8, 7), vectors(8, 8));
+    const cv::Matx33d t1(k1, 0, -k1 * c1.x, 0, k1, -k1 * c1.y, 0, 0, 1);
+    const cv::Matx33d t2inverse(1 / k2, 0, c2.x, 0, 1 / k2, c2.y, 0, 0, 1);
+    h = t2inverse * normalised * t1;
+    if (!cv::checkRange(cv::Mat(h)) || h(2, 2) == 0) return false;
+    h *= 1.0 / h(2, 2);
+    return true;
+}
+
+}  // namespace
+
+std::vector<PointCorrespondence> matchKeypoints(const cv::Mat& gray1, const cv::Mat& gray2,
+                                                const PointSeedSettings& settings, double side, bool affine) {
+    CV_Assert(gray1.type() == CV_8UC1 && gray2.type() == CV_8UC1);
+    // The detector's pyramid is built serially; with two threads the two
+    // images overlap. The keypoints come out in a fixed order either way.
+    Keypoints k1, k2;
+    if (settings.threads >= 2) {
+        std::future<Keypoints> second =
+            std::async(std::launch::async, [&] { return detectKeypoints(gray2, settings, side, affine); });
+        k1 = detectKeypoints(gray1, settings, side, affine);
+        k2 = second.get();
+    } else {
+        k1 = detectKeypoints(gray1, settings, side, affine);
+        k2 = detectKeypoints(gray2, settings, side, affine);
+    }
+    std::vector<PointCorrespondence> matches;
+    for (const auto& [a, b] : mutualMatches(k1.descriptors, k2.descriptors, settings.ratio, settings.mutual))
+        matches.push_back({k1.points[a], k2.points[b]});
+    // Several keypoints (orientations, simulated views) can sit on one
+    // spot; one match per pair of spots is enough.
+    std::sort(matches.begin(), matches.end(), [](const PointCorrespondence& a, const PointCorrespondence& b) {
+        return std::tie(a.image1.x, a.image1.y, a.image2.x, a.image2.y) <
+               std::tie(b.image1.x, b.image1.y, b.image2.x, b.image2.y);
+    });
+    matches.erase(std::unique(matches.begin(), matches.end(),
+                              [](const PointCorrespondence& a, const PointCorrespondence& b) {
+                                  return std::hypot(a.image1.x - b.image1.x, a.image1.y - b.image1.y) < 0.5 &&
+                                         std::hypot(a.image2.x - b.image2.x, a.image2.y - b.image2.y) < 0.5;
+                              }),
+                  matches.end());
+    return matches;
+}
+
+std::vector<PointPlane> findPlanes(const std::vector<PointCorrespondence>& matches, const PointSeedSettings& settings,
+                                   double scale) {
+    std::vector<PointPlane> planes;
+    const double maxError = settings.inlierDistance * scale;
+    const int minInliers = std::max(settings.minInliers, 5);
+    std::vector<int> remaining(matches.size());
+    for (std::size_t k = 0; k < matches.size(); ++k) remaining[k] = static_cast<int>(k);
+    while (static_cast<int>(planes.size()) < settings.maxPlanes && static_cast<int>(remaining.size()) >= minInliers) {
+        std::vector<cv::Point2d> from, to;
+        for (int k : remaining) {
+            from.push_back(matches[k].image1);
+            to.push_back(matches[k].image2);
+        }
+        const cv::Mat robust = cv::findHomography(from, to, cv::USAC_MAGSAC, maxError, cv::noArray(), 10000, 0.999);
+        if (robust.empty() || !cv::checkRange(robust)) break;
+        cv::Matx33d h(robust);
+        if ((h * cv::Vec3d(from[0].x, from[0].y, 1.0))[2] < 0) h *= -1.0;
+        std::vector<int> inliers = inliersOf(h, matches, remaining, maxError);
+        // Two rounds of least squares on the inliers, which the robust
+        // fit's own threshold may have drawn a little differently.
+        for (int pass = 0; pass < 2 && static_cast<int>(inliers.size()) >= minInliers; ++pass) {
+            cv::Matx33d refined;
+            if (!refine(matches, inliers, refined)) break;
+            std::vector<int> again = inliersOf(refined, matches, remaining, maxError);
+            if (again.size() < inliers.size()) break;
+            h = refined;
+            inliers = std::move(again);
+        }
+        if (static_cast<int>(inliers.size()) < minInliers) break;
+        // A view of one side of a plane keeps the orientation of the image.
+        if (!(cv::determinant(h) > 0)) break;
+        std::vector<char> taken(matches.size(), 0);
+        for (int k : inliers) taken[k] = 1;
+        std::vector<int> rest;
+        for (int k : remaining)
+            if (!taken[k]) rest.push_back(k);
+        remaining = std::move(rest);
+        planes.push_back({h, std::move(inliers)});
+    }
+    return planes;
+}
+
+PlaneMap::PlaneMap(const std::vector<PointCorrespondence>& matches, const std::vector<PointPlane>& planes,
+                   const PointSeedSettings& settings, double scale)
+    : radius_(settings.supportRadius * scale), minNearby_(std::max(settings.minNearby, 1)),
+      localPoints_(settings.localPoints) {
+    for (const PointPlane& p : planes) {
+        planes_.push_back(p.homography);
+        inliers_.emplace_back();
+        for (int k : p.inliers) inliers_.back().push_back(matches[k]);
+    }
+}
+
+bool PlaneMap::carrier(const Segment& s, cv::Matx33d& homography) const {
+    int plane = -1, most = 0;
+    // Bounding box of the segment widened by the radius rejects most points
+    // before the exact distance.
+    const double x0 = std::min(s[0], s[2]) - radius_, x1 = std::max(s[0], s[2]) + radius_;
+    const double y0 = std::min(s[1], s[3]) - radius_, y1 = std::max(s[1], s[3]) + radius_;
+    for (std::size_t p = 0; p < planes_.size(); ++p) {
+        int nearby = 0;
+        for (const PointCorrespondence& c : inliers_[p]) {
+            const cv::Point2d& q = c.image1;
+            if (q.x >= x0 && q.x <= x1 && q.y >= y0 && q.y <= y1 && pointSegmentDistance(q, s) <= radius_) ++nearby;
+        }
+        if (nearby > most) {
+            most = nearby;
+            plane = static_cast<int>(p);
+        }
+    }
+    if (plane < 0 || most < minNearby_) return false;
+    homography = planes_[plane];
+    if (localPoints_ < 4 || static_cast<int>(inliers_[plane].size()) <= localPoints_) return true;
+    // Local fits are made per cell of a grid on image 1 (half the support
+    // radius) and shared by the segments whose midpoints lie in it.
+    const double cell = std::max(radius_ / 2, 1.0);
+    const cv::Point2d mid((s[0] + s[2]) / 2, (s[1] + s[3]) / 2);
+    const std::array<long, 3> key{plane, std::lround(std::floor(mid.x / cell)), std::lround(std::floor(mid.y / cell))};
+    auto cached = localFits_.find(key);
+    if (cached == localFits_.end()) {
+        const cv::Point2d centre((key[1] + 0.5) * cell, (key[2] + 0.5) * cell);
+        cached = localFits_.emplace(key, localFit(plane, centre)).first;
+    }
+    if (!cached->second.first) return true;
+    const cv::Matx33d& local = cached->second.second;
+    // The local fit stands in for the plane only where it stays close to it
+    // (a few points to one side of a segment can tilt it far off).
+    for (int end = 0; end < 2; ++end) {
+        double dl = 0, dp = 0;
+        const cv::Point2d e(s[2 * end], s[2 * end + 1]);
+        const cv::Point2d a = carry(local, e, &dl), b = carry(homography, e, &dp);
+        if (!(dl * dp > 0) || !(std::hypot(a.x - b.x, a.y - b.y) <= 8.0)) return true;
+    }
+    homography = local;
+    return true;
+}
+
+std::pair<bool, cv::Matx33d> PlaneMap::localFit(int plane, const cv::Point2d& centre) const {
+    const std::vector<PointCorrespondence>& inliers = inliers_[plane];
+    std::vector<std::pair<double, int>> byDistance;
+    byDistance.reserve(inliers.size());
+    for (std::size_t k = 0; k < inliers.size(); ++k)
+        byDistance.emplace_back(std::hypot(inliers[k].image1.x - centre.x, inliers[k].image1.y - centre.y),
+                                static_cast<int>(k));
+    std::partial_sort(byDistance.begin(), byDistance.begin() + localPoints_, byDistance.end());
+    std::vector<PointCorrespondence> nearest;
+    for (int k = 0; k < localPoints_; ++k) nearest.push_back(inliers[byDistance[k].second]);
+    cv::Matx33d local;
+    const bool fitted = fitPointHomography(nearest, local);
+    return {fitted, local};
+}
+
+std::vector<char> agreesWithPlanes(const std::vector<Segment>& segments1, const std::vector<Segment>& segments2,
+                                   const std::vector<SegmentMatch>& matches, const std::vector<char>& judge,
+                                   const SegmentCarriers& carriers, double maxDistance) {
+    std::vector<char> keep(matches.size(), 1);
+    if (carriers.known.size() != segments1.size() || !(maxDistance > 0)) return keep;
+    for (std::size_t k = 0; k < matches.size(); ++k) {
+        if (!judge.empty() && !judge[k]) continue;
+        const int i = matches[k].image1Segment;
+        if (carriers.known[i])
+            keep[k] = carriesOntoLine(carriers.homography[i], segments1[i], segments2[matches[k].image2Segment],
+                                      maxDistance);
+    }
+    return keep;
+}
+
+SegmentCarriers carriersOf(const std::vector<Segment>& segments, const PlaneMap& planes) {
+    SegmentCarriers c;
+    c.known.assign(segments.size(), 0);
+    c.homography.resize(segments.size());
+    if (planes.empty()) return c;
+    for (std::size_t i = 0; i < segments.size(); ++i) c.known[i] = planes.carrier(segments[i], c.homography[i]);
+    return c;
+}
+
+void correspondencesFromPlanes(const std::vector<Segment>& segments1, const std::vector<Segment>& segments2,
+                               const SegmentCarriers& carriers, const PointSeedSettings& settings,
+                               std::vector<SegmentMatch>& seeds, std::vector<SegmentMatch>& carried) {
+    seeds.clear();
+    carried.clear();
+    if (carriers.known.size() != segments1.size() || segments2.empty()) return;
+    const double maxDistance = settings.lineDistance;
+
+    // Image-2 segments as lines and boxes for the search.
+    std::vector<cv::Vec3d> lines2(segments2.size());
+    std::vector<cv::Rect2d> boxes2(segments2.size());
+    for (std::size_t w = 0; w < segments2.size(); ++w) {
+        const Segment& s = segments2[w];
+        lines2[w] = unitLine(s);
+        boxes2[w] = cv::Rect2d(std::min(s[0], s[2]) - maxDistance, std::min(s[1], s[3]) - maxDistance,
+                               std::fabs(s[2] - s[0]) + 2 * maxDistance, std::fabs(s[3] - s[1]) + 2 * maxDistance);
+    }
+    const auto onLine = [&](const cv::Vec3d& l, const Segment& m, double d) {
+        return std::fabs(l[0] * m[0] + l[1] * m[1] + l[2]) <= d && std::fabs(l[0] * m[2] + l[1] * m[3] + l[2]) <= d;
+    };
+
+    struct Candidate {
+        int image1, image2;
+        double extent;
+    };
+    std::map<int, Candidate> bestForImage2;
+    for (int i = 0; i < static_cast<int>(segments1.size()); ++i) {
+        const Segment& s = segments1[i];
+        if (!carriers.known[i]) continue;
+        const cv::Matx33d& h = carriers.homography[i];
+        double depthA = 0, depthB = 0;
+        const cv::Point2d a = carry(h, {s[0], s[1]}, &depthA), b = carry(h, {s[2], s[3]}, &depthB);
+        if (!(depthA > 0) || !(depthB > 0)) continue;
+        const Segment m{a.x, a.y, b.x, b.y};
+        const cv::Rect2d box(std::min(m[0], m[2]), std::min(m[1], m[3]), std::fabs(m[2] - m[0]),
+                             std::fabs(m[3] - m[1]));
+        int best = -1;
+        double bestExtent = 0;
+        std::vector<int> landings;
+        for (int w = 0; w < static_cast<int>(segments2.size()); ++w) {
+            const cv::Rect2d& o = boxes2[w];
+            if (box.x > o.x + o.width || o.x > box.x + box.width || box.y > o.y + o.height || o.y > box.y + box.height)
+                continue;
+            if (!onLine(lines2[w], m, maxDistance)) continue;
+            const double extent = sharedExtent(m, segments2[w]);
+            if (!(extent > 0)) continue;
+            landings.push_back(w);
+            if (extent > bestExtent) {
+                bestExtent = extent;
+                best = w;
+            }
+        }
+        if (best < 0) continue;
+        // Landing on two lines (parallel strokes a few pixels apart): which
+        // one is the edge is not known.
+        bool ambiguous = false;
+        for (int w : landings)
+            ambiguous = ambiguous || (w != best && !onLine(lines2[best], segments2[w], 1.5));
+        if (ambiguous) continue;
+        // Every piece of the partner edge that shares enough of the shorter
+        // segment is a correspondence.
+        const double lengthM = segmentLength(m);
+        for (int w : landings) {
+            const double lengthW = segmentLength(segments2[w]);
+            const double common = sharedExtent(m, segments2[w]) * std::max(lengthM, lengthW);
+            if (common >= settings.minOverlap * std::min(lengthM, lengthW)) carried.push_back({i, w});
+        }
+        if (bestExtent < settings.minExtent) continue;
+        auto it = bestForImage2.find(best);
+        if (it == bestForImage2.end() || it->second.extent < bestExtent) bestForImage2[best] = {i, best, bestExtent};
+    }
+    for (const auto& [w, c] : bestForImage2) seeds.push_back({c.image1, c.image2});
+    std::sort(seeds.begin(), seeds.end());
+}
+
+PointSeedResult pointSeeds(const cv::Mat& gray1, const cv::Mat& gray2, const std::vector<Segment>& segments1,
+                           const std::vector<Segment>& segments2, const PointSeedSettings& settings, double scale,
+                           const std::vector<PointCorrespondence>& given) {
+    PointSeedResult result;
+    const auto countVerified = [](const std::vector<PointPlane>& planes) {
+        int n = 0;
+        for (const PointPlane& p : planes) n += static_cast<int>(p.inliers.size());
+        return n;
+    };
+    if (!given.empty()) {
+        result.matches = given;
+        result.planes = findPlanes(result.matches, settings, scale);
+    } else {
+        const double sides[3] = {settings.firstSide, settings.detailSide, settings.affineSide};
+        const double longest = std::max({gray1.cols, gray1.rows, gray2.cols, gray2.rows});
+        for (int level = 0; level < 3; ++level) {
+            if (level == 2 && !settings.affineViews) break;
+            // The detail level sees nothing new when the first one already
+            // worked on the images as they are.
+            if (level == 1 && (settings.firstSide <= 0 || settings.firstSide >= longest)) continue;
+            std::vector<PointCorrespondence> matches = matchKeypoints(gray1, gray2, settings, sides[level], level == 2);
+            std::vector<PointPlane> planes = findPlanes(matches, settings, scale);
+            if (level == 0 || countVerified(planes) > countVerified(result.planes)) {
+                result.matches = std::move(matches);
+                result.planes = std::move(planes);
+                result.level = level;
+            }
+            if (countVerified(result.planes) >= settings.enoughVerified) break;
+        }
+    }
+    result.verified = countVerified(result.planes);
+    result.carriers = carriersOf(segments1, PlaneMap(result.matches, result.planes, settings, scale));
+    correspondencesFromPlanes(segments1, segments2, result.carriers, settings, result.seeds, result.carried);
+    return result;
+}
+
+}  // namespace linematch
