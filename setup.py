@@ -63,8 +63,9 @@ opencv_include, opencv_libdirs = opencv_flags()
 # What the line matcher links, as the CMake build of linematch does.
 MATCHER_OPENCV_MODULES = ["line_descriptor", "calib3d", "features2d", "imgcodecs", "imgproc"]
 # The matcher's library sources: everything but the commands' entry points,
-# the picture, the report text and the ground-truth-seeded comparison run,
-# which only the command uses.
+# the image warping and the ground-truth-seeded comparison run, which only
+# the commands use. The output files, the picture and the report are the
+# command's own writers, which match_pairs calls for each pair.
 MATCHER_SOURCES = [
     "segments.cpp",
     "descriptor_seeds.cpp",
@@ -75,6 +76,10 @@ MATCHER_SOURCES = [
     "evaluation.cpp",
     "neighbour_verification.cpp",
     "one_line_rule.cpp",
+    "homography_file.cpp",
+    "output_files.cpp",
+    "match_picture.cpp",
+    "match_report.cpp",
 ]
 
 
@@ -122,7 +127,8 @@ if with_matcher:
     libraries = ["opencv_" + m for m in MATCHER_OPENCV_MODULES] + libraries
     macros.append(("LINEHARVEST_WITH_MATCHER", "1"))
 else:
-    binding_sources = [p for p in binding_sources if os.path.basename(p) != "bind_matcher.cpp"]
+    binding_sources = [p for p in binding_sources
+                       if os.path.basename(p) not in ("bind_matcher.cpp", "bind_match_folder.cpp")]
 
 extension = Pybind11Extension(
     "lineharvest._core",

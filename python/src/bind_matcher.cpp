@@ -6,6 +6,7 @@
 
 #include "argument_error.hpp"
 #include "array_arguments.hpp"
+#include "matcher_arguments.hpp"
 
 #include "linematch/evaluation.hpp"
 #include "linematch/matcher.hpp"
@@ -36,11 +37,13 @@ bool isPathLike(py::handle object) {
            py::hasattr(object, "__fspath__");
 }
 
+}  // namespace
+
 // An image file read by OpenCV (as grey, as the linematch command reads
 // it, unless flags say otherwise). A path that is not a regular file (a
 // directory, a FIFO that would block, a device) is refused before OpenCV
 // opens it.
-cv::Mat readImageFile(const std::string& path, const char* name, int flags = cv::IMREAD_GRAYSCALE) {
+cv::Mat readImageFile(const std::string& path, const char* name, int flags) {
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0)
         throw FileFailure("imageFile", std::string(name) + ": cannot open the image file '" + path + "': " +
@@ -56,6 +59,8 @@ cv::Mat readImageFile(const std::string& path, const char* name, int flags = cv:
         throw FileFailure("imageFile", std::string(name) + ": cannot read '" + path + "' as an image", path);
     return image;
 }
+
+namespace {
 
 // A uint8 array of shape (H, W) or (H, W, 3) (BGR, as OpenCV holds colour)
 // as an image that owns a copy of the pixels, so that no other Python
@@ -201,10 +206,11 @@ py::dict resultDict(const linematch::MatchResult& r, const linematch::GroundTrut
     return d;
 }
 
-py::dict matchImages(py::handle image1, py::handle image2, py::handle minLength, py::handle ratio, py::handle rounds,
-                     py::handle mutual, py::handle checks, py::handle verify, py::handle oneLine, py::handle threads,
-                     py::handle homography) {
-    // Options first: a bad option is refused before any file is read.
+}  // namespace
+
+linematch::MatcherSettings matcherSettings(py::handle minLength, py::handle ratio, py::handle rounds,
+                                           py::handle mutual, py::handle checks, py::handle verify,
+                                           py::handle oneLine, py::handle threads) {
     linematch::MatcherSettings settings;
     settings.minSegmentLength = realScalar(minLength, "min_length");
     if (!(settings.minSegmentLength >= 1 && settings.minSegmentLength <= 1e6))
@@ -219,6 +225,17 @@ py::dict matchImages(py::handle image1, py::handle image2, py::handle minLength,
     settings.verification.enabled = flagArgument(verify, "verify");
     settings.singlePartnerLine = flagArgument(oneLine, "one_line");
     settings.transfer.threads = wholeInRange(threads, "threads", 1, 256);
+    return settings;
+}
+
+namespace {
+
+py::dict matchImages(py::handle image1, py::handle image2, py::handle minLength, py::handle ratio, py::handle rounds,
+                     py::handle mutual, py::handle checks, py::handle verify, py::handle oneLine, py::handle threads,
+                     py::handle homography) {
+    // Options first: a bad option is refused before any file is read.
+    const linematch::MatcherSettings settings =
+        matcherSettings(minLength, ratio, rounds, mutual, checks, verify, oneLine, threads);
     const std::optional<cv::Matx33d> truthHomography = homographyArgument(homography);
 
     const cv::Mat first = imageArgument(image1, "image1");
@@ -257,6 +274,7 @@ void bindMatcher(py::module_& m) {
           py::arg("verify"), py::arg("one_line"), py::arg("threads"), py::arg("homography"),
           "The line matcher; use lineharvest.match_images, which documents the arguments.");
     m.def("_read_image", &readImage, py::arg("path"), py::arg("colour"));
+    bindMatchFolder(m);
 }
 
 }  // namespace pybinding
