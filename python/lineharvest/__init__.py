@@ -57,5 +57,6 @@ __all__ = [
 # with it (it needs OpenCV's contrib modules).
 if hasattr(_core, "_match_images"):
     from ._match import MatchResult, match_images
+    from ._batch import match_pairs
 
-    __all__ += ["MatchResult", "match_images"]
+    __all__ += ["MatchResult", "match_images", "match_pairs"]
