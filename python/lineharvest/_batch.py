@@ -523,6 +523,7 @@ def match_pairs(pairs, outdir, *, client=None, workers=None, threads=1, progress
             own_client.close()
             cluster.close()
     _write_summary(outdir, rows)
+    _remove_leftovers(outdir)  # a worker of this host killed on its last pair
     try:
         os.rmdir(os.path.join(outdir, SCRATCH))
     except OSError:
