@@ -235,6 +235,14 @@ def _scratch_folder(outdir):
 
 
 def _alive(pid):
+    """Whether process pid runs. A killed worker whose parent died too can
+    stay a zombie for good where nothing reaps orphans (a container's
+    first process): that counts as gone."""
+    try:
+        with open(f"/proc/{pid}/stat", encoding="ascii", errors="replace") as f:
+            return f.read().rsplit(")", 1)[-1].split()[0] not in ("Z", "X")
+    except (OSError, IndexError):
+        pass
     try:
         os.kill(pid, 0)
     except ProcessLookupError:
