@@ -74,7 +74,7 @@ def main(argv=None):
     rows = table.to_dict("records") if hasattr(table, "to_dict") else table
     failed = [row for row in rows if row["status"] != "ok"]
     if not args.quiet or failed:
-        print(f"linematch-batch: {len(rows) - len(failed)} of {len(rows)} pairs matched, {len(failed)} failed; "
+        print(f"linematch-batch: {len(rows) - len(failed)} of {len(rows)} pairs done, {len(failed)} failed; "
               f"summary in {args.outdir}/summary.csv", file=sys.stderr)
         for row in failed[:10]:
             print(f"  {row['name']}: {row['error']}", file=sys.stderr)
