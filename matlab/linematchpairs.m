@@ -86,6 +86,9 @@ if isfield(OPTIONS, 'Workers')
     error('linematchpairs:badOptions', 'OPTIONS.Workers must be 0, a whole number or Inf');
   end
 end
+if isstring(OUTDIR) && isscalar(OUTDIR)
+  OUTDIR = char(OUTDIR);
+end
 if ~ischar(OUTDIR) || isempty(OUTDIR)
   error('linematchpairs:badOutdir', 'OUTDIR must be a folder name');
 end
@@ -401,6 +404,9 @@ end
 
 function pairs = readpairs(PAIRS)
 columns = {'image1', 'image2', 'homography', 'name'};
+if isstring(PAIRS) && isscalar(PAIRS)
+  PAIRS = char(PAIRS);
+end
 if ischar(PAIRS)
   [rows, base] = readpairfile(PAIRS, columns);
 elseif iscell(PAIRS) && ismatrix(PAIRS) && (isempty(PAIRS) || (size(PAIRS, 2) >= 2 && size(PAIRS, 2) <= 4))

@@ -334,7 +334,10 @@ def run_pair(pair, outdir, options, picture, threads):
 def _local_client(workers):
     """A LocalCluster of worker processes on the loopback address (its
     dashboard too, on a free port), one task at a time per worker."""
-    from distributed import Client, LocalCluster
+    try:
+        from distributed import Client, LocalCluster
+    except ImportError as error:
+        raise ImportError("match_pairs needs Dask's distributed scheduler (Debian: python3-distributed)") from error
 
     cluster = LocalCluster(n_workers=workers, threads_per_worker=1, processes=True, host="127.0.0.1",
                            dashboard_address="127.0.0.1:0", silence_logs=logging.ERROR)

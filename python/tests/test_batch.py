@@ -177,7 +177,7 @@ def test_a_worker_killed_mid_batch_is_survived(pairs, client, tmp_path):
     batch.start()
     killed = None
     deadline = time.monotonic() + 60
-    while killed is None and time.monotonic() < deadline:
+    while killed is None and batch.is_alive() and time.monotonic() < deadline:
         busy = [address for address, keys in client.processing().items() if keys and address in pids]
         if busy and list(out.glob(".partial/*")):
             killed = pids[busy[0]]
