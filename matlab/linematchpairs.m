@@ -342,6 +342,10 @@ H = reshape(values, 3, 3)';
 end
 
 function digest = filesha256(path)
+% Only a regular file is opened: a FIFO would block the session for good.
+if ~isfile(path)
+  error('linematchpairs:imageFile', 'cannot open %s: not a regular file', path);
+end
 fid = fopen(path, 'r');
 if fid < 0
   error('linematchpairs:imageFile', 'cannot open %s', path);

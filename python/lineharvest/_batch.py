@@ -19,13 +19,14 @@ import logging
 import os
 import shutil
 import socket
+import stat
 import sys
 import time
 import uuid
 
 from . import __version__ as _version
 from . import _core
-from ._errors import ArgumentTypeError, InputError
+from ._errors import ArgumentTypeError, FileError, InputError
 from ._match import match_images
 
 SUMMARY = "summary.csv"
@@ -85,7 +86,9 @@ def _read_pair_file(path):
     name, in any order); without one the columns are image1, image2 and
     optionally homography. Blank lines and lines starting with # are
     skipped."""
-    with open(path, newline="", encoding="utf-8") as f:
+    # surrogateescape: paths in another encoding than UTF-8 come through as
+    # the bytes they are.
+    with open(path, newline="", encoding="utf-8", errors="surrogateescape") as f:
         lines = [line for line in f if line.strip() and not line.lstrip().startswith("#")]
     if not lines:
         return []
@@ -189,8 +192,13 @@ def read_pairs(pairs):
 
 
 def _checksum(path):
-    digest = hashlib.sha256()
-    with open(path, "rb") as f:
+    """SHA-256 of a regular file. Anything else (a FIFO would block the
+    worker for good, a device never ends) is refused without reading it."""
+    fd = os.open(path, os.O_RDONLY | os.O_NONBLOCK)
+    with open(fd, "rb") as f:
+        if not stat.S_ISREG(os.fstat(fd).st_mode):
+            raise FileError(f"'{path}' is not a regular file", "imageFile", path)
+        digest = hashlib.sha256()
         for block in iter(lambda: f.read(1 << 20), b""):
             digest.update(block)
     return digest.hexdigest()
@@ -414,7 +422,7 @@ def _write_summary(outdir, rows):
     path = os.path.join(outdir, SUMMARY)
     scratch = f"{path}.{os.getpid()}.{uuid.uuid4().hex}"
     try:
-        with open(scratch, "w", newline="", encoding="utf-8") as f:
+        with open(scratch, "w", newline="", encoding="utf-8", errors="surrogateescape") as f:
             writer = csv.writer(f)
             writer.writerow(COLUMNS)
             for row in rows:

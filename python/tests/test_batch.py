@@ -150,6 +150,19 @@ def test_a_killed_batch_resumes_with_the_pairs_left(pairs, first_run, client, tm
     assert_command_files(out, pairs)
 
 
+def test_a_fifo_or_a_device_fails_its_pair_without_blocking_the_worker(pairs, tmp_path):
+    os.mkfifo(tmp_path / "fifo.png")
+    found = []
+    for image in (tmp_path / "fifo.png", Path("/dev/zero")):
+        pair = lh._batch.read_pairs([(DATA / "box.png", image)])[0]
+        run = threading.Thread(target=lambda: found.append(
+            lh._batch.run_pair(pair, str(tmp_path), lh._batch.MATCHER_DEFAULTS, True, 1)), daemon=True)
+        run.start()
+        run.join(30)
+        assert not run.is_alive(), f"{image} blocked the pair"
+    assert [(row["status"], "not a regular file" in row["error"]) for row, _ in found] == [("failed", True)] * 2
+
+
 def test_the_gil_is_released_while_a_pair_is_matched(pairs, tmp_path):
     steps, done = 0, threading.Event()
 
