@@ -532,7 +532,9 @@ def match_pairs(pairs, outdir, *, client=None, workers=None, threads=1, progress
     outdir = os.path.abspath(os.fspath(outdir))
     os.makedirs(outdir, exist_ok=True)
 
-    if client is not None:
+    if not pair_list:
+        rows = []
+    elif client is not None:
         rows = _run(client, pair_list, outdir, options, picture, threads, progress)
     else:
         own_client, cluster = _local_client(workers or max(1, (os.cpu_count() or 1) // threads))
