@@ -1,14 +1,10 @@
 %BUILD_MEX Compile lineharvest, coordsift and epipolarscreen with MATLAB's (or Octave's) mex.
 %   BUILD_MEX compiles the MEX modules into the folder "mex" beside this
 %   file and copies their help files there; add that folder to the path.
-%   BUILD_MEX(OPENCV_INCLUDE, OPENCV_LIBDIR) names where the OpenCV core
-%   headers (the folder holding opencv2/) and libopencv_core are installed;
-%   the defaults are Debian's /usr/include/opencv4 and the system library
-%   path.
-function build_mex(opencvInclude, opencvLibDir)
-  if nargin < 1 || isempty(opencvInclude)
-    opencvInclude = '/usr/include/opencv4';
-  end
+%   The three modules need a C++17 compiler and nothing else (no OpenCV).
+%   BUILD_MEX(OPENCV_INCLUDE, OPENCV_LIBDIR), the form of earlier versions,
+%   still works; the two folders are no longer used.
+function build_mex(varargin)
   root = fileparts(mfilename('fullpath'));
   outDir = fullfile(root, 'mex');
   if ~exist(outDir, 'dir')
@@ -19,10 +15,6 @@ function build_mex(opencvInclude, opencvLibDir)
   lhSources = cellfun(@(f) fullfile(lh, f), ...
     {'gateway.cpp', 'geometry.cpp', 'segment_match.cpp', 'grid_file.cpp', ...
      'grid_index.cpp', 'cell_lookup.cpp', 'transfer.cpp', 'epipolar.cpp'}, 'UniformOutput', false);
-  libArgs = {'-lopencv_core'};
-  if nargin >= 2 && ~isempty(opencvLibDir)
-    libArgs = [{['-L' opencvLibDir]}, libArgs];
-  end
   flags = {'CXXFLAGS=$CXXFLAGS -std=c++17 -ffp-contract=off'};
   if exist('OCTAVE_VERSION', 'builtin')
     % Octave's mex takes compiler flags from the environment instead.
@@ -32,11 +24,10 @@ function build_mex(opencvInclude, opencvLibDir)
 
   % Every gateway checks its arguments with the shared layer in gateway/.
   gw = fullfile(root, 'gateway');
-  gwArgs = {['-I' gw], ['-I' fullfile(root, 'include')], ['-I' opencvInclude]};
+  gwArgs = {['-I' gw], ['-I' fullfile(root, 'include')]};
   gwSource = {fullfile(gw, 'mex_args.cpp'), fullfile(gw, 'call_failure.cpp')};
-  cvFailure = fullfile(gw, 'opencv_failure.cpp');  % only for the modules that use OpenCV
 
-  mex(flags{:}, gwArgs{:}, ['-I' lh], lhSources{:}, gwSource{:}, cvFailure, libArgs{:}, '-lpthread', ...
+  mex(flags{:}, gwArgs{:}, ['-I' lh], lhSources{:}, gwSource{:}, '-lpthread', ...
       '-output', fullfile(outDir, 'lineharvest'));
   copyfile(fullfile(lh, 'lineharvest.m'), outDir);
 
@@ -47,7 +38,7 @@ function build_mex(opencvInclude, opencvLibDir)
 
   es = fullfile(root, 'epipolarscreen');
   mex(flags{:}, gwArgs{:}, ['-I' lh], fullfile(es, 'gateway.cpp'), fullfile(lh, 'epipolar.cpp'), ...
-      fullfile(lh, 'geometry.cpp'), gwSource{:}, cvFailure, libArgs{:}, '-output', fullfile(outDir, 'epipolarscreen'));
+      fullfile(lh, 'geometry.cpp'), gwSource{:}, '-output', fullfile(outDir, 'epipolarscreen'));
   copyfile(fullfile(es, 'epipolarscreen.m'), outDir);
   fprintf('Built lineharvest, coordsift and epipolarscreen in %s\n', outDir);
 end

@@ -4,8 +4,8 @@ plain C++ cores of lineharvest and coordsift, linked against the system's
 OpenCV core library.
 
 When OpenCV's line_descriptor (contrib), calib3d, features2d, imgcodecs and
-imgproc are installed, the two-image line matcher (matcher/, with the
-example tool's building blocks in tools/) is compiled in as well and
+imgproc are installed, the two-image line matcher (matcher/) is compiled in
+as well and
 lineharvest.match_images exists; without them the package builds without
 it. LINEHARVEST_MATCHER=1 makes a missing module an error, =0 leaves the
 matcher out.
@@ -76,6 +76,8 @@ MATCHER_SOURCES = [
     "evaluation.cpp",
     "neighbour_verification.cpp",
     "one_line_rule.cpp",
+    "ground_truth.cpp",
+    "pair_records.cpp",
     "homography_file.cpp",
     "output_files.cpp",
     "match_picture.cpp",
@@ -111,7 +113,7 @@ with_matcher = matcher_wanted()
 def headers():
     found = []
     for pattern in ("include/**/*.hpp", "lineharvest/*.hpp", "coordsift/*.hpp", "python/src/*.hpp",
-                    "matcher/include/**/*.hpp", "tools/*.hpp"):
+                    "matcher/include/**/*.hpp"):
         found += glob.glob(os.path.join(ROOT, pattern), recursive=True)
     return relative(found)
 
@@ -122,8 +124,7 @@ libraries = ["opencv_core"]
 macros = []
 if with_matcher:
     binding_sources += [os.path.join(ROOT, "matcher", "src", name) for name in MATCHER_SOURCES]
-    binding_sources.append(os.path.join(ROOT, "tools", "example_prep.cpp"))
-    include_dirs += ["matcher/include", "tools"]
+    include_dirs += ["matcher/include"]
     libraries = ["opencv_" + m for m in MATCHER_OPENCV_MODULES] + libraries
     macros.append(("LINEHARVEST_WITH_MATCHER", "1"))
 else:

@@ -3,8 +3,7 @@
 %   lineharvest, coordsift and epipolarscreen with their help files) and the
 %   m-code folder "matlab" (buildgridcells, truesegmentpairs, ...) to the
 %   path. When the MEX files are missing it builds them first with
-%   BUILD_MEX, which needs a C++17 compiler set up for MEX and the OpenCV
-%   core library.
+%   BUILD_MEX, which needs a C++17 compiler set up for MEX.
 %
 %   SETUP_LINEHARVEST(MEXDIR) takes the MEX files from MEXDIR instead, for
 %   example the CMake build's 'build/mex'.

@@ -8,7 +8,6 @@
 
 #include "lineharvest/epipolar.hpp"
 #include "mex_args.hpp"
-#include "opencv_failure.hpp"
 
 #include <climits>
 #include <cstddef>
@@ -94,5 +93,5 @@ void run(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
 }  // namespace
 
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
-    mexargs::runGateway("epipolarscreen", [&] { run(nlhs, plhs, nrhs, prhs); }, mexargs::describeOpenCvFailure);
+    mexargs::runGateway("epipolarscreen", [&] { run(nlhs, plhs, nrhs, prhs); });
 }

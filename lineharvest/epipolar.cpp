@@ -62,13 +62,6 @@ void epipolarLine(const double* matrix, double x, double y, double* line) {
     }
 }
 
-void epipolarSegmentLine(const double* segment, double* line) {
-    const double x1 = segment[0], y1 = segment[1], x2 = segment[2], y2 = segment[3];
-    line[0] = y1 - y2;
-    line[1] = x2 - x1;
-    line[2] = x1 * y2 - x2 * y1;
-}
-
 bool epipolarSegmentTest(const double* segment, const double* segmentLine, const double* line1,
                          const double* line2, double ratioThreshold) {
     double c1[2], c2[2];
@@ -97,20 +90,6 @@ bool epipolarSegmentTest(const double* segment, const double* segmentLine, const
     return ratioThreshold > ratio;
 }
 
-bool epipolarSegmentTest(cv::Mat segment, cv::Mat line1, cv::Mat line2, double ratioThreshold) {
-    CV_Assert(segment.type() == CV_64F && segment.rows == 4 && segment.cols == 1);
-    CV_Assert(line1.type() == CV_64F && line1.rows == 3 && line1.cols == 1);
-    CV_Assert(line2.type() == CV_64F && line2.rows == 3 && line2.cols == 1);
-    // Read by element so that a column taken out of a wider matrix works as
-    // well as a continuous one.
-    double s[4], l1[3], l2[3], line[3];
-    for (int k = 0; k < 4; ++k) s[k] = segment.at<double>(k, 0);
-    for (int k = 0; k < 3; ++k) l1[k] = line1.at<double>(k, 0);
-    for (int k = 0; k < 3; ++k) l2[k] = line2.at<double>(k, 0);
-    epipolarSegmentLine(s, line);
-    return epipolarSegmentTest(s, line, l1, l2, ratioThreshold);
-}
-
 std::vector<std::uint8_t> epipolarCandidates(SegmentArray segments1, SegmentArray segments2,
                                              const double* epipolarMatrix, double ratioThreshold) {
     if (segments1.count < 0 || segments2.count < 0) {
@@ -127,7 +106,7 @@ std::vector<std::uint8_t> epipolarCandidates(SegmentArray segments1, SegmentArra
 
     // Each image-2 segment's own line serves every row.
     std::vector<double> segmentLines(3 * n2);
-    for (std::size_t w = 0; w < n2; ++w) epipolarSegmentLine(segments2.data + 4 * w, &segmentLines[3 * w]);
+    for (std::size_t w = 0; w < n2; ++w) lineThroughSegment(segments2.data + 4 * w, &segmentLines[3 * w]);
 
     for (std::size_t i = 0; i < n1; ++i) {
         const double* s1 = segments1.data + 4 * i;

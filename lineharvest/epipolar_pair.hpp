@@ -3,8 +3,6 @@
 // endpoints cut out of the image-2 segment's own line.
 #pragma once
 
-#include <opencv2/core.hpp>
-
 namespace lineharvest {
 
 // True when the image-2 segment (x1, y1, x2, y2) is an epipolar candidate for
@@ -12,14 +10,11 @@ namespace lineharvest {
 // (a, b, c: a*u + b*v + c = 0). A segment with both endpoints in the band
 // always is; otherwise the ratio that measures how badly it sticks out must
 // lie strictly below ratioThreshold, and a NaN ratio never does.
-// segmentLine is the segment's own homogeneous line (y1 - y2, x2 - x1,
-// x1*y2 - x2*y1), passed in so that a caller testing one segment against many
+// segmentLine is the segment's own homogeneous line (lineThroughSegment in
+// geometry.hpp), passed in so that a caller testing one segment against many
 // bands computes it once.
 bool epipolarSegmentTest(const double* segment, const double* segmentLine, const double* line1,
                          const double* line2, double ratioThreshold);
-
-// The homogeneous line through the segment's endpoints, as the test uses it.
-void epipolarSegmentLine(const double* segment, double* line);
 
 // The epipolar line of the image-1 point (x, y): the row-major 3x3 matrix
 // times (x, y, 1), bit for bit what OpenCV's matrix product gives.
@@ -28,10 +23,5 @@ void epipolarLine(const double* matrix, double x, double y, double* line);
 // The first two components of the crossing point of two homogeneous lines,
 // bit for bit what OpenCV gives for a.cross(b) divided by its third element.
 void epipolarCrossing(const double* a, const double* b, double* point);
-
-// The same test on OpenCV columns: segment 4x1, line1 and line2 3x1, all
-// CV_64F (a column of a wider matrix is fine). cv::Exception for another
-// shape or type.
-bool epipolarSegmentTest(cv::Mat segment, cv::Mat line1, cv::Mat line2, double ratioThreshold);
 
 }  // namespace lineharvest

@@ -3,7 +3,6 @@
 // file named by input 19) and turns every failure into a host error instead
 // of letting it cross into the host.
 #include "mex_args.hpp"
-#include "opencv_failure.hpp"
 
 #include "lineharvest/transfer.hpp"
 
@@ -157,5 +156,5 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
             throw CallError{"nargout", "returns at most one output (the 3xK matrix of added correspondences), " +
                                            std::to_string(nlhs) + " requested"};
         run(nlhs, plhs, mexargs::Inputs(nrhs, prhs, kInputNames, MAX_INPUTS));
-    }, mexargs::describeOpenCvFailure);
+    });
 }

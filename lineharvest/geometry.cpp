@@ -12,8 +12,6 @@ constexpr double kMaxLoopedDifference = 1.0e6;
 constexpr double kPiBound = 3.1415926535;
 constexpr double kTurn = 6.28318530718;
 
-double element(const cv::Mat& column, int i) { return column.at<double>(i, 0); }
-
 }  // namespace
 
 double dotFrom(const double* a, const double* b, const double* c) {
@@ -46,39 +44,11 @@ void signedAngleBetween(const double* s, const double* t, double* out) {
     *out = std::atan2(ux * vy - uy * vx, ux * vx + uy * vy);
 }
 
-double pointLineDistance(cv::Mat line, cv::Mat point) {
-    const double a = element(line, 0), b = element(line, 1), c = element(line, 2);
-    const double x = element(point, 0), y = element(point, 1);
-    return std::fabs(a * x + b * y + c) / std::sqrt(a * a + b * b);
-}
-
-void homogeneousEndpoints(const double* segment, cv::Mat& first, cv::Mat& second) {
-    first.at<double>(0, 0) = segment[0];
-    first.at<double>(1, 0) = segment[1];
-    first.at<double>(2, 0) = 1.0;
-    second.at<double>(0, 0) = segment[2];
-    second.at<double>(1, 0) = segment[3];
-    second.at<double>(2, 0) = 1.0;
-}
-
-void lineThroughSegment(cv::Mat segment, cv::Mat& line) {
-    const double x1 = element(segment, 0), y1 = element(segment, 1);
-    const double x2 = element(segment, 2), y2 = element(segment, 3);
-    line.at<double>(0, 0) = y1 - y2;
-    line.at<double>(1, 0) = x2 - x1;
-    line.at<double>(2, 0) = x1 * y2 - x2 * y1;
-}
-
-cv::Mat skewMatrix(cv::Mat v) {
-    cv::Mat m = cv::Mat::zeros(3, 3, CV_64F);
-    const double v0 = element(v, 0), v1 = element(v, 1), v2 = element(v, 2);
-    m.at<double>(0, 1) = -v2;
-    m.at<double>(0, 2) = v1;
-    m.at<double>(1, 0) = v2;
-    m.at<double>(1, 2) = -v0;
-    m.at<double>(2, 0) = -v1;
-    m.at<double>(2, 1) = v0;
-    return m;
+void lineThroughSegment(const double* segment, double* line) {
+    const double x1 = segment[0], y1 = segment[1], x2 = segment[2], y2 = segment[3];
+    line[0] = y1 - y2;
+    line[1] = x2 - x1;
+    line[2] = x1 * y2 - x2 * y1;
 }
 
 double angleDifference(double a, double b) {

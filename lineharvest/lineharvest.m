@@ -69,7 +69,7 @@
 %     gridEntry            a grid entry is not an image-2 segment index
 %     outputFile           the output cannot be written, or is GRIDFILE itself
 %     outOfMemory          memory ran out
-%     opencv, internal     any other failure inside the computation
+%     internal             any other failure inside the computation
 %   Everything but gridToken, gridEntry and the failures inside the
 %   computation is refused before the output file is touched.
 %

@@ -54,15 +54,4 @@ bool isSegmentMatch(const double* mapped, const double* candidate, const double*
     return segmentsOverlap(candidate, candidate + 2, mapped, mapped + 2, thresholds.minOverlapRatio);
 }
 
-bool isSegmentMatch(cv::Mat firstMapped, cv::Mat secondMapped, cv::Mat candidateSegment,
-                    cv::Mat candidateLine, double maxLineDistance, double maxAngleDifference,
-                    double minOverlapRatio, double* meanDistance) {
-    const double mapped[4] = {firstMapped.at<double>(0, 0), firstMapped.at<double>(1, 0),
-                              secondMapped.at<double>(0, 0), secondMapped.at<double>(1, 0)};
-    const double line[3] = {candidateLine.at<double>(0, 0), candidateLine.at<double>(1, 0),
-                            candidateLine.at<double>(2, 0)};
-    return isSegmentMatch(mapped, candidateSegment.ptr<double>(), line,
-                          Thresholds{maxLineDistance, maxAngleDifference, minOverlapRatio}, meanDistance);
-}
-
 }  // namespace lineharvest

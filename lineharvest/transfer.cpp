@@ -5,6 +5,7 @@
 #include "lineharvest/transfer.hpp"
 
 #include "cell_lookup.hpp"
+#include "geometry.hpp"
 #include "segment_match.hpp"
 
 #include <algorithm>
@@ -68,16 +69,18 @@ struct KnownMatches {
 
     KnownMatches(const PairRecordArray& records, int numSegments1) : offsets(static_cast<std::size_t>(numSegments1) + 2, 0) {
         for (int r = 0; r < records.count; ++r) {
-            const double* record = records.data + 14 * static_cast<std::size_t>(r);
-            ++offsets[static_cast<std::size_t>(static_cast<int>(record[0])) + 2];
-            ++offsets[static_cast<std::size_t>(static_cast<int>(record[1])) + 2];
+            const PairRecord& record = records[r];
+            ++offsets[static_cast<std::size_t>(static_cast<int>(record.image1SegmentA)) + 2];
+            ++offsets[static_cast<std::size_t>(static_cast<int>(record.image1SegmentB)) + 2];
         }
         for (std::size_t k = 2; k < offsets.size(); ++k) offsets[k] += offsets[k - 1];
         image2.resize(offsets.back());
         for (int r = 0; r < records.count; ++r) {
-            const double* record = records.data + 14 * static_cast<std::size_t>(r);
-            image2[offsets[static_cast<std::size_t>(static_cast<int>(record[0])) + 1]++] = static_cast<int>(record[2]);
-            image2[offsets[static_cast<std::size_t>(static_cast<int>(record[1])) + 1]++] = static_cast<int>(record[3]);
+            const PairRecord& record = records[r];
+            image2[offsets[static_cast<std::size_t>(static_cast<int>(record.image1SegmentA)) + 1]++] =
+                static_cast<int>(record.image2SegmentA);
+            image2[offsets[static_cast<std::size_t>(static_cast<int>(record.image1SegmentB)) + 1]++] =
+                static_cast<int>(record.image2SegmentB);
         }
         offsets.pop_back();
     }
@@ -89,11 +92,8 @@ public:
         : input_(input), grid_(grid), known_(input.pairRecords, input.segments1.count),
           lines_(3 * static_cast<std::size_t>(input.segments2.count)) {
         for (int w = 0; w < input.segments2.count; ++w) {
-            const double* s = input.segments2.data + 4 * static_cast<std::size_t>(w);
-            double* line = &lines_[3 * static_cast<std::size_t>(w)];
-            line[0] = s[1] - s[3];
-            line[1] = s[2] - s[0];
-            line[2] = s[0] * s[3] - s[2] * s[1];
+            lineThroughSegment(input.segments2.data + 4 * static_cast<std::size_t>(w),
+                               &lines_[3 * static_cast<std::size_t>(w)]);
         }
     }
 
@@ -116,7 +116,7 @@ public:
                 const double* row = in.pairIndexTable.data + static_cast<std::size_t>(i) * static_cast<std::size_t>(perSegment);
                 for (int j = 0; j < perSegment; ++j) {
                     const int r = static_cast<int>(row[j]);
-                    const double* h = in.pairRecords.data + 14 * static_cast<std::size_t>(r) + 5;
+                    const double* h = in.pairRecords[r].homography;
                     double mapped[4];
                     mapEndpoint(h, segment[0], segment[1], mapped);
                     mapEndpoint(h, segment[2], segment[3], mapped + 2);
@@ -216,16 +216,24 @@ void checkTransferInput(const TransferInput& input, const GridIndex& grid) {
     checkThreshold(input.thresholds.maxAngleDifference, "angle threshold");
     checkThreshold(input.thresholds.minOverlapRatio, "overlap threshold");
 
-    static const char* const kElementRole[4] = {"image-1", "image-1", "image-2", "image-2"};
     for (int r = 0; r < input.pairRecords.count; ++r) {
-        const double* record = input.pairRecords.data + 14 * static_cast<std::size_t>(r);
+        const PairRecord& record = input.pairRecords[r];
+        // Checked in element order, so that the first bad one is reported
+        // with its row of the caller's matrix.
+        const struct {
+            double value;
+            int limit;
+            const char* role;
+        } indices[4] = {{record.image1SegmentA, input.segments1.count, "image-1"},
+                        {record.image1SegmentB, input.segments1.count, "image-1"},
+                        {record.image2SegmentA, input.segments2.count, "image-2"},
+                        {record.image2SegmentB, input.segments2.count, "image-2"}};
         for (int e = 0; e < 4; ++e) {
-            const int limit = e < 2 ? input.segments1.count : input.segments2.count;
-            if (!isIndexBelow(record[e], limit))
+            if (!isIndexBelow(indices[e].value, indices[e].limit))
                 throw HarvestError("badPairRecord", "pair record " + std::to_string(r) + " (column " + std::to_string(r + 1) +
-                                                        "), row " + std::to_string(e + 1) + ": " + number(record[e]) +
-                                                        " is not an " + kElementRole[e] + " segment index in [0, " +
-                                                        std::to_string(limit) + ")");
+                                                        "), row " + std::to_string(e + 1) + ": " + number(indices[e].value) +
+                                                        " is not an " + indices[e].role + " segment index in [0, " +
+                                                        std::to_string(indices[e].limit) + ")");
         }
     }
     for (int i = 0; i < input.segments1.count; ++i) {

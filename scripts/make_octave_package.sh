@@ -33,8 +33,6 @@ Description: lineharvest adds line-segment correspondences between two
  point table by their coordinates.
 Depends: octave (>= 6.1.0)
 License: see COPYING
-SystemRequirements: libopencv-core-dev (OpenCV core headers and library)
-BuildRequires: libopencv-core-dev
 DESC
 cp "$root/packaging/octave/INDEX" "$root/packaging/octave/COPYING" "$pkg/"
 
@@ -48,6 +46,8 @@ for folder in lineharvest coordsift epipolarscreen gateway include; do
   mkdir -p "$pkg/src/$folder"
   (cd "$root/$folder" && find . \( -name '*.cpp' -o -name '*.hpp' -o -name '*.h' \) -exec cp --parents {} "$pkg/src/$folder/" \;)
 done
+# The OpenCV failure mapping serves the matcher's gateway only.
+rm "$pkg/src/gateway/opencv_failure.cpp" "$pkg/src/gateway/opencv_failure.hpp"
 cp "$root/cmake/mex_entry_export.h" "$root/packaging/octave/Makefile" "$pkg/src/"
 
 mkdir -p "$outdir"

@@ -16,7 +16,8 @@
 #                     transfer's upper bound with perfect seeds
 #   --regenerate      (with --ground-truth-seeds) first rebuild the example
 #                     inputs in example/graf/ with the preparation tool
-#                     (tools/); the tool's unit tests run before it does
+#                     (tools/); the unit tests of its building blocks
+#                     (the matcher's pair records and ground truth) run first
 #   --build-dir DIR   build directory (build)
 #   --output-dir DIR  where the results go (example-output/graf-matcher, or
 #                     example-output/graf with --ground-truth-seeds)
@@ -34,7 +35,7 @@ while (($#)); do
     --regenerate) regenerate=1; ground_truth_seeds=1 ;;
     --build-dir) build_dir="$(realpath -m "$2")"; shift ;;
     --output-dir) output_dir="$(realpath -m "$2")"; shift ;;
-    -h|--help) sed -n '2,22p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
+    -h|--help) sed -n '2,23p' "$0" | sed 's/^# \{0,1\}//'; exit 0 ;;
     *) echo "run_example.sh: unknown argument $1" >&2; exit 2 ;;
   esac
   shift
@@ -71,9 +72,9 @@ octave=(octave-cli --no-gui --norc --quiet --no-history)
 paths="addpath('$root/matlab', '$root/example', '$build_dir/mex');"
 
 if ((regenerate)); then
-  cmake --build "$build_dir" -j2 --target prepare_example test_example_prep
-  (cd "$build_dir/matcher/tools" && ctest --output-on-failure)
-  "$build_dir/matcher/tools/prepare_example" "$data/graf1.png" "$data/graf3.png" "$data/H1to3p.xml" \
+  cmake --build "$build_dir" -j2 --target prepare_example test_pair_records
+  "$build_dir/matcher/test_pair_records"
+  "$build_dir/tools/prepare_example" "$data/graf1.png" "$data/graf3.png" "$data/H1to3p.xml" \
     "$root/example/graf"
   "${octave[@]}" --eval "$paths prepare_example_grid('$root/example/graf');"
 fi

@@ -5,7 +5,9 @@
 // the segments written here (see scripts/run_example.sh).
 //
 // usage: prepare_example IMAGE1 IMAGE2 HOMOGRAPHY OUTDIR [options]
-#include "example_prep.hpp"
+#include "linematch/ground_truth.hpp"
+#include "linematch/pair_records.hpp"
+#include "linematch/segments.hpp"
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -21,17 +23,17 @@
 
 namespace {
 
-using lhprep::Segment;
+using linematch::Segment;
 
 struct Options {
     std::string image1, image2, homography, outDir;
     double minLength = 10.0;
-    lhprep::SeedSettings seeds;
+    linematch::TruthSeedSettings seeds;
     int pairsPerSegment = 4;
     int cellSize = 10;
     int gridMargin = 3;
-    lhprep::TruthCriterion truth;
-    lhprep::PairSettings pairs;
+    linematch::TruthCriterion truth;
+    linematch::PairRecordSettings pairs;
 };
 
 const char* const kUsage =
@@ -139,7 +141,7 @@ std::vector<Segment> detectSegments(const cv::Mat& image, double minLength) {
     std::vector<Segment> segments;
     for (const cv::Vec4f& l : lines) {
         const Segment s{l[0], l[1], l[2], l[3]};
-        if (lhprep::segmentLength(s) >= minLength) segments.push_back(s);
+        if (linematch::segmentLength(s) >= minLength) segments.push_back(s);
     }
     return segments;
 }
@@ -183,12 +185,12 @@ int main(int argc, char** argv) {
     writeSegments(o.outDir, "segments1.txt", segments1);
     writeSegments(o.outDir, "segments2.txt", segments2);
 
-    const auto truthCount = lhprep::truthPairs(segments1, segments2, truth, o.truth).size();
-    const std::vector<lhprep::Correspondence> seeds =
-        lhprep::selectSeeds(segments1, segments2, truth, o.truth, o.seeds);
-    const std::vector<lhprep::PairRecord> records =
-        lhprep::buildPairRecords(segments1, segments2, seeds, o.pairs);
-    const auto table = lhprep::buildPairIndexTable(segments1, seeds, records, o.pairsPerSegment);
+    const auto truthCount = linematch::truthPairs(segments1, segments2, truth, o.truth).size();
+    const std::vector<linematch::SegmentMatch> seeds =
+        linematch::selectSeeds(segments1, segments2, truth, o.truth, o.seeds);
+    const std::vector<linematch::SeedPair> records =
+        linematch::buildPairRecords(segments1, segments2, seeds, o.pairs);
+    const auto table = linematch::buildPairIndexTable(segments1, seeds, records, o.pairsPerSegment);
 
     {
         std::ofstream out = openOutput(o.outDir, "seeds.txt");

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstddef>
+#include <type_traits>
 
 namespace lineharvest {
 
@@ -14,14 +15,42 @@ struct SegmentArray {
     int count = 0;
 };
 
-// count pair records of fourteen doubles; record r at data[14r .. 14r+13]:
-// elements 0 and 2 an image-1 and an image-2 segment index already matched,
-// 1 and 3 a second such pair, 4 unused, 5..13 a homography image 1 -> image 2
-// in row-major order.
+// One pair record: two correspondences already known (image-1 segment
+// image1SegmentA with image-2 segment image2SegmentA, and the B pair; whole
+// numbers stored as doubles) and the homography image 1 -> image 2 estimated
+// from them, row-major. The layout is the caller's fourteen doubles per
+// record (one column of a 14-row MATLAB matrix, one row of a NumPy (N, 14)
+// array): i1a i1b w2a w2b, one unused element, h11 .. h33.
+struct PairRecord {
+    double image1SegmentA;
+    double image1SegmentB;
+    double image2SegmentA;
+    double image2SegmentB;
+    double unused;
+    double homography[9];
+};
+static_assert(std::is_standard_layout_v<PairRecord> && std::is_trivially_copyable_v<PairRecord>,
+              "PairRecord must be plain doubles");
+static_assert(sizeof(PairRecord) == 14 * sizeof(double), "PairRecord must be fourteen packed doubles");
+static_assert(offsetof(PairRecord, image2SegmentA) == 2 * sizeof(double) &&
+                  offsetof(PairRecord, homography) == 5 * sizeof(double),
+              "PairRecord fields must sit at the caller's element offsets");
+
+// count pair records of fourteen doubles each, record r at data[14r .. 14r+13].
 struct PairRecordArray {
     const double* data = nullptr;
     int count = 0;
+
+    // Record r through its named fields (the same memory).
+    const PairRecord& operator[](int r) const {
+        return reinterpret_cast<const PairRecord*>(data)[static_cast<std::size_t>(r)];
+    }
 };
+
+// The view of records held as PairRecord values.
+inline PairRecordArray pairRecordView(const PairRecord* records, int count) {
+    return {reinterpret_cast<const double*>(records), count};
+}
 
 // For image-1 segment i, entries data[i*pairsPerSegment + j], j < pairsPerSegment,
 // are the pair record indices to try (whole numbers stored as doubles). The

@@ -1,15 +1,15 @@
 #include "linematch/evaluation.hpp"
 
-#include "example_prep.hpp"
+#include "linematch/ground_truth.hpp"
 
 namespace linematch {
 
 GroundTruth::GroundTruth(const std::vector<Segment>& segments1, const std::vector<Segment>& segments2,
                          const cv::Matx33d& homography, double maxDistance, double minOverlap) {
-    lhprep::TruthCriterion criterion;
+    TruthCriterion criterion;
     criterion.maxDistance = maxDistance;
     criterion.minOverlap = minOverlap;
-    for (const lhprep::Correspondence& c : lhprep::truthPairs(segments1, segments2, homography, criterion))
+    for (const SegmentMatch& c : truthPairs(segments1, segments2, homography, criterion))
         pairs_.insert({c.image1Segment, c.image2Segment});
 }
 

@@ -1,15 +1,18 @@
 #include "linematch/line_geometry.hpp"
 
-#include "example_prep.hpp"
-
 #include <algorithm>
 #include <cmath>
 #include <limits>
 
 namespace linematch {
 
-// The same mapping the example tool and the ground-truth rule use.
-Segment mapSegment(const cv::Matx33d& h, const Segment& s) { return lhprep::mapSegment(h, s); }
+Segment mapSegment(const cv::Matx33d& h, const Segment& s) {
+    const cv::Vec3d p = h * cv::Vec3d(s[0], s[1], 1.0);
+    const cv::Vec3d q = h * cv::Vec3d(s[2], s[3], 1.0);
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    if (p[2] == 0 || q[2] == 0) return {nan, nan, nan, nan};
+    return {p[0] / p[2], p[1] / p[2], q[0] / q[2], q[1] / q[2]};
+}
 
 cv::Vec3d unitLine(const Segment& s) {
     const double dx = s[2] - s[0], dy = s[3] - s[1];

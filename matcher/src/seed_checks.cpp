@@ -1,6 +1,6 @@
 #include "linematch/seed_checks.hpp"
 
-#include "example_prep.hpp"
+#include "linematch/pair_records.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -41,11 +41,6 @@ std::vector<std::vector<int>> nearestSeeds(const std::vector<Segment>& segments1
 
 }  // namespace
 
-bool pairHomography(const Segment& a1, const Segment& a2, const Segment& b1, const Segment& b2,
-                    double minSpread, cv::Matx33d& homography) {
-    return lhprep::estimateLocalHomography(a1, a2, b1, b2, minSpread, homography);
-}
-
 SeedCheckResult checkSeeds(const std::vector<Segment>& segments1, const std::vector<Segment>& segments2,
                            const std::vector<SegmentMatch>& seeds, const SeedCheckSettings& settings) {
     const int n = static_cast<int>(seeds.size());
@@ -72,7 +67,7 @@ SeedCheckResult checkSeeds(const std::vector<Segment>& segments1, const std::vec
     std::vector<int> voterPool;
     for (const auto& [a, b] : pairs) {
         cv::Matx33d h;
-        if (!pairHomography(seg1(a), seg2(a), seg1(b), seg2(b), settings.minSpread, h)) continue;
+        if (!estimateLocalHomography(seg1(a), seg2(a), seg1(b), seg2(b), settings.minSpread, h)) continue;
         ++result.pairsTried;
         // Voters: the neighbours of either seed.
         voterPool.assign(neighbours[a].begin(), neighbours[a].end());

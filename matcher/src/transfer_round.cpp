@@ -1,6 +1,6 @@
 #include "linematch/transfer_round.hpp"
 
-#include "example_prep.hpp"
+#include "linematch/pair_records.hpp"
 
 #include "lineharvest/transfer.hpp"
 
@@ -9,29 +9,25 @@ namespace linematch {
 // The core reads the segment lists in place as runs of four doubles.
 static_assert(sizeof(Segment) == 4 * sizeof(double), "Segment must be four packed doubles");
 
-std::vector<double> pairRecordArray(const std::vector<SegmentMatch>& seeds, const std::vector<SeedPair>& records) {
-    std::vector<double> data;
-    data.reserve(14 * records.size());
+std::vector<lineharvest::PairRecord> pairRecordArray(const std::vector<SegmentMatch>& seeds,
+                                                     const std::vector<SeedPair>& records) {
+    std::vector<lineharvest::PairRecord> data;
+    data.reserve(records.size());
     for (const SeedPair& r : records) {
-        data.push_back(seeds[r.seedA].image1Segment);
-        data.push_back(seeds[r.seedB].image1Segment);
-        data.push_back(seeds[r.seedA].image2Segment);
-        data.push_back(seeds[r.seedB].image2Segment);
-        data.push_back(0);
-        for (int k = 0; k < 9; ++k) data.push_back(r.homography.val[k]);
+        lineharvest::PairRecord record{};
+        record.image1SegmentA = seeds[r.seedA].image1Segment;
+        record.image1SegmentB = seeds[r.seedB].image1Segment;
+        record.image2SegmentA = seeds[r.seedA].image2Segment;
+        record.image2SegmentB = seeds[r.seedB].image2Segment;
+        for (int k = 0; k < 9; ++k) record.homography[k] = r.homography.val[k];
+        data.push_back(record);
     }
     return data;
 }
 
 std::vector<double> pairIndexTable(const std::vector<Segment>& segments1, const std::vector<SegmentMatch>& seeds,
                                    const std::vector<SeedPair>& records, int pairsPerSegment) {
-    std::vector<lhprep::Correspondence> seedList;
-    seedList.reserve(seeds.size());
-    for (const SegmentMatch& s : seeds) seedList.push_back({s.image1Segment, s.image2Segment});
-    std::vector<lhprep::PairRecord> recordList;
-    recordList.reserve(records.size());
-    for (const SeedPair& r : records) recordList.push_back({r.seedA, r.seedB, r.homography});
-    const auto rows = lhprep::buildPairIndexTable(segments1, seedList, recordList, pairsPerSegment);
+    const auto rows = buildPairIndexTable(segments1, seeds, records, pairsPerSegment);
     std::vector<double> table;
     table.reserve(segments1.size() * static_cast<std::size_t>(pairsPerSegment));
     for (const auto& row : rows)
@@ -46,13 +42,13 @@ std::vector<TransferMatch> transferRound(const std::vector<Segment>& segments1,
                                          const TransferSettings& settings) {
     std::vector<TransferMatch> added;
     if (records.empty() || segments1.empty() || segments2.empty()) return added;
-    const std::vector<double> recordData = pairRecordArray(seeds, records);
+    const std::vector<lineharvest::PairRecord> recordData = pairRecordArray(seeds, records);
     const std::vector<double> table = pairIndexTable(segments1, seeds, records, settings.pairsPerSegment);
 
     lineharvest::TransferInput input;
     input.segments1 = {segments1.front().data(), static_cast<int>(segments1.size())};
     input.segments2 = {segments2.front().data(), static_cast<int>(segments2.size())};
-    input.pairRecords = {recordData.data(), static_cast<int>(records.size())};
+    input.pairRecords = lineharvest::pairRecordView(recordData.data(), static_cast<int>(recordData.size()));
     input.pairIndexTable = {table.data(), settings.pairsPerSegment};
     input.thresholds = settings.thresholds;
     for (const lineharvest::Correspondence& c : lineharvest::addCandidates(input, grid, settings.threads))

@@ -1,6 +1,7 @@
 #include "linematch/upper_bound.hpp"
 
-#include "example_prep.hpp"
+#include "linematch/ground_truth.hpp"
+#include "linematch/pair_records.hpp"
 
 #include <cstdio>
 #include <cstdlib>
@@ -10,20 +11,16 @@ namespace linematch {
 UpperBoundRun groundTruthSeededRun(const std::vector<Segment>& segments1, const std::vector<Segment>& segments2,
                                    const cv::Matx33d& truth, cv::Size image2Size, const TransferSettings& settings) {
     UpperBoundRun run;
-    const auto seeds = lhprep::selectSeeds(segments1, segments2, truth, {}, {});
-    const auto records = lhprep::buildPairRecords(segments1, segments2, seeds, {});
-    for (const auto& s : seeds) run.seeds.push_back({s.image1Segment, s.image2Segment});
-    std::vector<SeedPair> pairs;
-    for (const auto& r : records) {
+    run.seeds = selectSeeds(segments1, segments2, truth, {}, {});
+    std::vector<SeedPair> pairs = buildPairRecords(segments1, segments2, run.seeds, {});
+    for (SeedPair& r : pairs) {
         // The example's files hold the homographies with 12 significant
         // digits; the same rounding gives the same run.
-        cv::Matx33d h;
-        for (int k = 0; k < 9; ++k) {
+        for (double& value : r.homography.val) {
             char buffer[64];
-            std::snprintf(buffer, sizeof buffer, "%.12g", r.homography.val[k]);
-            h.val[k] = std::strtod(buffer, nullptr);
+            std::snprintf(buffer, sizeof buffer, "%.12g", value);
+            value = std::strtod(buffer, nullptr);
         }
-        pairs.push_back({r.seedA, r.seedB, h, 0});
     }
     run.records = static_cast<int>(pairs.size());
     const lineharvest::RasterWindow window{0, image2Size.height, 0, image2Size.width};

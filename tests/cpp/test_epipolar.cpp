@@ -13,6 +13,8 @@
 #include <vector>
 
 #include "epipolar_pair.hpp"
+#include "geometry.hpp"
+#include "mat_geometry.hpp"
 #include "lineharvest/epipolar.hpp"
 #include "lineharvest/errors.hpp"
 
@@ -20,8 +22,8 @@ namespace fs = std::filesystem;
 using lineharvest::epipolarCandidates;
 using lineharvest::epipolarCrossing;
 using lineharvest::epipolarLine;
-using lineharvest::epipolarSegmentLine;
 using lineharvest::epipolarSegmentTest;
+using reference::epipolarSegmentTest;
 using lineharvest::HarvestError;
 using lineharvest::SegmentArray;
 using lineharvest::writeEpipolarCandidates;
@@ -106,7 +108,7 @@ TEST(EpipolarSegmentTest, WorkedExamples) {
             << "non-continuous segment column";
 
         double ownLine[3];
-        epipolarSegmentLine(c.segment, ownLine);
+        lineharvest::lineThroughSegment(c.segment, ownLine);
         EXPECT_EQ(epipolarSegmentTest(c.segment, ownLine, c.line1, c.line2, c.threshold), c.expected)
             << "plain arrays";
     }

@@ -1,5 +1,6 @@
 // Planar primitives and the segment correspondence test.
 #include "geometry.hpp"
+#include "mat_geometry.hpp"
 
 #include <gtest/gtest.h>
 
@@ -7,6 +8,7 @@
 #include <limits>
 
 using namespace lineharvest;
+using namespace reference;
 
 namespace {
 

@@ -1,7 +1,7 @@
 // The reference transfer, step by step as documented.
 #include "line_matcher_reference.hpp"
 
-#include "geometry.hpp"
+#include "mat_geometry.hpp"
 
 #include <algorithm>
 #include <cmath>
@@ -125,7 +125,7 @@ std::vector<Correspondence> LineMatcher::addCandidates() {
     double meanDistance = 0;
 
     for (int i = 0; i < numSegments1; ++i) {
-        lineharvest::homogeneousEndpoints(segments1 + 4 * static_cast<std::size_t>(i), firstEndpoint, secondEndpoint);
+        homogeneousEndpoints(segments1 + 4 * static_cast<std::size_t>(i), firstEndpoint, secondEndpoint);
 
         for (int j = 0; j < pairsPerSegment; ++j) {
             const int r = static_cast<int>(pairIndexTable[static_cast<std::size_t>(i) * pairsPerSegment + j]);
@@ -151,8 +151,8 @@ std::vector<Correspondence> LineMatcher::addCandidates() {
                 if (matchFlags.at<uchar>(i, w) == 1) continue;
                 const cv::Mat candidateSegment(4, 1, CV_64F,
                                                const_cast<double*>(segments2 + 4 * static_cast<std::size_t>(w)));
-                lineharvest::lineThroughSegment(candidateSegment, candidateLine);
-                if (lineharvest::isSegmentMatch(firstMapped, secondMapped, candidateSegment, candidateLine, maxLineDistance,
+                lineThroughSegment(candidateSegment, candidateLine);
+                if (isSegmentMatch(firstMapped, secondMapped, candidateSegment, candidateLine, maxLineDistance,
                                    maxAngleDifference, minOverlapRatio, &meanDistance)) {
                     added.push_back({i, w, r});
                     matchFlags.at<uchar>(i, w) = 1;

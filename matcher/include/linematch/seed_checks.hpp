@@ -35,15 +35,6 @@ struct SeedCheckSettings {
     double refitPointWeight = 0.1;    // weight of the two seeds' endpoints in the refit
 };
 
-// A pair record: two seeds (indices into the seed list) and the local
-// homography image 1 -> image 2.
-struct SeedPair {
-    int seedA;
-    int seedB;
-    cv::Matx33d homography;
-    int votes;
-};
-
 struct SeedCheckResult {
     std::vector<char> seedKept;    // per seed
     std::vector<SeedPair> records; // pairs of kept seeds, each unordered pair once, seedA < seedB
@@ -52,10 +43,5 @@ struct SeedCheckResult {
 
 SeedCheckResult checkSeeds(const std::vector<Segment>& segments1, const std::vector<Segment>& segments2,
                            const std::vector<SegmentMatch>& seeds, const SeedCheckSettings& settings);
-
-// The local homography of two seeds from their endpoints (and the crossing
-// of their lines where it is well defined), or false.
-bool pairHomography(const Segment& a1, const Segment& a2, const Segment& b1, const Segment& b2,
-                    double minSpread, cv::Matx33d& homography);
 
 }  // namespace linematch

@@ -27,8 +27,10 @@ struct TransferMatch {
     int record;
 };
 
-// The 14 doubles per record that lineharvest reads: i1a i1b w2a w2b 0 h11..h33.
-std::vector<double> pairRecordArray(const std::vector<SegmentMatch>& seeds, const std::vector<SeedPair>& records);
+// The records as lineharvest reads them: the seeds' segment indices and the
+// homography.
+std::vector<lineharvest::PairRecord> pairRecordArray(const std::vector<SegmentMatch>& seeds,
+                                                     const std::vector<SeedPair>& records);
 
 // For every image-1 segment the pairsPerSegment records whose two image-1
 // seed segments lie nearest its midpoint (sum of the two point-to-segment

@@ -1,6 +1,8 @@
 // Value types shared by the stages of the two-image line matcher.
 #pragma once
 
+#include <opencv2/core.hpp>
+
 #include <array>
 
 namespace linematch {
@@ -21,6 +23,17 @@ struct SegmentMatch {
         return image1Segment != o.image1Segment ? image1Segment < o.image1Segment
                                                 : image2Segment < o.image2Segment;
     }
+};
+
+// A pair record: two seeds (indices into the seed list they were made
+// from) and the local homography image 1 -> image 2 estimated from them.
+// votes: how many neighbouring seeds it carries onto their partners (seed
+// checks; 0 where nothing voted).
+struct SeedPair {
+    int seedA;
+    int seedB;
+    cv::Matx33d homography;
+    int votes = 0;
 };
 
 }  // namespace linematch

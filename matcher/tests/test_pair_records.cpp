@@ -1,4 +1,9 @@
-#include "example_prep.hpp"
+// The ground-truth rule, the ground-truth seeds, local homographies, pair
+// records and the pair index table.
+#include "linematch/ground_truth.hpp"
+#include "linematch/line_geometry.hpp"
+#include "linematch/pair_records.hpp"
+#include "linematch/segments.hpp"
 
 #include <gtest/gtest.h>
 
@@ -7,8 +12,8 @@
 
 namespace {
 
-using lhprep::Correspondence;
-using lhprep::Segment;
+using linematch::SegmentMatch;
+using linematch::Segment;
 
 const cv::Matx33d kIdentity = cv::Matx33d::eye();
 
@@ -35,8 +40,8 @@ TEST(TrueCorrespondence, CandidateAlongTheXAxis) {
     const Segment candidate{0, 0, 10, 0};
     for (std::size_t k = 0; k < std::size(cases); ++k) {
         const Case& c = cases[k];
-        const lhprep::TruthCriterion criterion{c.distance, c.overlap};
-        EXPECT_EQ(lhprep::isTrueCorrespondence(lhprep::mapSegment(c.h, c.image1), candidate,
+        const linematch::TruthCriterion criterion{c.distance, c.overlap};
+        EXPECT_EQ(linematch::isTrueCorrespondence(linematch::mapSegment(c.h, c.image1), candidate,
                                                criterion),
                   c.expected)
             << "case " << k;
@@ -44,12 +49,12 @@ TEST(TrueCorrespondence, CandidateAlongTheXAxis) {
 }
 
 TEST(TrueCorrespondence, PointsAtInfinityAndDegenerateSegments) {
-    const Segment mapped = lhprep::mapSegment(cv::Matx33d(1, 0, 0, 0, 1, 0, 1, 0, 0), {0, 1, 2, 1});
+    const Segment mapped = linematch::mapSegment(cv::Matx33d(1, 0, 0, 0, 1, 0, 1, 0, 0), {0, 1, 2, 1});
     EXPECT_TRUE(std::isnan(mapped[0]));
-    const lhprep::TruthCriterion criterion;
-    EXPECT_FALSE(lhprep::isTrueCorrespondence(mapped, {0, 0, 10, 0}, criterion));
-    EXPECT_FALSE(lhprep::isTrueCorrespondence({1, 0, 1, 0}, {0, 0, 10, 0}, criterion));
-    EXPECT_FALSE(lhprep::isTrueCorrespondence({1, 0, 2, 0}, {5, 5, 5, 5}, criterion));
+    const linematch::TruthCriterion criterion;
+    EXPECT_FALSE(linematch::isTrueCorrespondence(mapped, {0, 0, 10, 0}, criterion));
+    EXPECT_FALSE(linematch::isTrueCorrespondence({1, 0, 1, 0}, {0, 0, 10, 0}, criterion));
+    EXPECT_FALSE(linematch::isTrueCorrespondence({1, 0, 2, 0}, {5, 5, 5, 5}, criterion));
 }
 
 TEST(TruthPairs, FindsEveryPieceOfABrokenEdge) {
@@ -57,7 +62,7 @@ TEST(TruthPairs, FindsEveryPieceOfABrokenEdge) {
     const std::vector<Segment> s2 = {{100, 50, 118, 50}, {122, 50, 140, 50}, {100, 80, 140, 80},
                                      {140, 80, 100, 80}};
     const cv::Matx33d shift(1, 0, 100, 0, 1, 50, 0, 0, 1);
-    const auto pairs = lhprep::truthPairs(s1, s2, shift, {2.0, 0.5});
+    const auto pairs = linematch::truthPairs(s1, s2, shift, {2.0, 0.5});
     ASSERT_EQ(pairs.size(), 3u);
     EXPECT_EQ(pairs[0].image1Segment, 0);
     EXPECT_EQ(pairs[0].image2Segment, 0);
@@ -73,7 +78,7 @@ struct Scene {
 
     void add(const Segment& s) {
         image1.push_back(s);
-        image2.push_back(lhprep::mapSegment(h, s));
+        image2.push_back(linematch::mapSegment(h, s));
     }
 };
 
@@ -87,13 +92,13 @@ TEST(LocalHomography, RecoversTheMapFromTwoExactSeeds) {
         scene.add(a);
         scene.add(b);
         cv::Matx33d estimate;
-        ASSERT_TRUE(lhprep::estimateLocalHomography(scene.image1[0], scene.image2[0],
+        ASSERT_TRUE(linematch::estimateLocalHomography(scene.image1[0], scene.image2[0],
                                                     scene.image1[1], scene.image2[1], 8.0,
                                                     estimate));
         for (double x = 80; x <= 200; x += 40) {
             for (double y = 80; y <= 220; y += 40) {
-                const Segment p = lhprep::mapSegment(scene.h, {x, y, x, y});
-                const Segment q = lhprep::mapSegment(estimate, {x, y, x, y});
+                const Segment p = linematch::mapSegment(scene.h, {x, y, x, y});
+                const Segment q = linematch::mapSegment(estimate, {x, y, x, y});
                 EXPECT_NEAR(p[0], q[0], 1e-2);
                 EXPECT_NEAR(p[1], q[1], 1e-2);
             }
@@ -107,15 +112,15 @@ TEST(LocalHomography, RefusesDegenerateOrInconsistentSeeds) {
     scene.add({170, 101, 230, 101});   // on the first seed's line
     scene.add({100, 140, 160, 150});
     cv::Matx33d estimate;
-    EXPECT_FALSE(lhprep::estimateLocalHomography(scene.image1[0], scene.image2[0],
+    EXPECT_FALSE(linematch::estimateLocalHomography(scene.image1[0], scene.image2[0],
                                                  scene.image1[1], scene.image2[1], 8.0,
                                                  estimate));
     // The partner of the second seed reversed: no homography carries both.
     const Segment& p = scene.image2[2];
-    EXPECT_FALSE(lhprep::estimateLocalHomography(scene.image1[0], scene.image2[0],
+    EXPECT_FALSE(linematch::estimateLocalHomography(scene.image1[0], scene.image2[0],
                                                  scene.image1[2], {p[2], p[3], p[0], p[1]},
                                                  8.0, estimate));
-    EXPECT_TRUE(lhprep::estimateLocalHomography(scene.image1[0], scene.image2[0],
+    EXPECT_TRUE(linematch::estimateLocalHomography(scene.image1[0], scene.image2[0],
                                                 scene.image1[2], scene.image2[2], 8.0,
                                                 estimate));
 }
@@ -135,15 +140,15 @@ Scene ladder() {
 
 TEST(Seeds, OneToOneDrawnReproduciblyFromFullMatches) {
     const Scene scene = ladder();
-    lhprep::SeedSettings settings;
+    linematch::TruthSeedSettings settings;
     settings.fraction = 0.5;
     settings.minLength = 20;
-    const auto seeds = lhprep::selectSeeds(scene.image1, scene.image2, scene.h, {2.0, 0.3},
+    const auto seeds = linematch::selectSeeds(scene.image1, scene.image2, scene.h, {2.0, 0.3},
                                            settings);
     // 15 full matches are eligible (the cut ones cover a third only).
     ASSERT_EQ(seeds.size(), 8u);
     std::set<int> used1, used2;
-    for (const Correspondence& c : seeds) {
+    for (const SegmentMatch& c : seeds) {
         EXPECT_EQ(c.image1Segment, c.image2Segment);
         EXPECT_NE(c.image1Segment % 4, 0);
         used1.insert(c.image1Segment);
@@ -155,7 +160,7 @@ TEST(Seeds, OneToOneDrawnReproduciblyFromFullMatches) {
         return a.image1Segment < b.image1Segment;
     }));
 
-    const auto again = lhprep::selectSeeds(scene.image1, scene.image2, scene.h, {2.0, 0.3},
+    const auto again = linematch::selectSeeds(scene.image1, scene.image2, scene.h, {2.0, 0.3},
                                            settings);
     ASSERT_EQ(again.size(), seeds.size());
     for (std::size_t k = 0; k < seeds.size(); ++k)
@@ -163,10 +168,10 @@ TEST(Seeds, OneToOneDrawnReproduciblyFromFullMatches) {
 
     settings.fraction = 1.0;
     settings.minLength = 45;  // only the longer, later rungs
-    const auto longOnes = lhprep::selectSeeds(scene.image1, scene.image2, scene.h, {2.0, 0.3},
+    const auto longOnes = linematch::selectSeeds(scene.image1, scene.image2, scene.h, {2.0, 0.3},
                                               settings);
-    for (const Correspondence& c : longOnes)
-        EXPECT_GE(lhprep::segmentLength(scene.image1[c.image1Segment]), 45);
+    for (const SegmentMatch& c : longOnes)
+        EXPECT_GE(linematch::segmentLength(scene.image1[c.image1Segment]), 45);
 }
 
 TEST(PairRecords, EachNearbyPairOnceAndTheIndexTableNearestFirst) {
@@ -177,12 +182,12 @@ TEST(PairRecords, EachNearbyPairOnceAndTheIndexTableNearestFirst) {
     scene.add({110, 140, 150, 170});
     scene.add({160, 90, 180, 140});
     scene.add({600, 600, 650, 640});
-    std::vector<Correspondence> seeds;
+    std::vector<SegmentMatch> seeds;
     for (int k = 0; k < 4; ++k) seeds.push_back({k, k});
-    lhprep::PairSettings settings;
+    linematch::PairRecordSettings settings;
     settings.neighbours = 3;
     settings.maxSeedDistance = 150;
-    const auto records = lhprep::buildPairRecords(scene.image1, scene.image2, seeds, settings);
+    const auto records = linematch::buildPairRecords(scene.image1, scene.image2, seeds, settings);
     ASSERT_EQ(records.size(), 3u);
     std::set<std::pair<int, int>> pairs;
     for (const auto& r : records) {
@@ -196,7 +201,7 @@ TEST(PairRecords, EachNearbyPairOnceAndTheIndexTableNearestFirst) {
     // entries per segment the three records are padded by the nearest.
     std::vector<Segment> image1 = scene.image1;
     image1.push_back({105, 120, 125, 125});
-    const auto table = lhprep::buildPairIndexTable(image1, seeds, records, 5);
+    const auto table = linematch::buildPairIndexTable(image1, seeds, records, 5);
     ASSERT_EQ(table.size(), image1.size());
     const std::vector<int>& row = table.back();
     ASSERT_EQ(row.size(), 5u);
@@ -206,7 +211,7 @@ TEST(PairRecords, EachNearbyPairOnceAndTheIndexTableNearestFirst) {
     EXPECT_EQ(row[4], row[0]);
     EXPECT_EQ(std::set<int>(row.begin(), row.begin() + 3).size(), 3u);
 
-    EXPECT_TRUE(lhprep::buildPairIndexTable(image1, seeds, {}, 4)[0].empty());
+    EXPECT_TRUE(linematch::buildPairIndexTable(image1, seeds, {}, 4)[0].empty());
 }
 
 }  // namespace

@@ -1,16 +1,16 @@
-#include "example_prep.hpp"
+#include "linematch/pair_records.hpp"
+
+#include "linematch/line_geometry.hpp"
+#include "linematch/segments.hpp"
 
 #include <opencv2/calib3d.hpp>
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
-#include <numeric>
-#include <random>
 #include <set>
 #include <utility>
 
-namespace lhprep {
+namespace linematch {
 
 namespace {
 
@@ -39,124 +39,12 @@ double angleBetweenLines(const Segment& a, const Segment& b) {
 
 }  // namespace
 
-double segmentLength(const Segment& s) { return std::hypot(s[2] - s[0], s[3] - s[1]); }
-
 double pointSegmentDistance(double x, double y, const Segment& s) {
     const double dx = s[2] - s[0], dy = s[3] - s[1];
     const double squared = dx * dx + dy * dy;
     double t = squared > 0 ? ((x - s[0]) * dx + (y - s[1]) * dy) / squared : 0.0;
     t = std::clamp(t, 0.0, 1.0);
     return std::hypot(x - (s[0] + t * dx), y - (s[1] + t * dy));
-}
-
-Segment mapSegment(const cv::Matx33d& h, const Segment& s) {
-    const cv::Vec3d p = h * cv::Vec3d(s[0], s[1], 1.0);
-    const cv::Vec3d q = h * cv::Vec3d(s[2], s[3], 1.0);
-    const double nan = std::numeric_limits<double>::quiet_NaN();
-    if (p[2] == 0 || q[2] == 0) return {nan, nan, nan, nan};
-    return {p[0] / p[2], p[1] / p[2], q[0] / q[2], q[1] / q[2]};
-}
-
-bool isTrueCorrespondence(const Segment& mapped, const Segment& candidate,
-                          const TruthCriterion& criterion, double* commonLength) {
-    if (commonLength) *commonLength = 0;
-    const double cx = candidate[2] - candidate[0], cy = candidate[3] - candidate[1];
-    const double candidateLength = std::hypot(cx, cy);
-    const double mappedLength = segmentLength(mapped);
-    if (!(candidateLength > 0) || !(mappedLength > 0)) return false;
-    const double ux = cx / candidateLength, uy = cy / candidateLength;
-
-    // Signed distances to the candidate's line, and positions along it.
-    const double d1 = ux * (mapped[1] - candidate[1]) - uy * (mapped[0] - candidate[0]);
-    const double d2 = ux * (mapped[3] - candidate[1]) - uy * (mapped[2] - candidate[0]);
-    if (!(std::fabs(d1) <= criterion.maxDistance) || !(std::fabs(d2) <= criterion.maxDistance))
-        return false;
-    const double t1 = ux * (mapped[0] - candidate[0]) + uy * (mapped[1] - candidate[1]);
-    const double t2 = ux * (mapped[2] - candidate[0]) + uy * (mapped[3] - candidate[1]);
-    if (!(t2 > t1)) return false;  // runs against the candidate
-
-    const double common = std::min(t2, candidateLength) - std::max(t1, 0.0);
-    if (common <= 0) return false;
-    if (commonLength) *commonLength = common;
-    return common >= criterion.minOverlap * std::min(mappedLength, candidateLength);
-}
-
-std::vector<Correspondence> truthPairs(const std::vector<Segment>& segments1,
-                                       const std::vector<Segment>& segments2,
-                                       const cv::Matx33d& truth, const TruthCriterion& criterion) {
-    // Bounding boxes of the image-2 segments, widened by the distance limit,
-    // reject most pairs before the exact test.
-    std::vector<cv::Rect2d> boxes;
-    boxes.reserve(segments2.size());
-    const double pad = criterion.maxDistance;
-    for (const Segment& s : segments2) {
-        const double x0 = std::min(s[0], s[2]) - pad, y0 = std::min(s[1], s[3]) - pad;
-        boxes.emplace_back(x0, y0, std::fabs(s[2] - s[0]) + 2 * pad,
-                           std::fabs(s[3] - s[1]) + 2 * pad);
-    }
-    std::vector<Correspondence> pairs;
-    for (int i = 0; i < static_cast<int>(segments1.size()); ++i) {
-        const Segment mapped = mapSegment(truth, segments1[i]);
-        if (std::isnan(mapped[0]) || std::isnan(mapped[2])) continue;
-        const cv::Rect2d box(std::min(mapped[0], mapped[2]), std::min(mapped[1], mapped[3]),
-                             std::fabs(mapped[2] - mapped[0]), std::fabs(mapped[3] - mapped[1]));
-        for (int w = 0; w < static_cast<int>(segments2.size()); ++w) {
-            const cv::Rect2d& b = boxes[w];
-            if (box.x > b.x + b.width || b.x > box.x + box.width || box.y > b.y + b.height ||
-                b.y > box.y + box.height)
-                continue;
-            if (isTrueCorrespondence(mapped, segments2[w], criterion)) pairs.push_back({i, w});
-        }
-    }
-    return pairs;
-}
-
-std::vector<Correspondence> selectSeeds(const std::vector<Segment>& segments1,
-                                        const std::vector<Segment>& segments2,
-                                        const cv::Matx33d& truth, const TruthCriterion& criterion,
-                                        const SeedSettings& settings) {
-    struct Scored {
-        Correspondence pair;
-        double common;
-    };
-    std::vector<Scored> scored;
-    for (const Correspondence& c : truthPairs(segments1, segments2, truth, criterion)) {
-        double common = 0;
-        isTrueCorrespondence(mapSegment(truth, segments1[c.image1Segment]),
-                             segments2[c.image2Segment], criterion, &common);
-        scored.push_back({c, common});
-    }
-    std::stable_sort(scored.begin(), scored.end(),
-                     [](const Scored& a, const Scored& b) { return a.common > b.common; });
-
-    std::vector<bool> used1(segments1.size(), false), used2(segments2.size(), false);
-    std::vector<Correspondence> unique;
-    for (const Scored& s : scored) {
-        if (used1[s.pair.image1Segment] || used2[s.pair.image2Segment]) continue;
-        used1[s.pair.image1Segment] = used2[s.pair.image2Segment] = true;
-        // A seed's endpoints serve as point correspondences, so both
-        // segments must cover about the same stretch of the edge.
-        const double longer =
-            std::max(segmentLength(mapSegment(truth, segments1[s.pair.image1Segment])),
-                     segmentLength(segments2[s.pair.image2Segment]));
-        if (segmentLength(segments1[s.pair.image1Segment]) >= settings.minLength &&
-            s.common >= settings.minExtentMatch * longer)
-            unique.push_back(s.pair);
-    }
-    std::sort(unique.begin(), unique.end(), [](const Correspondence& a, const Correspondence& b) {
-        return a.image1Segment < b.image1Segment;
-    });
-
-    // Fisher-Yates on the raw generator output, so that the draw is the same
-    // with every standard library.
-    std::mt19937 generator(settings.randomSeed);
-    for (std::size_t k = unique.size(); k > 1; --k) std::swap(unique[k - 1], unique[generator() % k]);
-    const auto keep = static_cast<std::size_t>(std::lround(settings.fraction * unique.size()));
-    unique.resize(std::min(keep, unique.size()));
-    std::sort(unique.begin(), unique.end(), [](const Correspondence& a, const Correspondence& b) {
-        return a.image1Segment < b.image1Segment;
-    });
-    return unique;
 }
 
 bool estimateLocalHomography(const Segment& a1, const Segment& a2, const Segment& b1,
@@ -221,11 +109,11 @@ bool estimateLocalHomography(const Segment& a1, const Segment& a2, const Segment
     return true;
 }
 
-std::vector<PairRecord> buildPairRecords(const std::vector<Segment>& segments1,
-                                         const std::vector<Segment>& segments2,
-                                         const std::vector<Correspondence>& seeds,
-                                         const PairSettings& settings) {
-    std::vector<PairRecord> records;
+std::vector<SeedPair> buildPairRecords(const std::vector<Segment>& segments1,
+                                       const std::vector<Segment>& segments2,
+                                       const std::vector<SegmentMatch>& seeds,
+                                       const PairRecordSettings& settings) {
+    std::vector<SeedPair> records;
     std::set<std::pair<int, int>> tried;
     const int numSeeds = static_cast<int>(seeds.size());
     std::vector<std::pair<double, int>> byDistance;
@@ -246,7 +134,7 @@ std::vector<PairRecord> buildPairRecords(const std::vector<Segment>& segments1,
             if (!tried.insert(key).second) {
                 // Already estimated from the other seed's side; count it if
                 // it became a record.
-                for (const PairRecord& r : records)
+                for (const SeedPair& r : records)
                     if (r.seedA == key.first && r.seedB == key.second) ++paired;
                 continue;
             }
@@ -265,8 +153,8 @@ std::vector<PairRecord> buildPairRecords(const std::vector<Segment>& segments1,
 }
 
 std::vector<std::vector<int>> buildPairIndexTable(const std::vector<Segment>& segments1,
-                                                  const std::vector<Correspondence>& seeds,
-                                                  const std::vector<PairRecord>& records,
+                                                  const std::vector<SegmentMatch>& seeds,
+                                                  const std::vector<SeedPair>& records,
                                                   int pairsPerSegment) {
     std::vector<std::vector<int>> table(segments1.size());
     if (records.empty() || pairsPerSegment <= 0) return table;
@@ -287,4 +175,4 @@ std::vector<std::vector<int>> buildPairIndexTable(const std::vector<Segment>& se
     return table;
 }
 
-}  // namespace lhprep
+}  // namespace linematch

@@ -1,0 +1,53 @@
+// Pair records and the pair index table the transfer reads: two seeds
+// (segment correspondences) give a local homography, every seed is paired
+// with its nearest seeds, and every image-1 segment lists the records whose
+// seeds lie nearest to it. The example preparation, the ground-truth-seeded
+// run and the matcher's transfer rounds make them the same way.
+#pragma once
+
+#include "linematch/types.hpp"
+
+#include <opencv2/core.hpp>
+
+#include <vector>
+
+namespace linematch {
+
+struct PairRecordSettings {
+    int neighbours = 4;              // nearest seeds paired with each seed
+    double maxSeedDistance = 150.0;  // between the two seeds' image-1 midpoints
+    double minSpread = 8.0;          // least height of any triangle of the four endpoints
+};
+
+// Homography from the endpoint correspondences of two seeds (a1 <-> a2,
+// b1 <-> b2), with the crossing of their lines as a fifth correspondence
+// when the lines cross at a clear angle near the seeds. Returns false, and
+// leaves homography unspecified, when three of the image-1 endpoints are
+// within minSpread of a line, when the estimate mirrors the plane or
+// sends a point between the seeds to infinity, or when it does not carry
+// each seed onto its partner's line the same way round.
+bool estimateLocalHomography(const Segment& a1, const Segment& a2, const Segment& b1,
+                             const Segment& b2, double minSpread, cv::Matx33d& homography);
+
+// Pairs every seed with its nearest seeds in image 1 and estimates the
+// local homography of each pair; each unordered pair appears once.
+std::vector<SeedPair> buildPairRecords(const std::vector<Segment>& segments1,
+                                       const std::vector<Segment>& segments2,
+                                       const std::vector<SegmentMatch>& seeds,
+                                       const PairRecordSettings& settings);
+
+// For every image-1 segment the pairsPerSegment records whose two seed
+// segments are nearest to its midpoint (sum of the two point-to-segment
+// distances), nearest first. Row i holds the record indices of segment i.
+// When there are fewer records than pairsPerSegment the list is padded by
+// repeating the nearest one.
+std::vector<std::vector<int>> buildPairIndexTable(const std::vector<Segment>& segments1,
+                                                  const std::vector<SegmentMatch>& seeds,
+                                                  const std::vector<SeedPair>& records,
+                                                  int pairsPerSegment);
+
+// Distance from (x, y) to the closed segment s (to its first endpoint when
+// s has length 0).
+double pointSegmentDistance(double x, double y, const Segment& s);
+
+}  // namespace linematch
