@@ -520,6 +520,8 @@ def match_pairs(pairs, outdir, *, client=None, workers=None, threads=1, progress
         raise TypeError(f"match_pairs() got an unexpected keyword argument {unknown[0]!r}")
     options = dict(MATCHER_DEFAULTS, **matcher_options)
     _core._check_matcher_options(threads=threads, **options)
+    # Plain Python values (numpy.int64(3) is a valid rounds) for pair.json.
+    options = {name: type(MATCHER_DEFAULTS[name])(value) for name, value in options.items()}
     for name, value in (("picture", picture), ("progress", progress)):
         if not isinstance(value, bool):
             raise ArgumentTypeError(f"{name} must be a bool, got {type(value).__name__}", "badOptions")
