@@ -1,5 +1,6 @@
-# ctest script: a MEX file must export its entry point and nothing else.
-#   cmake -DNM=nm -DMEX=file.mex -P CheckMexExports.cmake
+# ctest script: a MEX file must export its entry point and nothing else and,
+# with NO_OPENCV, need no OpenCV library.
+#   cmake -DNM=nm -DMEX=file.mex [-DNO_OPENCV=ON -DREADELF=readelf] -P CheckMexExports.cmake
 execute_process(COMMAND ${NM} -D --defined-only ${MEX} OUTPUT_VARIABLE symbols RESULT_VARIABLE status)
 if(NOT status EQUAL 0)
   message(FATAL_ERROR "nm failed on ${MEX}")
@@ -14,3 +15,14 @@ if(NOT names STREQUAL "mexFunction")
   message(FATAL_ERROR "${MEX} exports more than mexFunction: ${names}")
 endif()
 message(STATUS "${MEX}: exports mexFunction only")
+
+if(NO_OPENCV)
+  execute_process(COMMAND ${READELF} -d ${MEX} OUTPUT_VARIABLE dynamic RESULT_VARIABLE status)
+  if(NOT status EQUAL 0)
+    message(FATAL_ERROR "readelf failed on ${MEX}")
+  endif()
+  if(dynamic MATCHES "Shared library: \\[(libopencv[A-Za-z0-9_.+-]*)\\]")
+    message(FATAL_ERROR "${MEX} needs ${CMAKE_MATCH_1}; this module must not use OpenCV")
+  endif()
+  message(STATUS "${MEX}: needs no OpenCV library")
+endif()

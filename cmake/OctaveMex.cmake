@@ -9,9 +9,11 @@ if(LH_BUILD_MEX)
   message(STATUS "Octave headers: ${OCTAVE_INCLUDE_DIR}")
 endif()
 
-# add_octave_mex(NAME SOURCES... LIBRARIES ... HELP file.m)
+# add_octave_mex(NAME [NO_OPENCV] SOURCES... LIBRARIES ... HELP file.m)
+# NO_OPENCV: the exports test also checks that the module needs no OpenCV
+# library.
 function(add_octave_mex name)
-  cmake_parse_arguments(ARG "" "HELP" "SOURCES;LIBRARIES" ${ARGN})
+  cmake_parse_arguments(ARG "NO_OPENCV" "HELP" "SOURCES;LIBRARIES" ${ARGN})
   if(NOT LH_BUILD_MEX)
     return()
   endif()
@@ -30,6 +32,7 @@ function(add_octave_mex name)
   endif()
   if(LH_BUILD_TESTS)
     add_test(NAME exports.${name} COMMAND ${CMAKE_COMMAND} -DNM=${CMAKE_NM} -DMEX=$<TARGET_FILE:${name}_mex>
+             -DNO_OPENCV=${ARG_NO_OPENCV} -DREADELF=${CMAKE_READELF}
              -P ${CMAKE_CURRENT_FUNCTION_LIST_DIR}/CheckMexExports.cmake)
   endif()
 endfunction()
