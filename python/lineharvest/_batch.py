@@ -509,8 +509,8 @@ def match_pairs(pairs, outdir, *, client=None, workers=None, threads=1, progress
     the summary with its error and leaves its folder as it was; the others
     go on, and a rerun tries it again. A worker process that dies is
     replaced and its tasks run again (Dask's
-    ``distributed.scheduler.allowed-failures``, 3 by default; a pair that
-    kills its worker more often is recorded as failed).
+    ``distributed.scheduler.allowed-failures``, 3 by default; a pair whose
+    task was on more workers that died is recorded as failed).
 
     Bad arguments (unknown option, option out of range, a bad pair list)
     raise before any pair runs, as match_images raises them.
