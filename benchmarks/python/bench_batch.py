@@ -4,7 +4,10 @@ calls this): lineharvest.match_pairs on 24 warp_image pairs.
   python bench_batch.py WORK LINEMATCH ROUNDS
 
 WORK holds pairs.csv and the pairs (made by the shell script). Prints:
-- pairs per second with 1 and 2 workers, measured alternately, medians;
+- pairs per second with 1 and 2 workers, measured alternately, medians,
+  and in the same rounds the linematch command on every pair in one
+  process at a time against two at once (what the machine allowed then,
+  without Dask);
 - Dask's overhead per pair: the batch's wall time less the pairs' own task
   times, per pair (1 worker), and an empty task's round trip, both next to
   the matching time of graf1 -> graf3;
@@ -21,6 +24,7 @@ import signal
 import statistics
 import subprocess
 import sys
+import threading
 import time
 from pathlib import Path
 
@@ -43,6 +47,23 @@ def batch(client, pairs, out):
     wall = time.perf_counter() - started
     assert (table["status"] == "ok").all(), table[table["status"] != "ok"]
     return wall, float(table["seconds"].sum()), len(table)
+
+
+def commands(command, work, rows, streams):
+    """Seconds for the linematch command on every pair, in this many
+    processes at once, each taking every streams-th pair in turn."""
+    def stream(k):
+        for row in rows[k::streams]:
+            subprocess.run([command, row["image1"], str(work / row["image2"]), str(work / "plain" / row["name"]),
+                            "--homography", str(work / row["homography"]), "--quiet"], check=True)
+
+    started = time.perf_counter()
+    threads = [threading.Thread(target=stream, args=(k,)) for k in range(streams)]
+    for t in threads:
+        t.start()
+    for t in threads:
+        t.join()
+    return time.perf_counter() - started
 
 
 def noop(x):
@@ -75,6 +96,7 @@ def main():
     # 1 vs 2 workers, alternately; the clusters are started before the clock.
     clusters = {k: cluster(k) for k in (1, 2)}
     rates, overheads, per_pair = {1: [], 2: []}, [], {1: [], 2: []}
+    plain = {1: [], 2: []}
     for r in range(rounds):
         for k in (1, 2):
             wall, tasks, count = batch(clusters[k][1], pairs, work / f"out{k}")
@@ -84,10 +106,16 @@ def main():
                 overheads.append((wall - tasks) / count)
             print(f"round {r + 1}, {k} worker(s): {wall:.2f} s, {count / wall:.3f} pairs/s; the pairs' own time "
                   f"{tasks:.2f} s ({tasks / wall:.2f} pairs at a time)", flush=True)
+        for k in (1, 2):
+            wall = commands(command, work, rows, k)
+            plain[k].append(n / wall)
+            print(f"round {r + 1}, the linematch command in {k} stream(s): {wall:.2f} s, {n / wall:.3f} pairs/s",
+                  flush=True)
     one, two = statistics.median(rates[1]), statistics.median(rates[2])
     print(f"pairs/s: 1 worker {one:.3f}, 2 workers {two:.3f}: {two / one:.2f}x (target >= 1.7x)")
-    # A pair that takes longer with two workers than with one has waited for
-    # a core: the machine's load, not the batch.
+    c1, c2 = statistics.median(plain[1]), statistics.median(plain[2])
+    print(f"what the machine allowed without Dask: the command in 1 stream {c1:.3f} pairs/s, in 2 streams at once "
+          f"{c2:.3f}: {c2 / c1:.2f}x")
     print(f"a pair's own time: {statistics.median(per_pair[1]):.3f} s with 1 worker, "
           f"{statistics.median(per_pair[2]):.3f} s with 2 (medians)")
 
