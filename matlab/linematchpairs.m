@@ -104,6 +104,7 @@ if isfield(recorded, 'Threads')
 end
 recorded = orderfields(recorded);
 
+removeleftovers(outdir);
 n = numel(pairs);
 rows = cell(n, 1);
 parfor (k = 1:n, workers)
@@ -279,6 +280,43 @@ scratch = fullfile(outdir, '.partial');
 if ~isfolder(scratch)
   [~] = mkdir(scratch);
 end
+[host, pid] = thisprocess();
+folder = fullfile(scratch, sprintf('%s-%d-m%d%s', host, pid, count, strrep(sprintf('%.6f', now), '.', '')));
+end
+
+function removeleftovers(outdir)
+% Scratch folders of sessions of this host that are gone (killed). Only
+% where /proc tells (Linux); a zombie counts as gone.
+scratch = fullfile(outdir, '.partial');
+if ~isfolder(scratch) || ~isfolder('/proc/self')
+  return;
+end
+[host, ~] = thisprocess();
+entries = dir(scratch);
+for k = 1:numel(entries)
+  parts = regexp(entries(k).name, '^(.*)-(\d+)-([^-]+)$', 'tokens', 'once');
+  if isempty(parts) || ~strcmp(parts{1}, host)
+    continue;
+  end
+  status = fullfile('/proc', parts{2}, 'stat');
+  alive = isfile(status);
+  if alive
+    text = fileread(status);
+    state = strtrim(text(find(text == ')', 1, 'last') + 1:end));
+    alive = ~isempty(state) && ~any(state(1) == 'ZX');
+  end
+  if ~alive
+    path = fullfile(scratch, entries(k).name);
+    if isfolder(path)
+      removefolder(path);
+    else
+      delete(path);
+    end
+  end
+end
+end
+
+function [host, pid] = thisprocess()
 if exist('OCTAVE_VERSION', 'builtin')
   pid = getpid();
   host = gethostname();
@@ -286,7 +324,6 @@ else
   pid = feature('getpid');
   host = char(java.net.InetAddress.getLocalHost().getHostName());
 end
-folder = fullfile(scratch, sprintf('%s-%d-m%d%s', host, pid, count, strrep(sprintf('%.6f', now), '.', '')));
 end
 
 % --- files --------------------------------------------------------------
