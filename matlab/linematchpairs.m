@@ -40,8 +40,8 @@ function T = linematchpairs(PAIRS, OUTDIR, OPTIONS)
 %   absent, also when the session is killed (the scratch folders of killed
 %   sessions of this host are removed at the next start). A pair whose
 %   folder records the same checksums and options is not matched again: a
-%   rerun goes on where a killed one stopped. A pair that fails (an image that cannot be
-%   read) is recorded with its error and the others go on. Several sessions
+%   rerun goes on where a killed one stopped. A pair that fails (an image
+%   that cannot be read) is recorded with its error and the others go on. Several sessions
 %   may write into one OUTDIR at once, on one machine or on several sharing
 %   the folder: a pair that two of them match is matched twice and the
 %   last complete folder stays; each session's summary.csv lists its PAIRS.
