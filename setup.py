@@ -62,10 +62,8 @@ opencv_include, opencv_libdirs = opencv_flags()
 
 # What the line matcher links, as the CMake build of linematch does.
 MATCHER_OPENCV_MODULES = ["line_descriptor", "calib3d", "features2d", "imgcodecs", "imgproc"]
-# The matcher's library sources: everything but the commands' entry points,
-# the image warping and the ground-truth-seeded comparison run, which only
-# the commands use. The output files, the picture and the report are the
-# command's own writers, which match_pairs calls for each pair.
+# The matcher's library sources: everything but the commands' entry points
+# and the image warping, which only the commands use.
 MATCHER_SOURCES = [
     "segments.cpp",
     "descriptor_seeds.cpp",
@@ -78,10 +76,22 @@ MATCHER_SOURCES = [
     "one_line_rule.cpp",
     "ground_truth.cpp",
     "pair_records.cpp",
+    "spatial_index.cpp",
+    # The front-end layer every front end shares: options, image files,
+    # homographies, scores.
+    "matcher_options.cpp",
+    "image_header.cpp",
+    "image_input.cpp",
     "homography_file.cpp",
+    "result_scores.cpp",
+    # The command's run into a folder (match_pairs): its output set, files,
+    # picture, report and ground-truth-seeded comparison run.
+    "folder_run.cpp",
+    "output_set.cpp",
     "output_files.cpp",
     "match_picture.cpp",
     "match_report.cpp",
+    "upper_bound.cpp",
 ]
 
 
@@ -125,7 +135,8 @@ macros = []
 if with_matcher:
     binding_sources += [os.path.join(ROOT, "matcher", "src", name) for name in MATCHER_SOURCES]
     include_dirs += ["matcher/include"]
-    libraries = ["opencv_" + m for m in MATCHER_OPENCV_MODULES] + libraries
+    # libjpeg: the check that a JPEG file is whole.
+    libraries = ["opencv_" + m for m in MATCHER_OPENCV_MODULES] + ["jpeg"] + libraries
     macros.append(("LINEHARVEST_WITH_MATCHER", "1"))
 else:
     binding_sources = [p for p in binding_sources

@@ -1,6 +1,7 @@
 %SETUP_LINEHARVEST Put the lineharvest MEX modules and m-code on the path.
 %   SETUP_LINEHARVEST adds the folder "mex" beside this file (the MEX files
-%   lineharvest, coordsift and epipolarscreen with their help files) and the
+%   lineharvest, coordsift, epipolarscreen and, where OpenCV's contrib
+%   modules are installed, linematch, with their help files) and the
 %   m-code folder "matlab" (buildgridcells, truesegmentpairs, ...) to the
 %   path. When the MEX files are missing it builds them first with
 %   BUILD_MEX, which needs a C++17 compiler set up for MEX.
@@ -10,7 +11,7 @@
 %
 %   Call SAVEPATH afterwards to keep the paths for later sessions.
 %
-%   See also BUILD_MEX, LINEHARVEST, COORDSIFT, EPIPOLARSCREEN, BUILDGRIDCELLS.
+%   See also BUILD_MEX, LINEHARVEST, COORDSIFT, EPIPOLARSCREEN, LINEMATCH, BUILDGRIDCELLS.
 function setup_lineharvest(mexDir)
   root = fileparts(mfilename('fullpath'));
   if nargin < 1 || isempty(mexDir)

@@ -84,6 +84,17 @@ GridIndex GridIndex::build(SegmentArray segments2, int cellSize, RasterWindow w,
         throw HarvestError("badWindow", "the window needs " + std::to_string(numCells) +
                                             " cells, more than a grid index can number (" + layoutText(cellSize, w) + ")");
 
+    // Every raster pixel visits the cells of its square widened by the
+    // margin and clipped to the window. A margin and window whose visits
+    // exceed this bound (a default grid of a large photograph needs well
+    // under 10^8) are refused instead of running for minutes.
+    constexpr double kMaxCellVisits = 4294967296.0;
+    const long long square = 2LL * margin + 1;
+    const double cellsPerPixel =
+        static_cast<double>(std::min(square, static_cast<long long>(w.yEnd) - w.yBegin) / cellSize + 2) *
+        static_cast<double>(std::min(square, static_cast<long long>(w.xEnd) - w.xBegin) / cellSize + 2);
+    double visits = 0;
+
     // (cell, segment) entries; segments are visited in ascending order, so a
     // stable placement by cell keeps each cell's segments ascending.
     std::vector<std::pair<int, int>> entries;
@@ -94,6 +105,13 @@ GridIndex GridIndex::build(SegmentArray segments2, int cellSize, RasterWindow w,
             if (!(std::fabs(seg[k]) < 16777216.0))
                 throw HarvestError("badSegments", "image-2 segment " + std::to_string(s) +
                                                       ": coordinates must be finite and below 2^24 in magnitude");
+        visits += (std::max(std::fabs(std::floor(seg[2]) - std::floor(seg[0])),
+                            std::fabs(std::floor(seg[3]) - std::floor(seg[1]))) + 1) * cellsPerPixel;
+        if (visits > kMaxCellVisits)
+            throw HarvestError("badMargin", "the margin " + std::to_string(margin) + " over the window (" +
+                                                layoutText(cellSize, w) + ") would visit more than 2^32 grid cells " +
+                                                "for the first " + std::to_string(s + 1) +
+                                                " segments: use a smaller margin or window");
         segmentCells.clear();
         // Every pixel of the segment's raster (no capacity here).
         forEachRasterPoint(static_cast<long long>(seg[0]), static_cast<long long>(seg[1]),

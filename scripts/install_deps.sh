@@ -10,7 +10,9 @@ CORE_PACKAGES=(g++ cmake make pkg-config libgtest-dev googletest libopencv-core-
 # The two-image line matcher (LSD, LBD from contrib's line_descriptor,
 # image files, homographies) and the sample photographs of its example and
 # accuracy tests.
-MATCHER_PACKAGES=(libopencv-imgproc-dev libopencv-imgcodecs-dev libopencv-calib3d-dev libopencv-contrib-dev opencv-doc)
+# libjpeg checks that a JPEG file is whole; nlohmann-json writes report.json.
+MATCHER_PACKAGES=(libopencv-imgproc-dev libopencv-imgcodecs-dev libopencv-calib3d-dev libopencv-contrib-dev opencv-doc
+                  libjpeg-dev nlohmann-json3-dev)
 # The Python package, built without build isolation from Debian's packages.
 PYTHON_PACKAGES=(python3-dev python3-venv python3-pip python3-setuptools python3-pybind11 pybind11-dev python3-numpy python3-pytest)
 # match_pairs and linematch-batch: Dask's distributed scheduler, the progress
@@ -19,9 +21,11 @@ PYTHON_PACKAGES+=(python3-dask python3-distributed python3-tqdm python3-pandas)
 # The fuzz targets are built with clang; libFuzzer and clang's sanitizer
 # runtimes come in libclang-rt-14-dev (not pulled in without recommends).
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
+# benchmarks/bench_matcher_scale.sh reads the peak memory from /usr/bin/time.
+BENCH_PACKAGES=(time)
 
 missing=()
-for package in "${CORE_PACKAGES[@]}" "${MATCHER_PACKAGES[@]}" "${PYTHON_PACKAGES[@]}" "${FUZZ_PACKAGES[@]}"; do
+for package in "${CORE_PACKAGES[@]}" "${MATCHER_PACKAGES[@]}" "${PYTHON_PACKAGES[@]}" "${FUZZ_PACKAGES[@]}" "${BENCH_PACKAGES[@]}"; do
   if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
     missing+=("$package")
   fi

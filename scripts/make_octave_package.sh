@@ -2,8 +2,9 @@
 # Makes the Octave package archive lineharvest-VERSION.tar.gz (VERSION from
 # the top CMakeLists.txt) in OUTDIR (default: dist/):
 #   pkg install lineharvest-VERSION.tar.gz; pkg load lineharvest
-# gives lineharvest, coordsift, epipolarscreen and buildgridcells with their
-# help. The
+# gives lineharvest, coordsift, epipolarscreen, buildgridcells and the line
+# matcher linematch (where OpenCV's contrib modules are installed) with
+# their help. The
 # archive holds the sources and a src/Makefile that builds the MEX files
 # with mkoctfile --mex when the package is installed.
 set -euo pipefail
@@ -30,24 +31,27 @@ Description: lineharvest adds line-segment correspondences between two
  already matched segment pairs and testing the image-2 segments of a grid
  index; buildgridcells writes that grid index; epipolarscreen screens
  segment pairs with an epipolar matrix; coordsift groups the points of a
- point table by their coordinates.
+ point table by their coordinates; linematch matches the line segments of
+ two images with no ground truth.
 Depends: octave (>= 6.1.0)
 License: see COPYING
+SystemRequirements: for linematch only: libopencv-contrib-dev,
+ libopencv-imgcodecs-dev, libopencv-calib3d-dev, libjpeg-dev (without them
+ the package installs without linematch)
 DESC
 cp "$root/packaging/octave/INDEX" "$root/packaging/octave/COPYING" "$pkg/"
 
 # User m-code and the help files of the MEX modules.
 cp "$root"/matlab/*.m "$pkg/inst/"
 cp "$root"/matlab/private/*.m "$pkg/inst/private/"
-cp "$root/lineharvest/lineharvest.m" "$root/coordsift/coordsift.m" "$root/epipolarscreen/epipolarscreen.m" "$pkg/inst/"
+cp "$root/lineharvest/lineharvest.m" "$root/coordsift/coordsift.m" "$root/epipolarscreen/epipolarscreen.m" \
+  "$root/matcher/mex/linematch.m" "$pkg/inst/"
 
 # Sources: the cores, the gateways, the shared argument layer, the public headers.
-for folder in lineharvest coordsift epipolarscreen gateway include; do
+for folder in lineharvest coordsift epipolarscreen gateway include matcher/src matcher/include matcher/mex; do
   mkdir -p "$pkg/src/$folder"
   (cd "$root/$folder" && find . \( -name '*.cpp' -o -name '*.hpp' -o -name '*.h' \) -exec cp --parents {} "$pkg/src/$folder/" \;)
 done
-# The OpenCV failure mapping serves the matcher's gateway only.
-rm "$pkg/src/gateway/opencv_failure.cpp" "$pkg/src/gateway/opencv_failure.hpp"
 cp "$root/cmake/mex_entry_export.h" "$root/packaging/octave/Makefile" "$pkg/src/"
 
 mkdir -p "$outdir"

@@ -30,7 +30,7 @@ int main(int argc, char** argv) {
     }
     const int runs = argc > 3 ? std::max(1, std::atoi(argv[3])) : 5;
     linematch::MatcherSettings settings;
-    settings.transfer.threads = argc > 4 ? std::max(1, std::atoi(argv[4])) : 1;
+    settings.threads = argc > 4 ? std::max(1, std::atoi(argv[4])) : 1;
     const auto decodeStart = std::chrono::steady_clock::now();
     const cv::Mat a = cv::imread(argv[1], cv::IMREAD_GRAYSCALE), b = cv::imread(argv[2], cv::IMREAD_GRAYSCALE);
     const double decode = std::chrono::duration<double>(std::chrono::steady_clock::now() - decodeStart).count();
@@ -50,9 +50,9 @@ int main(int argc, char** argv) {
         transfer.push_back(result.secondsTransfer);
         matches = result.matches.size();
     }
-    std::printf("pipeline   median %.3f s over %d runs (min %.3f, max %.3f), %zu matches, %d transfer thread(s)\n",
+    std::printf("pipeline   median %.3f s over %d runs (min %.3f, max %.3f), %zu matches, %d thread(s)\n",
                 median(total), runs, *std::min_element(total.begin(), total.end()),
-                *std::max_element(total.begin(), total.end()), matches, settings.transfer.threads);
+                *std::max_element(total.begin(), total.end()), matches, settings.threads);
     std::printf("  segments    %.3f s\n  descriptors %.3f s\n  checks      %.3f s\n  transfer    %.3f s\n",
                 median(segments), median(descriptors), median(checks), median(transfer));
     std::printf("image decoding (once, not in the pipeline figure) %.3f s\n", decode);

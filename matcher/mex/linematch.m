@@ -1,15 +1,22 @@
 % LINEMATCH  Line-segment correspondences between two images, no ground truth.
 %
 %   M = linematch(IMAGE1, IMAGE2)
+%   [M, S1, S2, INFO] = linematch(IMAGE1, IMAGE2, 'Name', Value, ...)
 %   [M, S1, S2, INFO] = linematch(IMAGE1, IMAGE2, OPTIONS)
 %
-%   IMAGE1, IMAGE2 are uint8 images (H x W grey or H x W x 3 RGB) or image
-%   file names. The matcher detects line segments (LSD, 10 px or longer),
-%   matches LBD descriptors (mutual best match with a ratio test) into
-%   seeds, rejects seeds and pair records that their neighbours contradict,
-%   and runs transfer rounds (lineharvest's candidate transfer) in which the
-%   accepted correspondences become seeds of the next round. It is meant for
-%   two views of a mostly planar or piecewise planar scene.
+%   IMAGE1, IMAGE2 are uint8 images (H x W grey, H x W x 3 RGB or
+%   H x W x 4 RGBA) or image file names. The matcher detects line segments
+%   (LSD, 10 px or longer), matches LBD descriptors (mutual best match with
+%   a ratio test) into seeds, rejects seeds and pair records that their
+%   neighbours contradict, and runs transfer rounds (lineharvest's candidate
+%   transfer) in which the accepted correspondences become seeds of the
+%   next round. It is meant for two views of a mostly planar or piecewise
+%   planar scene.
+%
+%   Image files are read the way the linematch command reads them: only
+%   regular files are opened (a FIFO or a device is refused), the size in
+%   the header must be within MaxPixels before anything is decoded, and a
+%   truncated or corrupt PNG or JPEG is refused as damaged.
 %
 %   M   2 x K double: column k says image-1 segment M(1,k) corresponds to
 %       image-2 segment M(2,k) (0-based indices into S1 and S2).
@@ -23,28 +30,48 @@
 %     rounds             one row per transfer round: seeds, kept seeds, pair
 %                        records, transferred, refused, added, next seeds
 %     seconds            [segments descriptors checks transfer]
-%     score              only with OPTIONS.Homography: trueCorrespondences,
+%     score              only with the option Homography: trueCorrespondences,
 %                        and [matches correct precision recall] rows
-%                        descriptorAlone, seeds, final (the project's
-%                        ground-truth rule: 2 px, same direction, overlap 0.5)
+%                        descriptorAlone, seeds, rounds (one row per round:
+%                        the seeds and the additions so far), final (the
+%                        project's ground-truth rule: 2 px, same direction,
+%                        overlap 0.5)
 %
-%   OPTIONS is a struct with any of these fields:
-%     Rounds      most transfer rounds (3)
-%     Ratio       descriptor ratio test, best < Ratio * second best (0.7; 1 = off)
-%     Mutual      true: only mutual best descriptor matches (true)
-%     SeedChecks  false switches the seed checks off (true)
-%     Verify      false keeps transferred correspondences their neighbours
-%                 contradict (true)
-%     OneLine     false keeps correspondences that give a segment partners on
-%                 two different lines (true)
-%     MinLength   shortest segment kept, pixels (10)
-%     Threads     threads of the transfer (1); the result does not depend on it
-%     Homography  3 x 3 ground-truth homography image 1 -> image 2, used only
-%                 to score the result in INFO.score
+%   Options, as name-value pairs (names in any case) or as the fields of
+%   one struct OPTIONS; the command's flag in brackets:
+%     MinLength       shortest segment kept, pixels, in [1, 1e6] (10) [--min-length]
+%     Ratio           descriptor ratio test, best < Ratio * second best, in
+%                     (0, 1]; 1 = off (0.7) [--ratio]
+%     Mutual          false: keep best matches that are not mutual (true) [--no-mutual]
+%     SeedChecks      false switches the three seed checks off (true) [--no-checks]
+%     Support         false keeps seeds without neighbour support (true) [--no-support]
+%     Agreement       false keeps pair records whose neighbours do not vote
+%                     for them (true) [--no-agreement]
+%     Refit           false keeps the pair records' endpoint homographies
+%                     (true) [--no-refit]
+%     Rounds          most transfer rounds, 1..100 (3) [--rounds]
+%     Verify          false keeps transferred correspondences their neighbours
+%                     contradict (true) [--no-verify]
+%     VerifyDistance  pixels of the neighbour verification, in (0, 1e6] (2)
+%                     [--verify-distance]
+%     OneLine         false keeps correspondences that give a segment partners
+%                     on two different lines (true) [--no-one-line]
+%     Threads         threads of the whole matcher, 1..256 (1); the result does not
+%                     depend on it [--threads]
+%     MaxPixels       largest image accepted, width x height, 1..1e12
+%                     (268435456 = 2^28) [--max-pixels]
+%     Homography      3 x 3 ground-truth homography image 1 -> image 2, finite
+%                     and not singular, used only to score the result in
+%                     INFO.score
+%   A switch is true/false (or 1/0); a switch set to false stays off whatever
+%   another one says (SeedChecks false turns Support, Agreement and Refit off).
 %
-%   Errors have identifiers linematch:<kind>: nargin, nargout, badImage,
-%   imageFile (a file name that cannot be read as an image), badOptions,
-%   outOfMemory, opencv, internal.
+%   Errors have identifiers linematch:<kind>: nargin, nargout, badImage
+%   (an array of the wrong type or shape), imageFile (a file name that is
+%   missing, not a regular file, not readable or not an image), damagedImage
+%   (a truncated or corrupt PNG or JPEG file), imageTooLarge (more pixels
+%   than MaxPixels), badOptions (an unknown option, a value of the wrong type
+%   or out of range), outOfMemory, opencv, internal.
 %
 %   Example:
 %     d = '/usr/share/doc/opencv-doc/examples/data/';

@@ -3,16 +3,20 @@
 // options, runs the matcher and returns the correspondences, the segments
 // and a summary. Every failure becomes a host error "linematch:<kind>".
 #include "mex_args.hpp"
+#include "opencv_failure.hpp"
 
 #include "linematch/evaluation.hpp"
+#include "linematch/front_end_error.hpp"
+#include "linematch/homography_file.hpp"
+#include "linematch/image_input.hpp"
 #include "linematch/matcher.hpp"
+#include "linematch/matcher_options.hpp"
+#include "linematch/result_scores.hpp"
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
-#include <cmath>
-#include <filesystem>
-#include <fstream>
+#include <cctype>
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -22,39 +26,50 @@ namespace {
 
 using mexargs::CallError;
 
-enum InputPosition { IN_IMAGE1, IN_IMAGE2, IN_OPTIONS, MAX_INPUTS };
+enum InputPosition { IN_IMAGE1, IN_IMAGE2, IN_OPTIONS };
 constexpr int MIN_INPUTS = IN_OPTIONS;
 enum OutputPosition { OUT_MATCHES, OUT_SEGMENTS1, OUT_SEGMENTS2, OUT_INFO, MAX_OUTPUTS };
 
-const char* const kInputNames[MAX_INPUTS] = {"image 1", "image 2", "options"};
+const char* const kInputNames[] = {"image 1", "image 2"};
+constexpr int kNamedInputs = 2;
 
-// A uint8 H x W (grey) or H x W x 3 (RGB) array, column-major, as an 8-bit
-// OpenCV image; or a char row naming an image file.
-cv::Mat imageInput(const mexargs::Inputs& in, int position) {
+struct Options {
+    linematch::FrontEndSettings settings;
+    bool hasTruth = false;
+    cv::Matx33d truth;
+};
+
+// A uint8 H x W (grey), H x W x 3 (RGB) or H x W x 4 (RGBA) array,
+// column-major, as an 8-bit grey OpenCV image; or a char row naming an
+// image file, read the one way every front end reads image files.
+cv::Mat imageInput(const mexargs::Inputs& in, int position, const Options& o) {
     const mxArray* a = in[position];
     if (mxIsChar(a)) {
         const std::string path = in.text(position, "badImage");
-        // Checked first, so that OpenCV does not log its own warning; only a
-        // regular file is opened at all (a FIFO without a writer would block
-        // the host for good).
-        std::error_code error;
-        if (!std::filesystem::is_regular_file(path, error) || !std::ifstream(path).good())
-            in.refuse("imageFile", position, "cannot open the image file '" + path + "'");
-        const cv::Mat image = cv::imread(path, cv::IMREAD_GRAYSCALE);
-        if (image.empty()) in.refuse("imageFile", position, "cannot read the image file '" + path + "'");
-        return image;
+        try {
+            return linematch::readImageFile(path, o.settings.maxPixels);
+        } catch (const linematch::FrontEndError& e) {
+            in.refuse(e.kind(), position, std::string(e.what()) +
+                                              (e.kind() == "imageTooLarge" ? " (see the option MaxPixels)" : ""));
+        }
     }
     if (!mxIsUint8(a) || mxIsComplex(a) || mxIsSparse(a))
-        in.refuse("badImage", position, "must be a uint8 image (H x W or H x W x 3) or an image file name");
+        in.refuse("badImage", position, "must be a uint8 image (H x W, H x W x 3 or H x W x 4) or an image file name");
     const mwSize dims = mxGetNumberOfDimensions(a);
     const mwSize* size = mxGetDimensions(a);
     const mwSize channels = dims >= 3 ? size[2] : 1;
-    if (dims > 3 || (channels != 1 && channels != 3) || size[0] < 1 || size[1] < 1)
-        in.refuse("badImage", position, "must be H x W or H x W x 3 with H, W >= 1");
-    if (size[0] > 100000 || size[1] > 100000) in.refuse("badImage", position, "is larger than 100000 pixels a side");
+    if (dims > 3 || (channels != 1 && channels != 3 && channels != 4) || size[0] < 1 || size[1] < 1)
+        in.refuse("badImage", position, "must be H x W, H x W x 3 or H x W x 4 with H, W >= 1");
+    try {
+        linematch::checkImagePixels(static_cast<long long>(size[1]), static_cast<long long>(size[0]),
+                                    o.settings.maxPixels, "the image");
+    } catch (const linematch::FrontEndError& e) {
+        in.refuse(e.kind(), position, std::string(e.what()) + " (see the option MaxPixels)");
+    }
+    if (size[0] > 2147483647u || size[1] > 2147483647u) in.refuse("imageTooLarge", position, "has a side over 2^31");
     const int rows = static_cast<int>(size[0]), cols = static_cast<int>(size[1]);
     const auto* data = static_cast<const unsigned char*>(mxGetData(a));
-    cv::Mat image(rows, cols, channels == 3 ? CV_8UC3 : CV_8UC1);
+    cv::Mat image(rows, cols, CV_8UC(static_cast<int>(channels)));
     const std::size_t plane = static_cast<std::size_t>(rows) * cols;
     for (int r = 0; r < rows; ++r) {
         unsigned char* out = image.ptr<unsigned char>(r);
@@ -63,70 +78,67 @@ cv::Mat imageInput(const mexargs::Inputs& in, int position) {
                 out[c * channels + ch] = data[ch * plane + static_cast<std::size_t>(c) * rows + r];
     }
     if (channels == 3) cv::cvtColor(image, image, cv::COLOR_RGB2GRAY);
+    if (channels == 4) cv::cvtColor(image, image, cv::COLOR_RGBA2GRAY);
     return image;
 }
 
-// One numeric or logical scalar field of the options struct.
-double optionScalar(const mexargs::Inputs& in, const mxArray* field, const char* name) {
-    if ((!mxIsDouble(field) && !mxIsLogical(field)) || mxIsComplex(field) || mxGetNumberOfElements(field) != 1)
-        in.refuse("badOptions", IN_OPTIONS, std::string("field ") + name + " must be a real scalar");
-    const double v = mxIsLogical(field) ? (*mxGetLogicals(field) ? 1.0 : 0.0) : *mxGetPr(field);
-    if (!std::isfinite(v)) in.refuse("badOptions", IN_OPTIONS, std::string("field ") + name + " must be finite");
-    return v;
+[[noreturn]] void refuseOption(const std::string& message) { throw CallError{"badOptions", message}; }
+
+// One numeric or logical real scalar option value.
+double optionScalar(const mxArray* value, const std::string& name) {
+    if ((!mxIsDouble(value) && !mxIsLogical(value)) || mxIsComplex(value) || mxIsSparse(value) ||
+        mxGetNumberOfElements(value) != 1)
+        refuseOption("option " + name + " must be a real scalar");
+    return mxIsLogical(value) ? (*mxGetLogicals(value) ? 1.0 : 0.0) : *mxGetPr(value);
 }
 
-struct Options {
-    linematch::MatcherSettings settings;
-    bool hasTruth = false;
-    cv::Matx33d truth;
-};
+bool isHomographyName(const std::string& name) {
+    static const char target[] = "homography";
+    if (name.size() != sizeof target - 1) return false;
+    for (std::size_t k = 0; k < name.size(); ++k)
+        if (std::tolower(static_cast<unsigned char>(name[k])) != target[k]) return false;
+    return true;
+}
 
-Options readOptions(const mexargs::Inputs& in) {
+void readOption(Options& o, const std::string& name, const mxArray* value) {
+    if (!value) refuseOption("option " + name + " is empty");
+    if (isHomographyName(name)) {
+        if (!mxIsDouble(value) || mxIsComplex(value) || mxIsSparse(value) || mxGetM(value) != 3 || mxGetN(value) != 3)
+            refuseOption("option Homography must be a real 3x3 double matrix");
+        const double* h = mxGetPr(value);
+        for (int r = 0; r < 3; ++r)
+            for (int c = 0; c < 3; ++c) o.truth(r, c) = h[c * 3 + r];
+        linematch::checkHomography(o.truth, "badOptions", "option Homography");
+        o.hasTruth = true;
+        return;
+    }
+    const linematch::MatcherOption* option = linematch::findOption(name, linematch::OptionNaming::mexName);
+    if (!option) refuseOption("unknown option '" + name + "'");
+    linematch::applyOption(o.settings, *option, optionScalar(value, option->mexName),
+                           std::string("option ") + option->mexName);
+}
+
+// The options after the two images: one scalar struct whose fields are
+// option names, or name-value pairs; names in any case.
+Options readOptions(int nrhs, const mxArray* prhs[]) {
     Options o;
-    if (!in.has(IN_OPTIONS)) return o;
-    const mxArray* s = in[IN_OPTIONS];
-    if (!mxIsStruct(s) || mxGetNumberOfElements(s) != 1)
-        in.refuse("badOptions", IN_OPTIONS, "must be a scalar struct");
-    auto& st = o.settings;
-    for (int k = 0; k < mxGetNumberOfFields(s); ++k) {
-        const std::string name = mxGetFieldNameByNumber(s, k);
-        const mxArray* f = mxGetFieldByNumber(s, 0, k);
-        if (!f) in.refuse("badOptions", IN_OPTIONS, "field " + name + " is empty");
-        if (name == "Homography") {
-            if (!mxIsDouble(f) || mxIsComplex(f) || mxIsSparse(f) || mxGetM(f) != 3 || mxGetN(f) != 3)
-                in.refuse("badOptions", IN_OPTIONS, "field Homography must be a real 3x3 double matrix");
-            const double* h = mxGetPr(f);
-            for (int r = 0; r < 3; ++r)
-                for (int c = 0; c < 3; ++c) {
-                    o.truth(r, c) = h[c * 3 + r];
-                    if (!std::isfinite(o.truth(r, c)))
-                        in.refuse("badOptions", IN_OPTIONS, "field Homography must be finite");
-                }
-            o.hasTruth = true;
-            continue;
-        }
-        const double v = optionScalar(in, f, name.c_str());
-        const auto whole = [&](double lo, double hi) {
-            if (!(v >= lo && v <= hi) || v != std::floor(v))
-                in.refuse("badOptions", IN_OPTIONS,
-                          "field " + name + " must be a whole number in " + std::to_string(static_cast<int>(lo)) +
-                              ".." + std::to_string(static_cast<int>(hi)));
-            return static_cast<int>(v);
-        };
-        if (name == "Rounds") st.maxRounds = whole(1, 100);
-        else if (name == "Threads") st.transfer.threads = whole(1, 256);
-        else if (name == "Ratio") {
-            if (!(v > 0 && v <= 1)) in.refuse("badOptions", IN_OPTIONS, "field Ratio must lie in (0, 1]");
-            st.descriptor.ratio = v;
-        } else if (name == "MinLength") {
-            if (!(v >= 1)) in.refuse("badOptions", IN_OPTIONS, "field MinLength must be at least 1");
-            st.minSegmentLength = v;
-        } else if (name == "Mutual") st.descriptor.mutual = v != 0;
-        else if (name == "SeedChecks")
-            st.checks.neighbourSupport = st.checks.pairAgreement = st.checks.lineRefit = v != 0;
-        else if (name == "Verify") st.verification.enabled = v != 0;
-        else if (name == "OneLine") st.singlePartnerLine = v != 0;
-        else in.refuse("badOptions", IN_OPTIONS, "unknown field " + name);
+    if (nrhs == IN_OPTIONS + 1 && mxIsStruct(prhs[IN_OPTIONS])) {
+        const mxArray* s = prhs[IN_OPTIONS];
+        if (mxGetNumberOfElements(s) != 1) refuseOption("the options struct must be a scalar struct");
+        for (int k = 0; k < mxGetNumberOfFields(s); ++k)
+            readOption(o, mxGetFieldNameByNumber(s, k), mxGetFieldByNumber(s, 0, k));
+        return o;
+    }
+    for (int k = IN_OPTIONS; k < nrhs; k += 2) {
+        const mxArray* name = prhs[k];
+        if (!mxIsChar(name) || mxGetM(name) != 1)
+            refuseOption("input " + std::to_string(k + 1) +
+                         " must be an option name (a char row) or the options struct");
+        char* text = mxArrayToString(name);
+        const std::string option = text ? text : "";
+        mxFree(text);
+        if (k + 1 >= nrhs) refuseOption("option " + option + " needs a value");
+        readOption(o, option, prhs[k + 1]);
     }
     return o;
 }
@@ -181,22 +193,35 @@ mxArray* infoStruct(const linematch::MatchResult& r, const Options& o, const lin
     mxSetField(info, 0, "seconds",
                doubleRow({r.secondsSegments, r.secondsDescriptors, r.secondsChecks, r.secondsTransfer}));
     if (truth) {
-        const char* scoreFields[] = {"trueCorrespondences", "descriptorAlone", "seeds", "final"};
-        mxArray* score = mxCreateStructMatrix(1, 1, 4, scoreFields);
-        mxSetField(score, 0, "trueCorrespondences", mxCreateDoubleScalar(static_cast<double>(truth->size())));
-        mxSetField(score, 0, "descriptorAlone", scoreRow(truth->score(r.descriptorMatches)));
-        mxSetField(score, 0, "seeds", scoreRow(truth->score(r.seeds)));
-        mxSetField(score, 0, "final", scoreRow(truth->score(r.matches)));
+        const linematch::ResultScores scores = linematch::scoreResult(r, *truth);
+        const char* scoreFields[] = {"trueCorrespondences", "descriptorAlone", "seeds", "rounds", "final"};
+        mxArray* score = mxCreateStructMatrix(1, 1, 5, scoreFields);
+        mxSetField(score, 0, "trueCorrespondences", mxCreateDoubleScalar(static_cast<double>(scores.trueCorrespondences)));
+        mxSetField(score, 0, "descriptorAlone", scoreRow(scores.descriptorAlone));
+        mxSetField(score, 0, "seeds", scoreRow(scores.seeds));
+        // One row per round: the seeds and the additions so far.
+        mxArray* perRound = mxCreateDoubleMatrix(scores.rounds.size(), 4, mxREAL);
+        double* q = mxGetPr(perRound);
+        const std::size_t m = scores.rounds.size();
+        for (std::size_t k = 0; k < m; ++k) {
+            const linematch::Score& s = scores.rounds[k].soFar;
+            const double row[4] = {double(s.matches), double(s.correct), s.precision, s.recall};
+            for (int c = 0; c < 4; ++c) q[c * m + k] = row[c];
+        }
+        mxSetField(score, 0, "rounds", perRound);
+        mxSetField(score, 0, "final", scoreRow(scores.final));
         mxSetField(info, 0, "score", score);
     }
     return info;
 }
 
-void run(int nlhs, mxArray* plhs[], const mexargs::Inputs& in) {
-    const Options options = readOptions(in);
-    const cv::Mat image1 = imageInput(in, IN_IMAGE1);
-    const cv::Mat image2 = imageInput(in, IN_IMAGE2);
-    const linematch::MatchResult result = linematch::matchLines(image1, image2, options.settings);
+void run(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
+    // Options first: a bad option is refused before any file is read.
+    const Options options = readOptions(nrhs, prhs);
+    const mexargs::Inputs in(nrhs, prhs, kInputNames, kNamedInputs);
+    const cv::Mat image1 = imageInput(in, IN_IMAGE1, options);
+    const cv::Mat image2 = imageInput(in, IN_IMAGE2, options);
+    const linematch::MatchResult result = linematch::matchLines(image1, image2, options.settings.matcher);
     std::unique_ptr<linematch::GroundTruth> truth;
     if (options.hasTruth)
         truth = std::make_unique<linematch::GroundTruth>(result.segments1, result.segments2, options.truth);
@@ -211,11 +236,14 @@ void run(int nlhs, mxArray* plhs[], const mexargs::Inputs& in) {
 }  // namespace
 
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
-    mexargs::runGateway("linematch", [&] {
-        if (nrhs < MIN_INPUTS || nrhs > MAX_INPUTS)
-            throw CallError{"nargin", "expects 2 inputs (3 with options), got " + std::to_string(nrhs)};
-        if (nlhs > MAX_OUTPUTS)
-            throw CallError{"nargout", "returns at most 4 outputs, " + std::to_string(nlhs) + " requested"};
-        run(nlhs, plhs, mexargs::Inputs(nrhs, prhs, kInputNames, MAX_INPUTS));
-    });
+    mexargs::runGateway(
+        "linematch",
+        [&] {
+            if (nrhs < MIN_INPUTS)
+                throw CallError{"nargin", "expects 2 images and options, got " + std::to_string(nrhs) + " inputs"};
+            if (nlhs > MAX_OUTPUTS)
+                throw CallError{"nargout", "returns at most 4 outputs, " + std::to_string(nlhs) + " requested"};
+            run(nlhs, plhs, nrhs, prhs);
+        },
+        mexargs::describeOpenCvFailure);
 }

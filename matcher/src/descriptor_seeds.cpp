@@ -1,12 +1,14 @@
 #include "linematch/descriptor_seeds.hpp"
 
+#include "linematch/parallel_ranges.hpp"
 #include "linematch/segments.hpp"
 
+#include <opencv2/core/hal/hal.hpp>
+#include <opencv2/core/hal/intrin.hpp>
 #include <opencv2/line_descriptor.hpp>
 
+#include <algorithm>
 #include <climits>
-#include <cstdint>
-#include <cstring>
 #include <cmath>
 #include <stdexcept>
 
@@ -14,44 +16,130 @@ namespace linematch {
 
 namespace {
 
+// Best and second-best distance to the rows offered so far, in increasing
+// row order: ties go to the lower row, and the second distance is the
+// second smallest of all distances seen (equal to the best on a tie).
 struct Nearest {
     int best = -1;
     int bestDistance = INT_MAX;
     int secondDistance = INT_MAX;
-};
 
-int hammingDistance(const uchar* a, const uchar* b, int bytes) {
-    int bits = 0;
-    int k = 0;
-    for (; k + 8 <= bytes; k += 8) {
-        std::uint64_t x, y;
-        std::memcpy(&x, a + k, 8);
-        std::memcpy(&y, b + k, 8);
-        bits += __builtin_popcountll(x ^ y);
-    }
-    for (; k < bytes; ++k) bits += __builtin_popcount(static_cast<unsigned>(a[k] ^ b[k]));
-    return bits;
-}
-
-// Best and second-best row of `to` for every row of `from`.
-std::vector<Nearest> nearestRows(const cv::Mat& from, const cv::Mat& to) {
-    CV_Assert(from.type() == CV_8U && to.type() == CV_8U && from.cols == to.cols);
-    std::vector<Nearest> nearest(from.rows);
-    for (int a = 0; a < from.rows; ++a) {
-        Nearest& n = nearest[a];
-        const uchar* rowA = from.ptr<uchar>(a);
-        for (int b = 0; b < to.rows; ++b) {
-            const int d = hammingDistance(rowA, to.ptr<uchar>(b), from.cols);
-            if (d < n.bestDistance) {
-                n.secondDistance = n.bestDistance;
-                n.bestDistance = d;
-                n.best = b;
-            } else if (d < n.secondDistance) {
-                n.secondDistance = d;
-            }
+    void offer(int distance, int row) {
+        if (distance < bestDistance) {
+            secondDistance = bestDistance;
+            bestDistance = distance;
+            best = row;
+        } else if (distance < secondDistance) {
+            secondDistance = distance;
         }
     }
-    return nearest;
+    // The same as offering, after the rows seen here, those seen by later
+    // (all of them higher).
+    void append(const Nearest& later) {
+        if (later.bestDistance < bestDistance) {
+            secondDistance = std::min(bestDistance, later.secondDistance);
+            bestDistance = later.bestDistance;
+            best = later.best;
+        } else {
+            secondDistance = std::min(secondDistance, later.bestDistance);
+        }
+    }
+};
+
+// OpenCV's Hamming distance: cv::hal::normHamming, or for rows of whole
+// 16-byte blocks the same count with OpenCV's vector popcount inlined (the
+// library call's fixed cost per pair is larger than the count itself for
+// 32-byte descriptors).
+class Hamming {
+public:
+    explicit Hamming(int bytes) : bytes_(bytes) {}
+    int operator()(const uchar* a, const uchar* b) const {
+#if CV_SIMD128
+        if (bytes_ == 32) {
+            // LBD's descriptor: two blocks.
+            const cv::v_uint8x16 bits = cv::v_popcount(cv::v_load(a) ^ cv::v_load(b)) +
+                                        cv::v_popcount(cv::v_load(a + 16) ^ cv::v_load(b + 16));
+            return static_cast<int>(cv::v_reduce_sum(bits));
+        }
+        if (bytes_ % 16 == 0) {
+            unsigned total = 0;
+            for (int k = 0; k < bytes_;) {
+                // A lane gains at most 8 per block: summed out every 31 blocks.
+                cv::v_uint8x16 bits = cv::v_setzero_u8();
+                for (int block = 0; block < 31 && k < bytes_; ++block, k += 16)
+                    bits += cv::v_popcount(cv::v_load(a + k) ^ cv::v_load(b + k));
+                total += cv::v_reduce_sum(bits);
+            }
+            return static_cast<int>(total);
+        }
+#endif
+        return cv::hal::normHamming(a, b, bytes_);
+    }
+
+private:
+    int bytes_;
+};
+
+struct NearestBothWays {
+    std::vector<Nearest> forward;   // per row of d1: nearest rows of d2
+    std::vector<Nearest> backward;  // per row of d2: nearest rows of d1 (when asked for)
+};
+
+// Every distance of the Hamming distance matrix is computed once and serves
+// both directions. The rows of d1 are cut into contiguous ranges, one per
+// thread; each range keeps its own backward minima, joined in range order.
+NearestBothWays nearestBothWays(const cv::Mat& d1, const cv::Mat& d2, bool backward, int threads) {
+    CV_Assert(d1.type() == CV_8U && d2.type() == CV_8U && d1.cols == d2.cols);
+    NearestBothWays result;
+    result.forward.resize(static_cast<std::size_t>(d1.rows));
+    const int parts = rangeParts(d1.rows, threads, 64);
+    std::vector<std::vector<Nearest>> partial(backward ? static_cast<std::size_t>(parts) : 0);
+    const Hamming hamming(d1.cols);
+    parallelRanges(d1.rows, parts, [&](int begin, int end, int part) {
+        Nearest* back = nullptr;
+        if (backward) {
+            partial[static_cast<std::size_t>(part)].resize(static_cast<std::size_t>(d2.rows));
+            back = partial[static_cast<std::size_t>(part)].data();
+        }
+        // Two rows of d1 at a time share the loads of each row of d2 and of
+        // its backward minimum. The local minima cannot alias the backward
+        // ones, so they stay in registers.
+        int a = begin;
+        for (; back && a + 1 < end; a += 2) {
+            Nearest n0, n1;
+            const uchar* row0 = d1.ptr<uchar>(a);
+            const uchar* row1 = d1.ptr<uchar>(a + 1);
+            for (int b = 0; b < d2.rows; ++b) {
+                const uchar* rowB = d2.ptr<uchar>(b);
+                const int e0 = hamming(row0, rowB), e1 = hamming(row1, rowB);
+                n0.offer(e0, b);
+                n1.offer(e1, b);
+                Nearest m = back[b];
+                m.offer(e0, a);
+                m.offer(e1, a + 1);
+                back[b] = m;
+            }
+            result.forward[static_cast<std::size_t>(a)] = n0;
+            result.forward[static_cast<std::size_t>(a) + 1] = n1;
+        }
+        for (; a < end; ++a) {
+            Nearest n;
+            const uchar* rowA = d1.ptr<uchar>(a);
+            for (int b = 0; b < d2.rows; ++b) {
+                const int d = hamming(rowA, d2.ptr<uchar>(b));
+                n.offer(d, b);
+                if (back) back[b].offer(d, a);
+            }
+            result.forward[static_cast<std::size_t>(a)] = n;
+        }
+    });
+    if (backward) {
+        result.backward = std::move(partial[0]);
+        for (int p = 1; p < parts; ++p)
+            for (int b = 0; b < d2.rows; ++b)
+                result.backward[static_cast<std::size_t>(b)].append(partial[static_cast<std::size_t>(p)][static_cast<std::size_t>(b)]);
+    }
+    return result;
 }
 
 }  // namespace
@@ -92,12 +180,12 @@ cv::Mat lbdDescriptors(const cv::Mat& gray, const std::vector<Segment>& segments
 }
 
 std::vector<SegmentMatch> matchDescriptors(const cv::Mat& descriptors1, const cv::Mat& descriptors2,
-                                           const DescriptorSettings& settings) {
+                                           const DescriptorSettings& settings, int threads) {
     std::vector<SegmentMatch> matches;
     if (descriptors1.empty() || descriptors2.empty()) return matches;
-    const std::vector<Nearest> forward = nearestRows(descriptors1, descriptors2);
-    std::vector<Nearest> backward;
-    if (settings.mutual) backward = nearestRows(descriptors2, descriptors1);
+    const NearestBothWays nearest = nearestBothWays(descriptors1, descriptors2, settings.mutual, threads);
+    const std::vector<Nearest>& forward = nearest.forward;
+    const std::vector<Nearest>& backward = nearest.backward;
     for (int i = 0; i < descriptors1.rows; ++i) {
         const Nearest& n = forward[i];
         if (n.best < 0) continue;

@@ -1,5 +1,8 @@
 #include "linematch/homography_file.hpp"
 
+#include "linematch/front_end_error.hpp"
+#include "linematch/image_input.hpp"
+
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -17,12 +20,14 @@ bool hasOpenCvExtension(const std::string& path) {
 }
 
 [[noreturn]] void refuse(const std::string& path, const std::string& why) {
-    throw std::runtime_error("homography file " + path + ": " + why);
+    throw FrontEndError("homographyFile", "homography file " + path + ": " + why, path);
 }
 
 }  // namespace
 
 cv::Matx33d readHomographyFile(const std::string& path) {
+    // A FIFO would block the reader, /dev/zero would be read without end.
+    requireReadableFile(path, "homographyFile", "homography file");
     cv::Matx33d h;
     if (hasOpenCvExtension(path)) {
         cv::Mat m;
@@ -55,10 +60,14 @@ cv::Matx33d readHomographyFile(const std::string& path) {
         std::string extra;
         if (in >> extra) refuse(path, "holds more than nine numbers");
     }
-    for (int k = 0; k < 9; ++k)
-        if (!std::isfinite(h.val[k])) refuse(path, "holds a value that is not finite");
-    if (std::fabs(cv::determinant(h)) == 0) refuse(path, "the matrix is singular");
+    checkHomography(h, "homographyFile", "homography file " + path);
     return h;
+}
+
+void checkHomography(const cv::Matx33d& h, const std::string& kind, const std::string& what) {
+    for (int k = 0; k < 9; ++k)
+        if (!std::isfinite(h.val[k])) throw FrontEndError(kind, what + " must hold finite numbers");
+    if (std::fabs(cv::determinant(h)) == 0) throw FrontEndError(kind, what + " must not be singular");
 }
 
 void writeHomographyFile(const std::string& path, const cv::Matx33d& homography) {

@@ -110,8 +110,11 @@ bool fitHomography(const std::vector<LineCorrespondence>& lines, const std::vect
             r2[6 + j] = -pointWeight * q.x * v[j];
         }
     }
+    // Only the right singular vectors are used. The full set of left ones
+    // (rows x rows) costs more than the rest of the decomposition and
+    // changes neither w nor vt; below 9 rows it is what makes vt 9 x 9.
     cv::Mat w, u, vt;
-    cv::SVD::compute(a, w, u, vt, cv::SVD::FULL_UV);
+    cv::SVD::compute(a, w, u, vt, rows < 9 ? cv::SVD::FULL_UV : 0);
     if (vt.rows < 9) return false;
     // Eight independent conditions at least: the second-smallest singular
     // value must stand clear of zero.

@@ -1,5 +1,10 @@
 #include "linematch/match_report.hpp"
 
+#include "linematch/result_scores.hpp"
+
+#include <nlohmann/json.hpp>
+
+#include <cmath>
 #include <cstdio>
 #include <sstream>
 
@@ -7,36 +12,18 @@ namespace linematch {
 
 namespace {
 
-std::string quoted(const std::string& text) {
-    std::string out = "\"";
-    for (char c : text) {
-        switch (c) {
-        case '"': out += "\\\""; break;
-        case '\\': out += "\\\\"; break;
-        case '\n': out += "\\n"; break;
-        case '\t': out += "\\t"; break;
-        default:
-            if (static_cast<unsigned char>(c) < 0x20) {
-                char buffer[8];
-                std::snprintf(buffer, sizeof buffer, "\\u%04x", c);
-                out += buffer;
-            } else {
-                out += c;
-            }
-        }
-    }
-    return out + "\"";
+using Json = nlohmann::ordered_json;
+
+// Figures rounded to the digits the report shows; the JSON library writes
+// the shortest text that reads back to the rounded double.
+double rounded(double v, int digits) {
+    const double scale = std::pow(10.0, digits);
+    return std::round(v * scale) / scale;
 }
 
-std::string fixed(double v, int digits) {
-    char buffer[64];
-    std::snprintf(buffer, sizeof buffer, "%.*f", digits, v);
-    return buffer;
-}
-
-std::string scoreJson(const Score& s) {
-    return "{\"matches\": " + std::to_string(s.matches) + ", \"correct\": " + std::to_string(s.correct) +
-           ", \"precision\": " + fixed(s.precision, 4) + ", \"recall\": " + fixed(s.recall, 4) + "}";
+Json scoreJson(const Score& s) {
+    return {{"matches", s.matches}, {"correct", s.correct}, {"precision", rounded(s.precision, 4)},
+            {"recall", rounded(s.recall, 4)}};
 }
 
 std::vector<SegmentMatch> joined(const std::vector<SegmentMatch>& a, const std::vector<SegmentMatch>& b) {
@@ -45,74 +32,78 @@ std::vector<SegmentMatch> joined(const std::vector<SegmentMatch>& a, const std::
     return out;
 }
 
-// Seeds plus the additions of rounds 0..round.
-std::vector<SegmentMatch> cumulative(const MatchResult& r, std::size_t round) {
-    std::vector<SegmentMatch> out = r.seeds;
-    for (std::size_t k = 0; k <= round && k < r.roundMatches.size(); ++k)
-        out.insert(out.end(), r.roundMatches[k].begin(), r.roundMatches[k].end());
-    return out;
-}
-
 }  // namespace
 
 std::string reportJson(const MatchResult& r, const MatcherSettings& settings, const ReportContext& c) {
-    std::ostringstream o;
-    o << "{\n";
-    o << "  \"image1\": " << quoted(c.image1) << ",\n";
-    o << "  \"image2\": " << quoted(c.image2) << ",\n";
-    o << "  \"segments\": {\"image1\": " << r.segments1.size() << ", \"image2\": " << r.segments2.size() << "},\n";
-    o << "  \"settings\": {\"min_segment_length\": " << settings.minSegmentLength
-      << ", \"ratio\": " << settings.descriptor.ratio << ", \"mutual\": " << (settings.descriptor.mutual ? "true" : "false")
-      << ", \"neighbour_support\": " << (settings.checks.neighbourSupport ? "true" : "false")
-      << ", \"pair_agreement\": " << (settings.checks.pairAgreement ? "true" : "false")
-      << ", \"line_refit\": " << (settings.checks.lineRefit ? "true" : "false")
-      << ", \"neighbour_verification\": " << (settings.verification.enabled ? "true" : "false")
-      << ", \"vote_distance\": " << settings.checks.voteDistance << ", \"min_votes\": " << settings.checks.minVotes
-      << ", \"max_rounds\": " << settings.maxRounds
-      << ", \"distance_threshold\": " << settings.transfer.thresholds.maxLineDistance
-      << ", \"angle_threshold\": " << settings.transfer.thresholds.maxAngleDifference
-      << ", \"overlap_threshold\": " << settings.transfer.thresholds.minOverlapRatio
-      << ", \"pairs_per_segment\": " << settings.transfer.pairsPerSegment << "},\n";
-    o << "  \"stages\": {\"descriptor_matches\": " << r.descriptorMatches.size() << ", \"seeds_kept\": " << r.seeds.size()
-      << ", \"matches\": " << r.matches.size() << "},\n";
-    o << "  \"rounds\": [";
+    Json o;
+    o["image1"] = c.image1;
+    o["image2"] = c.image2;
+    o["segments"] = {{"image1", r.segments1.size()}, {"image2", r.segments2.size()}};
+    o["settings"] = {{"min_segment_length", settings.minSegmentLength},
+                     {"ratio", settings.descriptor.ratio},
+                     {"mutual", settings.descriptor.mutual},
+                     {"neighbour_support", settings.checks.neighbourSupport},
+                     {"pair_agreement", settings.checks.pairAgreement},
+                     {"line_refit", settings.checks.lineRefit},
+                     {"neighbour_verification", settings.verification.enabled},
+                     {"verify_distance", settings.verification.lineDistance},
+                     {"one_line", settings.singlePartnerLine},
+                     {"vote_distance", settings.checks.voteDistance},
+                     {"min_votes", settings.checks.minVotes},
+                     {"max_rounds", settings.maxRounds},
+                     {"distance_threshold", settings.transfer.thresholds.maxLineDistance},
+                     {"angle_threshold", settings.transfer.thresholds.maxAngleDifference},
+                     {"overlap_threshold", settings.transfer.thresholds.minOverlapRatio},
+                     {"pairs_per_segment", settings.transfer.pairsPerSegment}};
+    o["stages"] = {{"descriptor_matches", r.descriptorMatches.size()},
+                   {"seeds_kept", r.seeds.size()},
+                   {"matches", r.matches.size()}};
+    Json rounds = Json::array();
     for (std::size_t k = 0; k < r.rounds.size(); ++k) {
         const RoundSummary& s = r.rounds[k];
-        o << (k ? ",\n" : "\n") << "    {\"round\": " << k + 1 << ", \"seeds\": " << s.seeds
-          << ", \"seeds_kept\": " << s.keptSeeds << ", \"pair_records\": " << s.records
-           << ", \"transferred\": " << s.transferred << ", \"rejected\": " << s.rejected << ", \"added\": " << s.added << ", \"new_seeds\": " << s.newSeeds;
-        o << "}";
+        rounds.push_back({{"round", k + 1},
+                          {"seeds", s.seeds},
+                          {"seeds_kept", s.keptSeeds},
+                          {"pair_records", s.records},
+                          {"transferred", s.transferred},
+                          {"rejected", s.rejected},
+                          {"added", s.added},
+                          {"new_seeds", s.newSeeds}});
     }
-    o << (r.rounds.empty() ? "],\n" : "\n  ],\n");
-    o << "  \"seconds\": {\"segments\": " << fixed(r.secondsSegments, 3) << ", \"descriptors\": "
-      << fixed(r.secondsDescriptors, 3) << ", \"seed_checks\": " << fixed(r.secondsChecks, 3)
-      << ", \"transfer\": " << fixed(r.secondsTransfer, 3) << ", \"total\": " << fixed(c.secondsTotal, 3) << "}";
+    o["rounds"] = rounds;
+    o["seconds"] = {{"segments", rounded(r.secondsSegments, 3)},
+                    {"descriptors", rounded(r.secondsDescriptors, 3)},
+                    {"seed_checks", rounded(r.secondsChecks, 3)},
+                    {"transfer", rounded(r.secondsTransfer, 3)},
+                    {"total", rounded(c.secondsTotal, 3)}};
     if (c.truth) {
         const GroundTruth& t = *c.truth;
-        o << ",\n  \"ground_truth\": {\n";
-        o << "    \"homography_file\": " << quoted(c.homographyFile) << ",\n";
-        o << "    \"true_correspondences\": " << t.size() << ",\n";
-        o << "    \"descriptor_alone\": " << scoreJson(t.score(r.descriptorMatches)) << ",\n";
-        o << "    \"seeds\": " << scoreJson(t.score(r.seeds)) << ",\n";
-        o << "    \"rounds\": [";
-        for (std::size_t k = 0; k < r.roundMatches.size(); ++k)
-            o << (k ? ", " : "") << "{\"added\": " << scoreJson(t.score(r.roundMatches[k]))
-              << ", \"so_far\": " << scoreJson(t.score(cumulative(r, k))) << "}";
-        o << "],\n";
-        o << "    \"final\": " << scoreJson(t.score(r.matches));
+        const ResultScores scores = scoreResult(r, t);
+        Json truth;
+        truth["homography_file"] = c.homographyFile;
+        truth["true_correspondences"] = scores.trueCorrespondences;
+        truth["descriptor_alone"] = scoreJson(scores.descriptorAlone);
+        truth["seeds"] = scoreJson(scores.seeds);
+        Json perRound = Json::array();
+        for (const RoundScores& s : scores.rounds)
+            perRound.push_back({{"added", scoreJson(s.added)}, {"so_far", scoreJson(s.soFar)}});
+        truth["rounds"] = perRound;
+        truth["final"] = scoreJson(scores.final);
         if (c.upperBound) {
             const UpperBoundRun& u = *c.upperBound;
-            o << ",\n    \"upper_bound_ground_truth_seeds\": {\"note\": "
-              << quoted("seeds drawn from the ground truth: the transfer's upper bound with perfect seeds, not a "
-                        "matcher")
-              << ", \"seeds\": " << u.seeds.size() << ", \"pair_records\": " << u.records
-              << ", \"added\": " << scoreJson(t.score(u.added))
-              << ", \"seeds_and_added\": " << scoreJson(t.score(joined(u.seeds, u.added))) << "}";
+            truth["upper_bound_ground_truth_seeds"] = {
+                {"note", "seeds drawn from the ground truth: the transfer's upper bound with perfect seeds, not a "
+                         "matcher"},
+                {"seeds", u.seeds.size()},
+                {"pair_records", u.records},
+                {"added", scoreJson(t.score(u.added))},
+                {"seeds_and_added", scoreJson(t.score(joined(u.seeds, u.added)))}};
         }
-        o << "\n  }";
+        o["ground_truth"] = truth;
     }
-    o << "\n}\n";
-    return o.str();
+    // File names are bytes: one that is not UTF-8 (a Latin-1 name) gets
+    // U+FFFD for its bad bytes instead of making the file invalid JSON.
+    return o.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
 std::string reportText(const MatchResult& r, const MatcherSettings& settings, const ReportContext& c) {
@@ -150,11 +141,12 @@ std::string reportText(const MatchResult& r, const MatcherSettings& settings, co
                       s.precision, s.recall);
         o << line;
     };
-    row("LBD alone (mutual + ratio)", t.score(r.descriptorMatches));
-    row("seeds after the checks", t.score(r.seeds));
-    for (std::size_t k = 0; k < r.roundMatches.size(); ++k)
-        row("  + round " + std::to_string(k + 1) + " (seeds and rounds so far)", t.score(cumulative(r, k)));
-    row("this matcher", t.score(r.matches));
+    const ResultScores scores = scoreResult(r, t);
+    row("LBD alone (mutual + ratio)", scores.descriptorAlone);
+    row("seeds after the checks", scores.seeds);
+    for (std::size_t k = 0; k < scores.rounds.size(); ++k)
+        row("  + round " + std::to_string(k + 1) + " (seeds and rounds so far)", scores.rounds[k].soFar);
+    row("this matcher", scores.final);
     if (c.upperBound) {
         const UpperBoundRun& u = *c.upperBound;
         row("upper bound: ground-truth seeds (*)", t.score(joined(u.seeds, u.added)));

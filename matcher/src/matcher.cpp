@@ -2,6 +2,7 @@
 
 #include "linematch/line_geometry.hpp"
 #include "linematch/one_line_rule.hpp"
+#include "linematch/parallel_ranges.hpp"
 #include "linematch/segments.hpp"
 
 #include "lineharvest/grid_index.hpp"
@@ -34,13 +35,43 @@ cv::Mat toGray(const cv::Mat& image, const char* name) {
     return gray;
 }
 
+// first() and second() side by side when threads > 1, the second on a
+// thread of its own; the first exception of the two is rethrown.
+template <class First, class Second>
+void sideBySide(int threads, const First& first, const Second& second) {
+    if (threads <= 1) {
+        first();
+        second();
+        return;
+    }
+    parallelRanges(2, 2, [&](int, int, int part) {
+        if (part == 0)
+            first();
+        else
+            second();
+    });
+}
+
+// The stage boundaries told to the settings' progress callback.
+void tell(const MatcherSettings& settings, const char* stage, double fraction) {
+    if (settings.progress) settings.progress(stage, fraction);
+}
+
+// Shares of a run: detection 0 to 0.3, descriptors to 0.5, the rounds the rest.
+double roundShare(const MatcherSettings& settings, int round, double within) {
+    return 0.5 + 0.5 * (round + within) / std::max(settings.maxRounds, 1);
+}
+
 }  // namespace
 
 MatchResult matchLines(const cv::Mat& image1, const cv::Mat& image2, const MatcherSettings& settings) {
     const cv::Mat gray1 = toGray(image1, "image 1"), gray2 = toGray(image2, "image 2");
     const auto start = Clock::now();
-    std::vector<Segment> segments1 = detectSegments(gray1, settings.minSegmentLength);
-    std::vector<Segment> segments2 = detectSegments(gray2, settings.minSegmentLength);
+    tell(settings, "segments", 0.0);
+    std::vector<Segment> segments1, segments2;
+    sideBySide(
+        settings.threads, [&] { segments1 = detectSegments(gray1, settings.minSegmentLength); },
+        [&] { segments2 = detectSegments(gray2, settings.minSegmentLength); });
     const double seconds = secondsSince(start);
     MatchResult result = matchSegments(gray1, gray2, std::move(segments1), std::move(segments2), settings);
     result.secondsSegments = seconds;
@@ -55,10 +86,16 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
     result.segments2 = std::move(segments2);
     const auto& s1 = result.segments1;
     const auto& s2 = result.segments2;
+    const int threads = std::max(settings.threads, 1);
+    TransferSettings transfer = settings.transfer;
+    transfer.threads = threads;
 
     auto start = Clock::now();
-    const cv::Mat d1 = lbdDescriptors(gray1, s1), d2 = lbdDescriptors(gray2, s2);
-    result.descriptorMatches = matchDescriptors(d1, d2, settings.descriptor);
+    tell(settings, "descriptors", 0.3);
+    cv::Mat d1, d2;
+    sideBySide(
+        settings.threads, [&] { d1 = lbdDescriptors(gray1, s1); }, [&] { d2 = lbdDescriptors(gray2, s2); });
+    result.descriptorMatches = matchDescriptors(d1, d2, settings.descriptor, threads);
     result.secondsDescriptors = secondsSince(start);
 
     const lineharvest::RasterWindow window{0, gray2.rows, 0, gray2.cols};
@@ -68,11 +105,13 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
 
     std::set<SegmentMatch> found;
     std::vector<SegmentMatch> seeds = result.descriptorMatches;
+    SeedCheckMemo memo;
     for (int round = 0; round < std::max(settings.maxRounds, 1); ++round) {
         RoundSummary summary;
         summary.seeds = static_cast<int>(seeds.size());
+        tell(settings, "checks", roundShare(settings, round, 0));
         start = Clock::now();
-        const SeedCheckResult checked = checkSeeds(s1, s2, seeds, settings.checks);
+        const SeedCheckResult checked = checkSeeds(s1, s2, seeds, settings.checks, threads, &memo);
         result.secondsChecks += secondsSince(start);
         std::vector<SegmentMatch> kept;
         for (std::size_t k = 0; k < seeds.size(); ++k)
@@ -85,9 +124,10 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
                 if (found.insert(m).second) result.matches.push_back(m);
         }
 
+        tell(settings, "transfer", roundShare(settings, round, 0.3));
         start = Clock::now();
         const std::vector<TransferMatch> transferred =
-            transferRound(s1, s2, seeds, checked.records, grid, settings.transfer);
+            transferRound(s1, s2, seeds, checked.records, grid, transfer);
         result.secondsTransfer += secondsSince(start);
         summary.transferred = static_cast<int>(transferred.size());
 
@@ -103,8 +143,9 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
         }
         std::vector<char> judge(candidates.size(), 0);
         std::fill(judge.begin() + static_cast<long>(result.matches.size()), judge.end(), 1);
+        tell(settings, "verification", roundShare(settings, round, 0.8));
         start = Clock::now();
-        std::vector<char> keep = verifyByNeighbours(s1, s2, candidates, judge, settings.verification);
+        std::vector<char> keep = verifyByNeighbours(s1, s2, candidates, judge, settings.verification, threads);
         if (settings.singlePartnerLine) {
             const std::vector<char> single =
                 singlePartnerLine(s1, s2, candidates, judge, settings.sameLineDistance);
@@ -136,6 +177,7 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
         if (summary.added == 0 || summary.newSeeds == 0) break;
         seeds = std::move(nextSeeds);
     }
+    tell(settings, "done", 1.0);
     return result;
 }
 

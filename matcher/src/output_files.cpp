@@ -25,19 +25,31 @@ void finish(std::ofstream& out, const std::string& path) {
 
 }  // namespace
 
+std::string segmentFileText(const std::vector<Segment>& segments) {
+    std::string out;
+    for (const Segment& s : segments)
+        out += coordinate(s[0]) + ' ' + coordinate(s[1]) + ' ' + coordinate(s[2]) + ' ' + coordinate(s[3]) + '\n';
+    return out;
+}
+
+std::string matchFileText(const std::vector<SegmentMatch>& matches) {
+    std::string out;
+    for (const SegmentMatch& m : matches)
+        out += std::to_string(m.image1Segment) + ' ' + std::to_string(m.image2Segment) + '\n';
+    return out;
+}
+
 void writeSegmentFile(const std::string& path, const std::vector<Segment>& segments) {
     std::ofstream out(path);
     if (!out) throw std::runtime_error("cannot write " + path);
-    for (const Segment& s : segments)
-        out << coordinate(s[0]) << ' ' << coordinate(s[1]) << ' ' << coordinate(s[2]) << ' ' << coordinate(s[3])
-            << '\n';
+    out << segmentFileText(segments);
     finish(out, path);
 }
 
 void writeMatchFile(const std::string& path, const std::vector<SegmentMatch>& matches) {
     std::ofstream out(path);
     if (!out) throw std::runtime_error("cannot write " + path);
-    for (const SegmentMatch& m : matches) out << m.image1Segment << ' ' << m.image2Segment << '\n';
+    out << matchFileText(matches);
     finish(out, path);
 }
 

@@ -2,6 +2,7 @@
 
 #include "linematch/line_geometry.hpp"
 #include "linematch/segments.hpp"
+#include "linematch/spatial_index.hpp"
 
 #include <opencv2/calib3d.hpp>
 
@@ -114,19 +115,16 @@ std::vector<SeedPair> buildPairRecords(const std::vector<Segment>& segments1,
                                        const std::vector<SegmentMatch>& seeds,
                                        const PairRecordSettings& settings) {
     std::vector<SeedPair> records;
-    std::set<std::pair<int, int>> tried;
+    std::set<std::pair<int, int>> tried, recorded;
     const int numSeeds = static_cast<int>(seeds.size());
+    std::vector<cv::Point2d> mids;
+    mids.reserve(seeds.size());
+    for (const SegmentMatch& s : seeds) mids.push_back(midpoint(segments1[s.image1Segment]));
+    const PointIndex index(mids);
     std::vector<std::pair<double, int>> byDistance;
     for (int s = 0; s < numSeeds; ++s) {
-        const cv::Point2d m = midpoint(segments1[seeds[s].image1Segment]);
-        byDistance.clear();
-        for (int t = 0; t < numSeeds; ++t) {
-            if (t == s) continue;
-            const cv::Point2d n = midpoint(segments1[seeds[t].image1Segment]);
-            const double d = std::hypot(n.x - m.x, n.y - m.y);
-            if (d <= settings.maxSeedDistance) byDistance.emplace_back(d, t);
-        }
-        std::sort(byDistance.begin(), byDistance.end());
+        // Every other seed within the distance, nearest first.
+        index.nearest(mids[s], numSeeds, settings.maxSeedDistance, [s](int t) { return t != s; }, byDistance);
         int paired = 0;
         for (const auto& [d, t] : byDistance) {
             if (paired == settings.neighbours) break;
@@ -134,8 +132,7 @@ std::vector<SeedPair> buildPairRecords(const std::vector<Segment>& segments1,
             if (!tried.insert(key).second) {
                 // Already estimated from the other seed's side; count it if
                 // it became a record.
-                for (const SeedPair& r : records)
-                    if (r.seedA == key.first && r.seedB == key.second) ++paired;
+                paired += static_cast<int>(recorded.count(key));
                 continue;
             }
             cv::Matx33d h;
@@ -146,6 +143,7 @@ std::vector<SeedPair> buildPairRecords(const std::vector<Segment>& segments1,
                                          settings.minSpread, h))
                 continue;
             records.push_back({key.first, key.second, h});
+            recorded.insert(key);
             ++paired;
         }
     }
@@ -155,23 +153,19 @@ std::vector<SeedPair> buildPairRecords(const std::vector<Segment>& segments1,
 std::vector<std::vector<int>> buildPairIndexTable(const std::vector<Segment>& segments1,
                                                   const std::vector<SegmentMatch>& seeds,
                                                   const std::vector<SeedPair>& records,
-                                                  int pairsPerSegment) {
+                                                  int pairsPerSegment, int threads) {
     std::vector<std::vector<int>> table(segments1.size());
-    if (records.empty() || pairsPerSegment <= 0) return table;
-    std::vector<std::pair<double, int>> byDistance(records.size());
-    for (std::size_t i = 0; i < segments1.size(); ++i) {
-        const cv::Point2d m = midpoint(segments1[i]);
-        for (std::size_t r = 0; r < records.size(); ++r) {
-            const Segment& a = segments1[seeds[records[r].seedA].image1Segment];
-            const Segment& b = segments1[seeds[records[r].seedB].image1Segment];
-            byDistance[r] = {pointSegmentDistance(m.x, m.y, a) + pointSegmentDistance(m.x, m.y, b),
-                             static_cast<int>(r)};
-        }
-        const std::size_t k = std::min<std::size_t>(pairsPerSegment, records.size());
-        std::partial_sort(byDistance.begin(), byDistance.begin() + k, byDistance.end());
-        for (std::size_t j = 0; j < static_cast<std::size_t>(pairsPerSegment); ++j)
-            table[i].push_back(byDistance[j < k ? j : 0].second);
-    }
+    std::vector<cv::Point2d> mids;
+    mids.reserve(segments1.size());
+    for (const Segment& s : segments1) mids.push_back(midpoint(s));
+    std::vector<std::array<int, 2>> pairs;
+    pairs.reserve(records.size());
+    for (const SeedPair& r : records) pairs.push_back({seeds[r.seedA].image1Segment, seeds[r.seedB].image1Segment});
+    const std::vector<int> rows = nearestSegmentPairs(mids, segments1, pairs, pairsPerSegment, threads);
+    if (rows.empty()) return table;
+    for (std::size_t i = 0; i < table.size(); ++i)
+        table[i].assign(rows.begin() + static_cast<long>(i * static_cast<std::size_t>(pairsPerSegment)),
+                        rows.begin() + static_cast<long>((i + 1) * static_cast<std::size_t>(pairsPerSegment)));
     return table;
 }
 

@@ -1,6 +1,6 @@
 #include "linematch/transfer_round.hpp"
 
-#include "linematch/pair_records.hpp"
+#include "linematch/spatial_index.hpp"
 
 #include "lineharvest/transfer.hpp"
 
@@ -26,13 +26,15 @@ std::vector<lineharvest::PairRecord> pairRecordArray(const std::vector<SegmentMa
 }
 
 std::vector<double> pairIndexTable(const std::vector<Segment>& segments1, const std::vector<SegmentMatch>& seeds,
-                                   const std::vector<SeedPair>& records, int pairsPerSegment) {
-    const auto rows = buildPairIndexTable(segments1, seeds, records, pairsPerSegment);
-    std::vector<double> table;
-    table.reserve(segments1.size() * static_cast<std::size_t>(pairsPerSegment));
-    for (const auto& row : rows)
-        for (int r : row) table.push_back(r);
-    return table;
+                                   const std::vector<SeedPair>& records, int pairsPerSegment, int threads) {
+    std::vector<cv::Point2d> midpoints;
+    midpoints.reserve(segments1.size());
+    for (const Segment& s : segments1) midpoints.emplace_back((s[0] + s[2]) / 2, (s[1] + s[3]) / 2);
+    std::vector<std::array<int, 2>> pairs;
+    pairs.reserve(records.size());
+    for (const SeedPair& r : records) pairs.push_back({seeds[r.seedA].image1Segment, seeds[r.seedB].image1Segment});
+    const std::vector<int> rows = nearestSegmentPairs(midpoints, segments1, pairs, pairsPerSegment, threads);
+    return std::vector<double>(rows.begin(), rows.end());
 }
 
 std::vector<TransferMatch> transferRound(const std::vector<Segment>& segments1,
@@ -43,7 +45,8 @@ std::vector<TransferMatch> transferRound(const std::vector<Segment>& segments1,
     std::vector<TransferMatch> added;
     if (records.empty() || segments1.empty() || segments2.empty()) return added;
     const std::vector<lineharvest::PairRecord> recordData = pairRecordArray(seeds, records);
-    const std::vector<double> table = pairIndexTable(segments1, seeds, records, settings.pairsPerSegment);
+    const std::vector<double> table =
+        pairIndexTable(segments1, seeds, records, settings.pairsPerSegment, settings.threads);
 
     lineharvest::TransferInput input;
     input.segments1 = {segments1.front().data(), static_cast<int>(segments1.size())};

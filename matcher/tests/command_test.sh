@@ -1,11 +1,14 @@
 #!/usr/bin/env bash
 # The command-line interface of linematch and warp_image: result files and
 # their agreement, exit status and messages for bad inputs.
+# The option cases (option_cases.txt) and the bad-image campaign
+# (make_bad_images.py) are the ones the MEX and Python tests read too.
 #   command_test.sh LINEMATCH WARP_IMAGE DATA_DIR
 set -uo pipefail
 linematch="$1"
 warp="$2"
 data="$3"
+here="$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)"
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 failures=0
@@ -30,12 +33,14 @@ n2=$(wc -l < "$work/out/segments2.txt")
 check "matches.txt holds 0-based indices into the segment files" \
   awk -v n1="$n1" -v n2="$n2" 'NF != 2 || $1 < 0 || $1 >= n1 || $2 < 0 || $2 >= n2 { bad = 1 } END { exit bad }' \
   "$work/out/matches.txt"
-matches=$(wc -l < "$work/out/matches.txt")
-check "report.json counts the lines of matches.txt" grep -q "\"matches\": $matches}" "$work/out/report.json"
+# report.json of OUTDIR is valid JSON that counts OUTDIR's matches.txt.
+report_counts() {
+  /usr/bin/python3 -c 'import json, sys
+r = json.load(open(sys.argv[1] + "/report.json"))
+sys.exit(r["stages"]["matches"] != sum(1 for _ in open(sys.argv[1] + "/matches.txt")))' "$1"
+}
+check "report.json counts the lines of matches.txt" report_counts "$work/out"
 check "report.json scores against the ground truth" grep -q '"ground_truth"' "$work/out/report.json"
-if [[ -x /usr/bin/python3 ]]; then
-  check "report.json is valid JSON" /usr/bin/python3 -m json.tool "$work/out/report.json" /dev/null
-fi
 check "the printed report compares with LBD alone" grep -q "LBD alone" "$work/stdout"
 check "segments are x1 y1 x2 y2" awk 'NF != 4 { bad = 1 } END { exit bad }' "$work/out/segments1.txt"
 
@@ -64,18 +69,97 @@ expect_failure 1 "cannot read image" "$work/missing.png" "$work/warped.png" "$wo
 expect_failure 1 "cannot read image" "$work/fake.png" "$work/warped.png" "$work/x"
 expect_failure 1 "cannot read image" "$data/building.jpg" "$work/missing.png" "$work/x"
 expect_failure 1 "nine numbers" "$data/building.jpg" "$work/warped.png" "$work/x" --homography "$work/short.txt"
-expect_failure 1 "cannot be read" "$data/building.jpg" "$work/warped.png" "$work/x" --homography "$work/none.txt"
+expect_failure 1 "No such file" "$data/building.jpg" "$work/warped.png" "$work/x" --homography "$work/none.txt"
 expect_failure 2 "expected IMAGE1 IMAGE2 OUTDIR" "$data/building.jpg"
 expect_failure 2 "unknown option" "$data/building.jpg" "$work/warped.png" "$work/x" --bogus
 expect_failure 2 "needs a number" "$data/building.jpg" "$work/warped.png" "$work/x" --rounds many
-expect_failure 2 "verify-distance must lie" "$data/building.jpg" "$work/warped.png" "$work/x" --verify-distance nan
-expect_failure 2 "verify-distance must lie" "$data/building.jpg" "$work/warped.png" "$work/x" --verify-distance -1
-mkfifo "$work/fifo.png"
+mkfifo "$work/fifo.txt"
 # A FIFO without a writer must be refused, not block (a hang meets the test's time limit).
-expect_failure 1 "cannot read image" "$work/fifo.png" "$work/warped.png" "$work/x"
-expect_failure 1 "cannot read image" "$data/building.jpg" "$work" "$work/x"
+expect_failure 1 "is a FIFO" "$data/building.jpg" "$work/warped.png" "$work/x" --homography "$work/fifo.txt"
+expect_failure 1 "is a device" "$data/building.jpg" "$work/warped.png" "$work/x" --homography /dev/zero
+printf '0 0 0\n0 0 0\n0 0 0\n' > "$work/singular.txt"
+expect_failure 1 "must not be singular" "$data/building.jpg" "$work/warped.png" "$work/x" --homography "$work/singular.txt"
 expect_failure 2 "needs --homography" "$data/building.jpg" "$work/warped.png" "$work/x" --upper-bound
 check "a refused call writes no output directory" test ! -e "$work/x"
+
+# The option cases every front end shares, on two blank 20 x 20 images.
+printf 'P5\n20 20\n255\n' > "$work/blank.pgm"
+head -c 400 /dev/zero >> "$work/blank.pgm"
+while read -r key mex flag value verdict; do
+  [[ -z "$key" || "$key" == "#"* ]] && continue
+  args=("$flag")
+  [[ "$value" != false ]] && args+=("$value")
+  "$linematch" "$work/blank.pgm" "$work/blank.pgm" "$work/options" --quiet --no-picture "${args[@]}" \
+    > /dev/null 2> "$work/stderr"
+  got=$?
+  case "$verdict" in
+    accept) check "option case $flag $value is accepted" test $got -eq 0 ;;
+    refuse) check "option case $flag $value is refused naming $flag" \
+              bash -c "test $got -eq 2 && grep -q -- '$flag' '$work/stderr'" ;;
+    imageTooLarge) check "option case $flag $value refuses the images as too large" \
+              bash -c "test $got -eq 1 && grep -q 'more than the limit' '$work/stderr'" ;;
+  esac
+done < "$here/option_cases.txt"
+
+# The bad-image campaign: a clear refusal (exit 1, one line naming the file)
+# or a valid result; nothing hangs (the test's time limit) or crashes.
+/usr/bin/python3 "$here/make_bad_images.py" "$work/bad" "$data" > "$work/manifest" 2> /dev/null
+declare -A messages=([imageFile]="cannot read image" [damagedImage]="is damaged" [imageTooLarge]="more than the limit")
+while read -r name path expected; do
+  rm -rf "$work/campaign"
+  "$linematch" "$path" "$work/bad/three.png" "$work/campaign" --quiet > /dev/null 2> "$work/stderr"
+  got=$?
+  if [[ "$expected" == ok ]]; then
+    check "campaign: $name gives a result" bash -c "test $got -eq 0 && test -s '$work/campaign/report.json'"
+  else
+    check "campaign: $name is refused ($expected)" bash -c "test $got -eq 1 && test \$(wc -l < '$work/stderr') -eq 1 &&
+      grep -q '${messages[$expected]}' '$work/stderr' && test ! -e '$work/campaign'"
+  fi
+done < "$work/manifest"
+
+# A file this user may not read: the message names the permission problem.
+# Root reads every file, so as root the command runs as nobody.
+cp "$work/bad/three.png" "$work/unreadable.png"
+chmod 000 "$work/unreadable.png"
+chmod 755 "$work"
+as_user=()
+if [[ $EUID -eq 0 ]]; then
+  command -v setpriv > /dev/null && as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+fi
+if [[ $EUID -ne 0 || ${#as_user[@]} -gt 0 ]]; then
+  "${as_user[@]}" "$linematch" "$work/unreadable.png" "$work/bad/three.png" "$work/denied" 2> "$work/stderr"
+  check "an unreadable image is exit 1 naming the permission problem" \
+    bash -c "test $? -eq 1 && grep -q 'cannot read image .*unreadable.png: permission denied' '$work/stderr'"
+else
+  echo "skipped: an unreadable file (running as root without setpriv)"
+fi
+
+# An image name in Latin-1 (not UTF-8) still gives valid JSON.
+latin1="$work/bad/caf"$'\xe9'".png"
+cp "$work/bad/three.png" "$latin1"
+"$linematch" "$latin1" "$work/bad/three.png" "$work/latin1" --quiet --no-picture
+check "a Latin-1 image name gives a valid report.json" report_counts "$work/latin1"
+
+# Output that is complete or absent. A write that fails (here: a file size
+# limit, as a full disk would) is exit 1 naming the file, leaves the earlier
+# run's files as they were and no temporary file.
+cp -r "$work/plain" "$work/before"
+(trap '' XFSZ; ulimit -f 8; "$linematch" "$data/building.jpg" "$work/warped.png" "$work/plain" --quiet --rounds 1) \
+  2> "$work/stderr"
+check "a failed write is exit 1 naming the file" \
+  bash -c "test $? -eq 1 && grep -q 'cannot write .*File too large' '$work/stderr'"
+check "a failed write leaves the earlier run's files" diff -r "$work/before" "$work/plain"
+# Two runs into one folder at once: the folder ends with one run's files.
+for trial in 1 2 3; do
+  "$linematch" "$data/building.jpg" "$work/warped.png" "$work/shared" --quiet --rounds 1 --no-picture &
+  "$linematch" "$data/building.jpg" "$work/warped.png" "$work/shared" --quiet --min-length 30 &
+  wait
+  check "two runs into one folder leave one run's files (trial $trial)" report_counts "$work/shared"
+  lines=$(wc -l < "$work/shared/segments1.txt")
+  check "... and its segments (trial $trial)" /usr/bin/python3 -c 'import json, sys
+sys.exit(json.load(open(sys.argv[1]))["segments"]["image1"] != int(sys.argv[2]))' "$work/shared/report.json" "$lines"
+done
+check "no temporary file is left" test -z "$(find "$work/plain" "$work/shared" -name '.*')"
 
 echo "$failures failed"
 exit $((failures > 0))

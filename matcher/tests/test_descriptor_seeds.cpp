@@ -5,6 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <bitset>
+#include <random>
+#include <tuple>
+
 namespace {
 
 using linematch::SegmentMatch;
@@ -67,6 +72,65 @@ TEST(MatchDescriptors, EmptySides) {
     EXPECT_TRUE(linematch::matchDescriptors(one, none, {}).empty());
     // A single candidate has no second distance: the ratio test passes it.
     EXPECT_EQ(linematch::matchDescriptors(one, one, {}), (std::vector<SegmentMatch>{{0, 0}}));
+}
+
+// Matching by scanning every pair with a plain bit count.
+std::vector<SegmentMatch> scanEveryPair(const cv::Mat& d1, const cv::Mat& d2, const linematch::DescriptorSettings& s) {
+    const auto distance = [&](const cv::Mat& a, int i, const cv::Mat& b, int j) {
+        int bits = 0;
+        for (int k = 0; k < a.cols; ++k) bits += std::bitset<8>(a.at<uchar>(i, k) ^ b.at<uchar>(j, k)).count();
+        return bits;
+    };
+    // Best row (lowest on ties) and the second-smallest distance.
+    const auto nearest = [&](const cv::Mat& from, int i, const cv::Mat& to) {
+        std::vector<std::pair<int, int>> all;
+        for (int j = 0; j < to.rows; ++j) all.emplace_back(distance(from, i, to, j), j);
+        std::sort(all.begin(), all.end());
+        return std::make_tuple(all[0].second, all[0].first, all.size() > 1 ? all[1].first : -1);
+    };
+    std::vector<SegmentMatch> matches;
+    for (int i = 0; i < d1.rows; ++i) {
+        const auto [best, bestDistance, second] = nearest(d1, i, d2);
+        if (s.mutual && std::get<0>(nearest(d2, best, d1)) != i) continue;
+        if (s.ratio < 1 && second >= 0 && !(bestDistance < s.ratio * second)) continue;
+        matches.push_back({i, best});
+    }
+    return matches;
+}
+
+TEST(MatchDescriptors, SameAsScanningEveryPairForAnyWidthAndThreads) {
+    // Rows are a few bases with a few bits flipped, so that many distances
+    // tie; 8 bytes take the library call, 512 bytes fill a vector lane.
+    for (int bytes : {32, 8, 512}) {
+        std::mt19937 random(static_cast<unsigned>(bytes));
+        std::vector<cv::Mat> bases;
+        for (int k = 0; k < 6; ++k) {
+            cv::Mat base(1, bytes, CV_8U);
+            for (int c = 0; c < bytes; ++c) base.at<uchar>(0, c) = static_cast<uchar>(random());
+            bases.push_back(base);
+        }
+        const auto rows = [&](int n) {
+            cv::Mat d(n, bytes, CV_8U);
+            for (int r = 0; r < n; ++r) {
+                bases[random() % bases.size()].copyTo(d.row(r));
+                for (unsigned flips = random() % 4; flips > 0; --flips) {
+                    const int bit = static_cast<int>(random() % static_cast<unsigned>(8 * bytes));
+                    d.at<uchar>(r, bit / 8) ^= static_cast<uchar>(1u << (bit % 8));
+                }
+            }
+            return d;
+        };
+        const cv::Mat d1 = rows(150), d2 = rows(130);
+        for (const auto& [ratio, mutual] : {std::pair(0.8, true), std::pair(1.0, true), std::pair(0.9, false)}) {
+            linematch::DescriptorSettings s;
+            s.ratio = ratio;
+            s.mutual = mutual;
+            const std::vector<SegmentMatch> expected = scanEveryPair(d1, d2, s);
+            for (int threads : {1, 3})
+                EXPECT_EQ(linematch::matchDescriptors(d1, d2, s, threads), expected)
+                    << bytes << " bytes, ratio " << ratio << ", mutual " << mutual << ", " << threads << " threads";
+        }
+    }
 }
 
 TEST(LbdDescriptors, OneRowPerSegmentInSegmentOrder) {

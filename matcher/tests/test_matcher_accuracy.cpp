@@ -73,11 +73,19 @@ TEST(MatcherAccuracy, ThreadsDoNotChangeTheResult) {
     const cv::Mat a = readImage("building.jpg");
     ASSERT_FALSE(a.empty());
     const cv::Mat b = linematch::warpImage(a, linematch::cornerShiftHomography(a.size(), 0.12, 2));
-    linematch::MatcherSettings two;
-    two.transfer.threads = 2;
-    const auto one = linematch::matchLines(a, b), other = linematch::matchLines(a, b, two);
-    EXPECT_EQ(one.matches, other.matches);
-    EXPECT_FALSE(one.matches.empty());
+    const auto one = linematch::matchLines(a, b);
+    ASSERT_FALSE(one.matches.empty());
+    // 7 does not divide the work evenly.
+    for (int threads : {2, 7}) {
+        linematch::MatcherSettings settings;
+        settings.threads = threads;
+        const auto other = linematch::matchLines(a, b, settings);
+        EXPECT_EQ(one.segments1, other.segments1) << threads;
+        EXPECT_EQ(one.descriptorMatches, other.descriptorMatches) << threads;
+        EXPECT_EQ(one.seeds, other.seeds) << threads;
+        EXPECT_EQ(one.roundMatches, other.roundMatches) << threads;
+        EXPECT_EQ(one.matches, other.matches) << threads;
+    }
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <tuple>
 
 namespace {
 
@@ -207,6 +208,36 @@ TEST(SinglePartnerLine, OnlyJudgedEntriesCanBeRefused) {
     const std::vector<Segment> s2{{0, 0, 100, 0}, {0, 4, 100, 4}};
     const std::vector<SegmentMatch> matches{{0, 0}, {0, 1}};
     EXPECT_EQ(linematch::singlePartnerLine(s1, s2, matches, {0, 1}, 1.5), std::vector<char>({1, 0}));
+}
+
+}  // namespace
+
+namespace {
+
+// A memo filled by one round gives the next round what a fresh check gives,
+// although the seeds are indexed differently and some pairs and voters changed.
+TEST(SeedCheckMemo, ALaterRoundGivesWhatAFreshCheckGives) {
+    const auto s1 = latticeSegments(6, 50);
+    auto s2 = mapAll(viewChange(), s1);
+    for (std::size_t k = 0; k < s2.size(); k += 3) s2[k] = slide(s2[k], 2, -3);  // refits differ from the pairs' maps
+    std::vector<SegmentMatch> first = identityMatches(30);
+    first[14].image2Segment = 35;  // a liar
+    // The next round: the first round's seeds from the fifth on, then new ones.
+    std::vector<SegmentMatch> next(first.begin() + 4, first.end());
+    for (int k : {31, 0, 33, 2}) next.push_back({k, k});
+    linematch::SeedCheckMemo memo;
+    linematch::checkSeeds(s1, s2, first, {}, 1, &memo);
+    const auto remembered = linematch::checkSeeds(s1, s2, next, {}, 2, &memo);
+    const auto fresh = linematch::checkSeeds(s1, s2, next, {});
+    EXPECT_EQ(remembered.seedKept, fresh.seedKept);
+    EXPECT_EQ(remembered.pairsTried, fresh.pairsTried);
+    ASSERT_EQ(remembered.records.size(), fresh.records.size());
+    ASSERT_FALSE(fresh.records.empty());
+    for (std::size_t k = 0; k < fresh.records.size(); ++k) {
+        const auto &a = remembered.records[k], &b = fresh.records[k];
+        EXPECT_EQ(std::tie(a.seedA, a.seedB, a.votes), std::tie(b.seedA, b.seedB, b.votes)) << k;
+        EXPECT_EQ(a.homography, b.homography) << k;
+    }
 }
 
 }  // namespace

@@ -10,6 +10,14 @@ written unless asked, exceptions instead of host errors.
 ...                           x_begin=0, x_end=800, margin=3)
 >>> found = lh.add_candidates(segments1, segments2, pair_records, pair_index, grid)
 >>> lh.write_candidates("Addcandidates.txt", found)
+
+The two-image line matcher (the ``linematch`` command) is
+``match_images(image1, image2, ...)``, which gives a ``MatchResult``;
+``score_matches`` scores any match list against a homography and
+``plot_matches`` draws one (with matplotlib). ``match_pairs(pairs, outdir)``
+runs the command on many pairs on a Dask cluster. ``HAS_MATCHER`` is False
+in a build without the matcher (it needs OpenCV's contrib modules); there
+``match_images`` and ``match_pairs`` raise ImportError saying so.
 """
 
 from ._errors import (
@@ -17,6 +25,7 @@ from ._errors import (
     FileError,
     GridTokenError,
     HarvestError,
+    ImageTooLargeError,
     InputError,
     InternalError,
     OutOfMemoryError,
@@ -42,6 +51,7 @@ __all__ = [
     "GridTokenError",
     "Groups",
     "HarvestError",
+    "ImageTooLargeError",
     "InputError",
     "InternalError",
     "OutOfMemoryError",
@@ -55,8 +65,23 @@ __all__ = [
 
 # The two-image line matcher is bound only where the extension was built
 # with it (it needs OpenCV's contrib modules).
-if hasattr(_core, "_match_images"):
-    from ._match import MatchResult, match_images
+HAS_MATCHER = hasattr(_core, "_match_images")
+if HAS_MATCHER:
+    from ._match import MatchResult, match_images, score_matches
     from ._batch import match_pairs
 
-    __all__ += ["MatchResult", "match_images", "match_pairs"]
+    __all__ += ["MatchResult", "match_images", "match_pairs", "score_matches"]
+else:
+
+    def match_images(*args, **kwargs):
+        """Not available: this build of lineharvest has no line matcher."""
+        raise ImportError(
+            "lineharvest was built without the line matcher (match_images): it needs OpenCV's "
+            "line_descriptor (contrib), imgcodecs, imgproc and calib3d; install them "
+            "(Debian: libopencv-contrib-dev) and reinstall the package with LINEHARVEST_MATCHER=1"
+        )
+
+    score_matches = match_pairs = match_images
+from ._plot import plot_matches
+
+__all__ += ["HAS_MATCHER", "plot_matches"]

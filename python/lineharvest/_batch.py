@@ -13,7 +13,6 @@ and every output file is there.
 import csv
 import errno
 import hashlib
-import inspect
 import json
 import logging
 import os
@@ -27,7 +26,7 @@ import uuid
 from . import __version__ as _version
 from . import _core
 from ._errors import ArgumentTypeError, FileError, InputError
-from ._match import match_images
+from ._match import _OPTIONS
 
 SUMMARY = "summary.csv"
 RECORD = "pair.json"
@@ -38,13 +37,11 @@ COLUMNS = ("name", "image1", "image2", "homography", "status", "segments1", "seg
            "precision", "recall", "seconds", "error")
 _RESULT_COLUMNS = ("segments1", "segments2", "matches", "precision", "recall", "seconds")
 
-# match_images' own defaults: the options a pair is matched with unless the
-# caller says otherwise (threads is the batch's own setting).
-MATCHER_DEFAULTS = {
-    name: parameter.default
-    for name, parameter in inspect.signature(match_images).parameters.items()
-    if parameter.kind is inspect.Parameter.KEYWORD_ONLY and name not in ("threads", "homography")
-}
+# match_images' options (the matcher's one table) and their defaults: the
+# options a pair is matched with unless the caller says otherwise. threads
+# is the batch's own setting and not recorded: the result does not depend
+# on it.
+MATCHER_DEFAULTS = {key: default for key, _type, default, *_rest in _OPTIONS if key != "threads"}
 
 
 class Pair:
@@ -318,8 +315,8 @@ def run_pair(pair, outdir, options, picture, threads):
         folder = _scratch_folder(outdir)
         os.mkdir(folder)
         try:
-            found = _core._match_to_folder(pair.image1, pair.image2, folder, homography_file=pair.homography,
-                                           picture=picture, threads=threads, **options)
+            found = _core._match_to_folder(pair.image1, pair.image2, folder, dict(options, threads=threads),
+                                           homography_file=pair.homography, picture=picture)
             result = {name: found[name] for name in _RESULT_COLUMNS}
             result["seconds"] = time.perf_counter() - started
             record = {"version": _version, "inputs": inputs, "options": dict(options, picture=picture),
@@ -490,8 +487,9 @@ def match_pairs(pairs, outdir, *, client=None, workers=None, threads=1, progress
     picture : bool
         Write ``matches.png`` (the command's ``--no-picture`` is False).
     **matcher_options
-        ``ratio``, ``rounds``, ``mutual``, ``checks``, ``verify``,
-        ``one_line``, ``min_length``, as for :func:`match_images`.
+        The options of :func:`match_images` under its keywords
+        (``ratio``, ``rounds``, ``checks``, ``verify``, ``max_pixels``, ...;
+        the command's flags), with its defaults and ranges.
 
     Returns
     -------
@@ -519,7 +517,7 @@ def match_pairs(pairs, outdir, *, client=None, workers=None, threads=1, progress
     if unknown:
         raise TypeError(f"match_pairs() got an unexpected keyword argument {unknown[0]!r}")
     options = dict(MATCHER_DEFAULTS, **matcher_options)
-    _core._check_matcher_options(threads=threads, **options)
+    _core._check_matcher_options(dict(options, threads=threads))
     # Plain Python values (numpy.int64(3) is a valid rounds) for pair.json.
     options = {name: type(MATCHER_DEFAULTS[name])(value) for name, value in options.items()}
     for name, value in (("picture", picture), ("progress", progress)):

@@ -16,6 +16,24 @@ pair. A rerun skips pairs already done with the same inputs and options.
 """
 
 
+def _matcher_options():
+    """The rows of the matcher's option table; none in a build without the
+    matcher."""
+    from . import _core
+
+    return _core._matcher_options() if hasattr(_core, "_matcher_options") else []
+
+
+def _number(text):
+    """A number as the command reads it ("1e8" too); whole ones as int, so
+    that the whole-number options take them."""
+    try:
+        return int(text)
+    except ValueError:
+        value = float(text)
+    return int(value) if value.is_integer() else value
+
+
 def parser():
     p = argparse.ArgumentParser(
         prog="linematch-batch",
@@ -31,13 +49,16 @@ def parser():
     p.add_argument("--threads", type=int, default=1, metavar="T", help="matcher threads per pair (1)")
     p.add_argument("--quiet", action="store_true", help="no progress bar, no closing line")
     m = p.add_argument_group("matcher options (as for linematch)")
-    m.add_argument("--min-length", type=float, default=10.0, metavar="L", help="shortest segment kept, pixels (10)")
-    m.add_argument("--rounds", type=int, default=3, metavar="N", help="most transfer rounds (3)")
-    m.add_argument("--ratio", type=float, default=0.7, metavar="R", help="descriptor ratio test (0.7; 1 = off)")
-    m.add_argument("--no-mutual", action="store_true", help="keep best matches that are not mutual")
-    m.add_argument("--no-checks", action="store_true", help="no seed checks")
-    m.add_argument("--no-verify", action="store_true", help="keep transferred matches their neighbours contradict")
-    m.add_argument("--no-one-line", action="store_true", help="keep matches giving a segment partners on two lines")
+    # The matcher's own table, as the linematch command offers it: the same
+    # flags, ranges and defaults (match_pairs checks the values).
+    for key, type_name, default, value_range, meaning, flag, _mex in _matcher_options():
+        if key == "threads":
+            continue  # --threads above: the matcher's threads in each pair
+        if type_name == "bool":
+            m.add_argument(flag, dest=key, action="store_false", default=argparse.SUPPRESS, help=meaning)
+        else:
+            m.add_argument(flag, dest=key, type=_number, default=argparse.SUPPRESS, metavar="N",
+                           help=f"{meaning}; {value_range} ({default})")
     m.add_argument("--no-picture", action="store_true", help="do not write matches.png")
     return p
 
@@ -46,14 +67,13 @@ def main(argv=None):
     args = parser().parse_args(argv)
     import lineharvest as lh
 
-    if not hasattr(lh, "match_pairs"):
+    if not lh.HAS_MATCHER:
         print("linematch-batch: this lineharvest was built without the line matcher", file=sys.stderr)
         return 2
     if args.scheduler and args.workers is not None:
         print("linematch-batch: --workers is for the local cluster, not with --scheduler", file=sys.stderr)
         return 2
-    options = dict(min_length=args.min_length, rounds=args.rounds, ratio=args.ratio, mutual=not args.no_mutual,
-                   checks=not args.no_checks, verify=not args.no_verify, one_line=not args.no_one_line)
+    options = {key: getattr(args, key) for key, *_rest in _matcher_options() if key != "threads" and hasattr(args, key)}
     client = None
     try:
         if args.scheduler:

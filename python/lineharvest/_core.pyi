@@ -1,6 +1,6 @@
 # Type stubs of the lineharvest._core extension module.
 import os
-from typing import Any, Dict, Optional, SupportsIndex, Tuple, Union
+from typing import Any, Dict, List, Optional, SupportsIndex, Tuple, Union
 
 import numpy as np
 import numpy.typing as npt
@@ -68,17 +68,8 @@ def _argument_address(array: npt.ArrayLike, columns: int) -> int: ...
 # Present only in a build with the line matcher; lineharvest.match_images
 # wraps it.
 def _match_images(
-    image1: Any,
-    image2: Any,
-    *,
-    min_length: Any,
-    ratio: Any,
-    rounds: Any,
-    mutual: Any,
-    checks: Any,
-    verify: Any,
-    one_line: Any,
-    threads: Any,
-    homography: Any,
+    image1: Any, image2: Any, options: Dict[str, Any], homography: Any, progress: Any
 ) -> Dict[str, Any]: ...
+def _score_matches(matches: Any, segments1: Any, segments2: Any, homography: Any) -> Dict[str, Any]: ...
+def _matcher_options() -> List[Tuple[str, str, Any, str, str, str, str]]: ...
 def _read_image(path: _Path, colour: bool) -> npt.NDArray[np.uint8]: ...

@@ -70,6 +70,13 @@ class GridTokenError(InputError):
         return (type(self), (self.args[0] if self.args else "", self.reason, self.path, self.line, self.token))
 
 
+class ImageTooLargeError(InputError):
+    """An image with more pixels than the matcher's limit (``max_pixels``),
+    refused from its header before it is decoded."""
+
+    kind = "imageTooLarge"
+
+
 class OutOfMemoryError(HarvestError, MemoryError):
     """An allocation failed inside the core."""
 

@@ -1,6 +1,8 @@
 """lineharvest.match_images: the two-image line matcher (the ``linematch``
 command) from Python, on NumPy images or image files."""
 
+import inspect
+import textwrap
 from dataclasses import dataclass
 from typing import Any, Dict, List, Optional
 
@@ -55,21 +57,71 @@ class MatchResult:
     scores: Optional[Dict[str, Any]]
 
 
-def match_images(
-    image1,
-    image2,
-    *,
-    ratio=0.7,
-    rounds=3,
-    mutual=True,
-    checks=True,
-    verify=True,
-    one_line=True,
-    min_length=10.0,
-    threads=1,
-    homography=None,
-):
-    """match_images(image1, image2, *, ratio=0.7, rounds=3, mutual=True, checks=True, verify=True, one_line=True, min_length=10.0, threads=1, homography=None) -> MatchResult
+def match_images(image1, image2, *, homography=None, progress=None, **options):
+    found = _core._match_images(image1, image2, options, homography, progress)
+    return MatchResult(**found)
+
+
+def score_matches(matches, segments1, segments2, homography):
+    """score_matches(matches, segments1, segments2, homography) -> dict
+
+    Scores any list of correspondences with the project's ground-truth rule
+    (the rule of ``MatchResult.scores`` and of the command's report: the
+    image-1 segment mapped by the homography lies within 2 px of the image-2
+    segment's line, points the same way, and overlaps it by half of the
+    shorter one).
+
+    Parameters
+    ----------
+    matches : array_like, shape (K, 2)
+        0-based index pairs ``i, w`` into ``segments1`` and ``segments2``.
+    segments1, segments2 : array_like, shape (N, 4)
+        Segments ``x1 y1 x2 y2``.
+    homography : array_like, shape (3, 3)
+        Image 1 -> image 2, finite and not singular.
+
+    Returns
+    -------
+    dict
+        ``matches`` (distinct pairs scored), ``correct``, ``precision``,
+        ``recall`` and ``true_correspondences`` (the pairs of the two
+        segment lists that the rule accepts).
+    """
+    return _core._score_matches(matches, segments1, segments2, homography)
+
+
+# The options are the matcher's own table (the command's flags and the MEX
+# names are in it too): the signature and the help are made from it, so
+# that no default or range is written twice.
+_OPTIONS = _core._matcher_options()
+
+
+def _signature():
+    parameters = [
+        inspect.Parameter("image1", inspect.Parameter.POSITIONAL_OR_KEYWORD),
+        inspect.Parameter("image2", inspect.Parameter.POSITIONAL_OR_KEYWORD),
+    ]
+    for key, _type, default, *_rest in _OPTIONS:
+        parameters.append(inspect.Parameter(key, inspect.Parameter.KEYWORD_ONLY, default=default))
+    for key in ("homography", "progress"):
+        parameters.append(inspect.Parameter(key, inspect.Parameter.KEYWORD_ONLY, default=None))
+    return inspect.Signature(parameters, return_annotation="MatchResult")
+
+
+def _option_help():
+    lines = []
+    for key, type_name, default, value_range, meaning, flag, mex_name in _OPTIONS:
+        lines.append(f"{key} : {type_name}, default {default!r}")
+        switch = type_name == "bool"
+        text = f"{meaning[0].upper()}{meaning[1:]}"
+        text += "" if switch else f"; {value_range}"
+        text += f" (command ``{flag}``, MEX ``{mex_name}``)."
+        lines += textwrap.wrap(text, 72, initial_indent="    ", subsequent_indent="    ", break_on_hyphens=False)
+    return "\n    ".join(lines)
+
+
+match_images.__signature__ = _signature()
+match_images.__doc__ = f"""match_images{_signature()}
 
     Line-segment correspondences between two photographs of a mostly planar
     scene, with no ground truth: what the ``linematch`` command computes.
@@ -82,36 +134,29 @@ def match_images(
     Parameters
     ----------
     image1, image2 : numpy.ndarray or path
-        A ``uint8`` array, ``(H, W)`` grey or ``(H, W, 3)`` colour in
-        OpenCV's BGR order (as ``cv2.imread`` gives it), any strides; or a
-        path (``str``, ``bytes``, ``os.PathLike``) of an image file, read as
-        grey by OpenCV exactly as the command reads it. A colour array is
-        turned to grey by OpenCV's BGR weights, which can differ from the
-        file read as grey in the last bit of a few pixels.
-    ratio : float
-        Descriptor ratio test, best < ratio * second best; in (0, 1], 1
-        switches it off (``--ratio``).
-    rounds : int
-        Most transfer rounds, 1..100 (``--rounds``).
-    mutual : bool
-        Seeds must be each other's best descriptor match (``--no-mutual``).
-    checks : bool
-        The three seed checks: neighbour support, pair agreement, line refit
-        (``--no-checks``).
-    verify : bool
-        Refuse transferred correspondences that their neighbours contradict
-        (``--no-verify``).
-    one_line : bool
-        Refuse correspondences that give a segment partners on two lines
-        (``--no-one-line``).
-    min_length : float
-        Shortest segment kept, pixels, in [1, 1e6] (``--min-length``).
-    threads : int
-        Threads of the transfer, 1..256; the result does not depend on it.
+        A ``uint8`` array, ``(H, W)`` grey, ``(H, W, 3)`` colour in OpenCV's
+        BGR order (as ``cv2.imread`` gives it) or ``(H, W, 4)`` BGRA, any
+        strides; or a path (``str``, ``bytes``, ``os.PathLike``) of an image
+        file, read as grey by OpenCV exactly as the command reads it. A
+        colour array is turned to grey by OpenCV's BGR weights, which can
+        differ from the file read as grey in the last bit of a few pixels.
+        Files are checked before they are decoded: only regular files are
+        opened, the size in the header must be within ``max_pixels``, and a
+        truncated or corrupt PNG or JPEG is refused as damaged.
+    {_option_help()}
+        The switches only turn their part off: ``checks=False`` turns the
+        three seed checks off whatever ``support``, ``agreement`` and
+        ``refit`` say.
     homography : array_like, shape (3, 3), optional
         Ground-truth homography image 1 -> image 2, finite and not singular.
         Only scores the result (``MatchResult.scores``); the matches are
         the same with or without it.
+    progress : callable, optional
+        Called as ``progress(stage, fraction)`` on the calling thread as
+        each stage starts (``"segments"``, ``"descriptors"``, ``"checks"``,
+        ``"transfer"``, ``"verification"``, then ``"done"``), ``fraction``
+        a rough share of the run done (0 to 1). An exception it raises stops
+        the run and leaves ``match_images``.
 
     Returns
     -------
@@ -120,29 +165,23 @@ def match_images(
     Raises
     ------
     ArgumentTypeError (TypeError)
-        An image that is neither a uint8 array nor a path, a flag that is
-        not a bool, an integer option that is not an integer.
+        An image that is neither a uint8 array nor a path, a switch that is
+        not a bool, a whole-number option that is not an integer, an
+        unknown option.
     InputError (ValueError)
         An image of another shape, an option out of range, a homography
         that is not a finite, non-singular (3, 3) array. The message names
         the argument.
+    ImageTooLargeError (InputError, ValueError)
+        An image with more than ``max_pixels`` pixels; a file's size is
+        taken from its header, before it is decoded.
     FileError (OSError)
-        An image file that does not exist, is not a regular file or cannot
-        be decoded (``.filename`` is the path).
+        An image file that does not exist, is not a regular file, cannot be
+        read (``kind`` ``"imageFile"``) or is damaged (``"damagedImage"``);
+        ``.filename`` is the path.
+    KeyboardInterrupt
+        Ctrl-C: the call returns at once (the matcher runs on a thread of
+        its own and stops at its next stage).
 
     The GIL is released while the matcher runs.
     """
-    found = _core._match_images(
-        image1,
-        image2,
-        min_length=min_length,
-        ratio=ratio,
-        rounds=rounds,
-        mutual=mutual,
-        checks=checks,
-        verify=verify,
-        one_line=one_line,
-        threads=threads,
-        homography=homography,
-    )
-    return MatchResult(**found)

@@ -1,7 +1,7 @@
 # Type stubs of lineharvest.match_images (present when the extension was
 # built with the line matcher).
 import os
-from typing import Any, Dict, List, Optional, SupportsIndex, Union
+from typing import Any, Callable, Dict, List, Optional, SupportsIndex, Union
 
 import numpy as np
 import numpy.typing as npt
@@ -23,13 +23,22 @@ def match_images(
     image1: _Image,
     image2: _Image,
     *,
+    min_length: float = ...,
     ratio: float = ...,
-    rounds: SupportsIndex = ...,
     mutual: bool = ...,
     checks: bool = ...,
+    support: bool = ...,
+    agreement: bool = ...,
+    refit: bool = ...,
+    rounds: SupportsIndex = ...,
     verify: bool = ...,
+    verify_distance: float = ...,
     one_line: bool = ...,
-    min_length: float = ...,
     threads: SupportsIndex = ...,
+    max_pixels: SupportsIndex = ...,
     homography: Optional[npt.ArrayLike] = ...,
+    progress: Optional[Callable[[str, float], Any]] = ...,
 ) -> MatchResult: ...
+def score_matches(
+    matches: npt.ArrayLike, segments1: npt.ArrayLike, segments2: npt.ArrayLike, homography: npt.ArrayLike
+) -> Dict[str, Any]: ...

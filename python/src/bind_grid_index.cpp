@@ -179,7 +179,10 @@ magnitude, a window that ends before it begins, or a negative margin.
             return py::make_tuple(gridText(grid), grid.cellSize(), w.yBegin, w.yEnd, w.xBegin, w.xEnd);
         },
         [](const py::tuple& state) {
-            if (state.size() != 6) throw std::runtime_error("GridIndex: bad pickle state");
+            // A crafted state is a refused input like any other argument.
+            if (state.size() != 6 || !py::isinstance<py::str>(state[0]))
+                refuseValue("badPickle", "GridIndex: the pickle state must be (grid text, cell_size, y_begin, "
+                                         "y_end, x_begin, x_end)");
             return loadText(state[0].cast<std::string>(), state[1], state[2], state[3], state[4], state[5],
                             "<pickle>");
         }));

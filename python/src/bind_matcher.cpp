@@ -1,7 +1,12 @@
 // lineharvest._core._match_images: the two-image line matcher on NumPy
 // images or image files. The Python wrapper lineharvest.match_images turns
 // the dict returned here into a MatchResult. The images are copied (or
-// read) and every option checked before the GIL is released.
+// read) and every option checked before the GIL is released. The options
+// are the matcher's one table (linematch/matcher_options.hpp), under their
+// Python keywords. The matcher runs on a thread of its own while the
+// calling thread waits without the GIL, hands the stages to the progress
+// callable and checks for signals twenty times a second: Ctrl-C raises
+// KeyboardInterrupt at once, and the matcher stops at its next stage.
 #include "bindings.hpp"
 
 #include "argument_error.hpp"
@@ -9,19 +14,30 @@
 #include "matcher_arguments.hpp"
 
 #include "linematch/evaluation.hpp"
+#include "linematch/front_end_error.hpp"
+#include "linematch/homography_file.hpp"
+#include "linematch/image_input.hpp"
 #include "linematch/matcher.hpp"
+#include "linematch/matcher_options.hpp"
+#include "linematch/result_scores.hpp"
 
 #include <opencv2/imgcodecs.hpp>
 
-#include <sys/stat.h>
-
-#include <cerrno>
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <climits>
 #include <cmath>
+#include <condition_variable>
 #include <cstdint>
 #include <cstring>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
+#include <utility>
 #include <vector>
 
 namespace pybinding {
@@ -39,33 +55,33 @@ bool isPathLike(py::handle object) {
 
 }  // namespace
 
-// An image file read by OpenCV (as grey, as the linematch command reads
-// it, unless flags say otherwise). A path that is not a regular file (a
-// directory, a FIFO that would block, a device) is refused before OpenCV
-// opens it.
-cv::Mat readImageFile(const std::string& path, const char* name, int flags) {
-    struct stat info {};
-    if (::stat(path.c_str(), &info) != 0)
-        throw FileFailure("imageFile", std::string(name) + ": cannot open the image file '" + path + "': " +
-                                           std::strerror(errno), path);
-    if (!S_ISREG(info.st_mode))
-        throw FileFailure("imageFile", std::string(name) + ": '" + path + "' is not a regular file", path);
-    cv::Mat image;
-    {
-        py::gil_scoped_release unlocked;
-        image = cv::imread(path, flags);
-    }
-    if (image.empty())
-        throw FileFailure("imageFile", std::string(name) + ": cannot read '" + path + "' as an image", path);
-    return image;
+// A front-end failure as the Python error of its kind: files are
+// FileError (an OSError) naming the path, a too large image
+// ImageTooLargeError (a ValueError), the rest InputError.
+[[noreturn]] void raiseFrontEnd(const linematch::FrontEndError& e, const std::string& name) {
+    const std::string message = name + ": " + e.what() + (e.kind() == "imageTooLarge" ? " (see max_pixels)" : "");
+    if (e.kind() == "imageFile" || e.kind() == "damagedImage" || e.kind() == "outputFile")
+        throw FileFailure(e.kind(), message, e.path());
+    refuseValue(e.kind(), message);
 }
 
 namespace {
 
-// A uint8 array of shape (H, W) or (H, W, 3) (BGR, as OpenCV holds colour)
-// as an image that owns a copy of the pixels, so that no other Python
-// thread can change them while the matcher runs.
-cv::Mat imageArray(py::handle object, const char* name) {
+// An image file read the one way every front end reads it (grey, as the
+// linematch command reads it, unless flags say otherwise).
+cv::Mat readImageFile(const std::string& path, const char* name, double maxPixels, int flags = cv::IMREAD_GRAYSCALE) {
+    try {
+        py::gil_scoped_release unlocked;
+        return linematch::readImageFile(path, maxPixels, flags);
+    } catch (const linematch::FrontEndError& e) {
+        raiseFrontEnd(e, name);
+    }
+}
+
+// A uint8 array of shape (H, W), (H, W, 3) (BGR, as OpenCV holds colour)
+// or (H, W, 4) (BGRA) as an image that owns a copy of the pixels, so that
+// no other Python thread can change them while the matcher runs.
+cv::Mat imageArray(py::handle object, const char* name, double maxPixels) {
     if (!py::isinstance<py::array>(object))
         refuseType("badImage", std::string(name) + " must be a numpy.ndarray of uint8 or a path, got " +
                                    typeName(object));
@@ -73,29 +89,33 @@ cv::Mat imageArray(py::handle object, const char* name) {
     if (!array.dtype().is(py::dtype::of<std::uint8_t>()))
         refuseType("badImage", std::string(name) + " must have dtype uint8, got dtype " +
                                    py::str(array.dtype()).cast<std::string>());
-    const bool colour = array.ndim() == 3;
-    if ((array.ndim() != 2 && !colour) || (colour && array.shape(2) != 3))
-        refuseValue("badShape", std::string(name) + " must have shape (H, W) or (H, W, 3), got shape " +
+    const int channels = array.ndim() == 3 ? static_cast<int>(array.shape(2)) : 1;
+    if ((array.ndim() != 2 && array.ndim() != 3) || (array.ndim() == 3 && channels != 3 && channels != 4))
+        refuseValue("badShape", std::string(name) + " must have shape (H, W), (H, W, 3) or (H, W, 4), got shape " +
                                     shapeText(array));
     if (array.shape(0) < 1 || array.shape(1) < 1)
         refuseValue("badShape", std::string(name) + " must not be empty, got shape " + shapeText(array));
-    if (array.shape(0) > 100000 || array.shape(1) > 100000)
-        refuseValue("badShape", std::string(name) + " is larger than 100000 pixels a side, shape " +
-                                    shapeText(array));
+    try {
+        linematch::checkImagePixels(array.shape(1), array.shape(0), maxPixels, "the image of shape " + shapeText(array));
+    } catch (const linematch::FrontEndError& e) {
+        raiseFrontEnd(e, name);
+    }
+    if (array.shape(0) > INT_MAX || array.shape(1) > INT_MAX)
+        refuseValue("imageTooLarge", std::string(name) + " has a side over 2^31, shape " + shapeText(array));
     // Any layout or stride: NumPy copies the pixels into a fresh C-ordered
     // buffer, which the image then copies once more into its own memory.
     py::array_t<std::uint8_t, py::array::c_style> packed = py::module_::import("numpy").attr("ascontiguousarray")(array);
-    const cv::Mat view(static_cast<int>(array.shape(0)), static_cast<int>(array.shape(1)), colour ? CV_8UC3 : CV_8UC1,
+    const cv::Mat view(static_cast<int>(array.shape(0)), static_cast<int>(array.shape(1)), CV_8UC(channels),
                        const_cast<std::uint8_t*>(packed.data()));
     return view.clone();
 }
 
-cv::Mat imageArgument(py::handle object, const char* name) {
+cv::Mat imageArgument(py::handle object, const char* name, double maxPixels) {
     if (isPathLike(object)) {
         const std::string path = pathArgument(object, name);
-        return readImageFile(path, name);
+        return readImageFile(path, name, maxPixels);
     }
-    return imageArray(object, name);
+    return imageArray(object, name, maxPixels);
 }
 
 bool flagArgument(py::handle object, const char* name) {
@@ -104,26 +124,63 @@ bool flagArgument(py::handle object, const char* name) {
     refuseType("badOptions", std::string(name) + " must be a bool, got " + typeName(object));
 }
 
-int wholeInRange(py::handle object, const char* name, int lo, int hi) {
-    const int v = integerScalar(object, name);
-    if (v < lo || v > hi)
-        refuseValue("badOptions", std::string(name) + " must lie in " + std::to_string(lo) + ".." + std::to_string(hi) +
-                                     ", got " + std::to_string(v));
-    return v;
+// A whole number (anything with __index__, not bool) as a double; one
+// too large for 64 bits is infinite, and the range check refuses it.
+double wholeArgument(py::handle object, const char* name) {
+    if (PyBool_Check(object.ptr()) || !PyIndex_Check(object.ptr()))
+        refuseType("badOptions", std::string(name) + " must be an integer, got " + typeName(object));
+    py::object index = py::reinterpret_steal<py::object>(PyNumber_Index(object.ptr()));
+    if (!index) throw py::error_already_set();
+    int overflow = 0;
+    const long long value = PyLong_AsLongLongAndOverflow(index.ptr(), &overflow);
+    if (value == -1 && PyErr_Occurred()) throw py::error_already_set();
+    if (overflow != 0) return overflow * HUGE_VAL;
+    return static_cast<double>(value);
+}
+
+}  // namespace
+
+// The options given as keywords, checked against the matcher's table.
+linematch::FrontEndSettings optionArguments(py::dict given) {
+    linematch::FrontEndSettings settings;
+    for (auto item : given) {
+        const std::string key = py::str(item.first).cast<std::string>();
+        const linematch::MatcherOption* option = linematch::findOption(key, linematch::OptionNaming::key);
+        if (!option) refuseType("badOptions", "match_images() got an unexpected keyword argument '" + key + "'");
+        double value = 0;
+        switch (option->type) {
+        case linematch::OptionType::real: value = realScalar(item.second, option->key); break;
+        case linematch::OptionType::whole: value = wholeArgument(item.second, option->key); break;
+        case linematch::OptionType::onOff: value = flagArgument(item.second, option->key) ? 1 : 0; break;
+        }
+        try {
+            linematch::applyOption(settings, *option, value, option->key);
+        } catch (const linematch::FrontEndError& e) {
+            refuseValue(e.kind(), e.what());
+        }
+    }
+    return settings;
+}
+
+namespace {
+
+cv::Matx33d homographyValue(py::handle object, const char* name) {
+    const DoubleRows rows = doubleRows(object, name, 3);
+    if (rows.rows != 3)
+        refuseValue("badShape", std::string(name) + " must have shape (3, 3), got shape " + shapeText(rows.array));
+    cv::Matx33d h;
+    for (int k = 0; k < 9; ++k) h.val[k] = rows.data[k];
+    try {
+        linematch::checkHomography(h, "badOptions", name);
+    } catch (const linematch::FrontEndError& e) {
+        refuseValue(e.kind(), e.what());
+    }
+    return h;
 }
 
 std::optional<cv::Matx33d> homographyArgument(py::handle object) {
     if (object.is_none()) return std::nullopt;
-    const DoubleRows rows = doubleRows(object, "homography", 3);
-    if (rows.rows != 3)
-        refuseValue("badShape", "homography must have shape (3, 3), got shape " + shapeText(rows.array));
-    cv::Matx33d h;
-    for (int k = 0; k < 9; ++k) {
-        h.val[k] = rows.data[k];
-        if (!std::isfinite(h.val[k])) refuseValue("badOptions", "homography must hold finite numbers");
-    }
-    if (std::fabs(cv::determinant(h)) == 0) refuseValue("badOptions", "homography must not be singular");
-    return h;
+    return homographyValue(object, "homography");
 }
 
 py::array_t<std::int64_t> matchArray(const std::vector<linematch::SegmentMatch>& matches) {
@@ -156,21 +213,20 @@ py::dict scoreDict(const linematch::Score& s) {
 // The "ground_truth" object of the command's report.json, with the figures
 // at full precision.
 py::dict scoreReport(const linematch::MatchResult& r, const linematch::GroundTruth& truth) {
+    const linematch::ResultScores scores = linematch::scoreResult(r, truth);
     py::dict d;
-    d["true_correspondences"] = truth.size();
-    d["descriptor_alone"] = scoreDict(truth.score(r.descriptorMatches));
-    d["seeds"] = scoreDict(truth.score(r.seeds));
+    d["true_correspondences"] = scores.trueCorrespondences;
+    d["descriptor_alone"] = scoreDict(scores.descriptorAlone);
+    d["seeds"] = scoreDict(scores.seeds);
     py::list rounds;
-    std::vector<linematch::SegmentMatch> soFar = r.seeds;
-    for (const auto& added : r.roundMatches) {
-        soFar.insert(soFar.end(), added.begin(), added.end());
+    for (const linematch::RoundScores& s : scores.rounds) {
         py::dict round;
-        round["added"] = scoreDict(truth.score(added));
-        round["so_far"] = scoreDict(truth.score(soFar));
+        round["added"] = scoreDict(s.added);
+        round["so_far"] = scoreDict(s.soFar);
         rounds.append(round);
     }
     d["rounds"] = rounds;
-    d["final"] = scoreDict(truth.score(r.matches));
+    d["final"] = scoreDict(scores.final);
     return d;
 }
 
@@ -206,57 +262,168 @@ py::dict resultDict(const linematch::MatchResult& r, const linematch::GroundTrut
     return d;
 }
 
-}  // namespace
-
-linematch::MatcherSettings matcherSettings(py::handle minLength, py::handle ratio, py::handle rounds,
-                                           py::handle mutual, py::handle checks, py::handle verify,
-                                           py::handle oneLine, py::handle threads) {
+// One matcher run on its own thread; the calling thread waits for it.
+struct Run {
+    cv::Mat image1, image2;
     linematch::MatcherSettings settings;
-    settings.minSegmentLength = realScalar(minLength, "min_length");
-    if (!(settings.minSegmentLength >= 1 && settings.minSegmentLength <= 1e6))
-        refuseValue("badOptions", "min_length must lie in [1, 1e6]");
-    settings.descriptor.ratio = realScalar(ratio, "ratio");
-    if (!(settings.descriptor.ratio > 0 && settings.descriptor.ratio <= 1))
-        refuseValue("badOptions", "ratio must lie in (0, 1]");
-    settings.maxRounds = wholeInRange(rounds, "rounds", 1, 100);
-    settings.descriptor.mutual = flagArgument(mutual, "mutual");
-    settings.checks.neighbourSupport = settings.checks.pairAgreement = settings.checks.lineRefit =
-        flagArgument(checks, "checks");
-    settings.verification.enabled = flagArgument(verify, "verify");
-    settings.singlePartnerLine = flagArgument(oneLine, "one_line");
-    settings.transfer.threads = wholeInRange(threads, "threads", 1, 256);
-    return settings;
-}
-
-namespace {
-
-py::dict matchImages(py::handle image1, py::handle image2, py::handle minLength, py::handle ratio, py::handle rounds,
-                     py::handle mutual, py::handle checks, py::handle verify, py::handle oneLine, py::handle threads,
-                     py::handle homography) {
-    // Options first: a bad option is refused before any file is read.
-    const linematch::MatcherSettings settings =
-        matcherSettings(minLength, ratio, rounds, mutual, checks, verify, oneLine, threads);
-    const std::optional<cv::Matx33d> truthHomography = homographyArgument(homography);
-
-    const cv::Mat first = imageArgument(image1, "image1");
-    const cv::Mat second = imageArgument(image2, "image2");
-
+    std::optional<cv::Matx33d> truthHomography;
     linematch::MatchResult result;
     std::unique_ptr<linematch::GroundTruth> truth;
+    std::exception_ptr failure;
+
+    std::mutex mutex;
+    std::condition_variable changed;
+    std::deque<std::pair<std::string, double>> stages;  // told, not yet handed to Python
+    bool finished = false;
+    std::atomic<bool> cancelled{false};
+};
+
+// Thrown by the progress callback of a cancelled run: the matcher stops at
+// the stage boundary.
+struct Cancelled {};
+
+// Runs the caller gave up on (Ctrl-C) may still be inside a stage; the
+// interpreter waits for them at exit instead of unloading the code they run.
+std::mutex aliveMutex;
+std::condition_variable aliveChanged;
+int runsAlive = 0;
+
+void work(const std::shared_ptr<Run>& run) {
+    Run* r = run.get();  // the callback must not own the run it belongs to
+    r->settings.progress = [r](const std::string& stage, double fraction) {
+        if (r->cancelled) throw Cancelled{};
+        {
+            const std::lock_guard<std::mutex> lock(r->mutex);
+            r->stages.emplace_back(stage, fraction);
+        }
+        r->changed.notify_all();
+    };
+    try {
+        r->result = linematch::matchLines(r->image1, r->image2, r->settings);
+        if (r->truthHomography)
+            r->truth = std::make_unique<linematch::GroundTruth>(r->result.segments1, r->result.segments2,
+                                                                *r->truthHomography);
+    } catch (...) {
+        r->failure = std::current_exception();
+    }
+    {
+        const std::lock_guard<std::mutex> lock(r->mutex);
+        r->finished = true;
+    }
+    r->changed.notify_all();
+    {
+        const std::lock_guard<std::mutex> lock(aliveMutex);
+        --runsAlive;
+    }
+    aliveChanged.notify_all();
+}
+
+void waitForRuns() {
+    py::gil_scoped_release unlocked;
+    std::unique_lock<std::mutex> lock(aliveMutex);
+    aliveChanged.wait_for(lock, std::chrono::seconds(60), [] { return runsAlive == 0; });
+}
+
+// Waits for the run, handing its stages to progress (when not None) and
+// checking for signals every 50 ms. An exception there (KeyboardInterrupt,
+// or one the callable raised) cancels the run and leaves at once.
+void waitFor(const std::shared_ptr<Run>& run, py::handle progress) {
+    for (;;) {
+        std::deque<std::pair<std::string, double>> stages;
+        bool finished = false;
+        {
+            py::gil_scoped_release unlocked;
+            std::unique_lock<std::mutex> lock(run->mutex);
+            run->changed.wait_for(lock, std::chrono::milliseconds(50),
+                                  [&] { return run->finished || !run->stages.empty(); });
+            stages.swap(run->stages);
+            finished = run->finished;
+        }
+        try {
+            if (!progress.is_none())
+                for (const auto& [stage, fraction] : stages) progress(stage, fraction);
+            if (PyErr_CheckSignals() != 0) throw py::error_already_set();
+        } catch (...) {
+            run->cancelled = true;
+            throw;
+        }
+        if (finished) return;
+    }
+}
+
+py::dict matchImages(py::handle image1, py::handle image2, py::dict options, py::handle homography,
+                     py::handle progress) {
+    // Options first: a bad option is refused before any file is read.
+    const linematch::FrontEndSettings settings = optionArguments(options);
+    if (!progress.is_none() && !PyCallable_Check(progress.ptr()))
+        refuseType("badOptions", "progress must be callable or None, got " + typeName(progress));
+    auto run = std::make_shared<Run>();
+    run->settings = settings.matcher;
+    run->truthHomography = homographyArgument(homography);
+    run->image1 = imageArgument(image1, "image1", settings.maxPixels);
+    run->image2 = imageArgument(image2, "image2", settings.maxPixels);
+    {
+        const std::lock_guard<std::mutex> lock(aliveMutex);
+        ++runsAlive;
+    }
+    std::thread(work, run).detach();
+    waitFor(run, progress);
+    if (run->failure) std::rethrow_exception(run->failure);
+    return resultDict(run->result, run->truth.get());
+}
+
+// score_matches: any list of correspondences scored with the project's
+// ground-truth rule (2 px, same direction, overlap 0.5).
+py::dict scoreMatches(py::handle matches, py::handle segments1, py::handle segments2, py::handle homography) {
+    const DoubleRows s1 = doubleRows(segments1, "segments1", 4);
+    const DoubleRows s2 = doubleRows(segments2, "segments2", 4);
+    const DoubleRows pairs = doubleRows(matches, "matches", 2);
+    const cv::Matx33d h = homographyValue(homography, "homography");
+    std::vector<linematch::Segment> a(s1.rows), b(s2.rows);
+    for (int k = 0; k < s1.rows; ++k) std::copy(s1.data + 4 * k, s1.data + 4 * k + 4, a[k].begin());
+    for (int k = 0; k < s2.rows; ++k) std::copy(s2.data + 4 * k, s2.data + 4 * k + 4, b[k].begin());
+    std::vector<linematch::SegmentMatch> list;
+    for (int k = 0; k < pairs.rows; ++k) {
+        const double i = pairs.data[2 * k], w = pairs.data[2 * k + 1];
+        if (!(i >= 0 && i < s1.rows && i == std::floor(i)) || !(w >= 0 && w < s2.rows && w == std::floor(w)))
+            refuseValue("badIndex", "matches row " + std::to_string(k) + " is not a pair of 0-based indices into "
+                                    "segments1 and segments2");
+        list.push_back({static_cast<int>(i), static_cast<int>(w)});
+    }
+    linematch::Score score;
+    std::size_t trueCorrespondences = 0;
     {
         py::gil_scoped_release unlocked;
-        result = linematch::matchLines(first, second, settings);
-        if (truthHomography)
-            truth = std::make_unique<linematch::GroundTruth>(result.segments1, result.segments2, *truthHomography);
+        const linematch::GroundTruth truth(a, b, h);
+        score = truth.score(list);
+        trueCorrespondences = truth.size();
     }
-    return resultDict(result, truth.get());
+    py::dict d = scoreDict(score);
+    d["true_correspondences"] = trueCorrespondences;
+    return d;
+}
+
+// The option table for the Python wrapper: its signature and its help.
+py::list optionTable() {
+    py::list rows;
+    for (const linematch::MatcherOption& o : linematch::matcherOptions()) {
+        const double v = o.get(linematch::FrontEndSettings{});
+        py::object value = o.type == linematch::OptionType::onOff ? py::object(py::bool_(v != 0))
+                           : o.type == linematch::OptionType::whole ? py::object(py::int_(static_cast<long long>(v)))
+                                                                    : py::object(py::float_(v));
+        const char* type = o.type == linematch::OptionType::onOff ? "bool"
+                           : o.type == linematch::OptionType::whole ? "int" : "float";
+        rows.append(py::make_tuple(o.key, type, value, linematch::optionRange(o), o.meaning, o.flag, o.mexName));
+    }
+    return rows;
 }
 
 // Test hook: an image file as OpenCV reads it (grey, or BGR colour), so
 // that the tests can hand the same pixels over as an array.
 py::array_t<std::uint8_t> readImage(py::handle path, bool colour) {
     const std::string file = pathArgument(path, "path");
-    const cv::Mat image = readImageFile(file, "path", colour ? cv::IMREAD_COLOR : cv::IMREAD_GRAYSCALE);
+    const cv::Mat image =
+        readImageFile(file, "path", linematch::FrontEndSettings{}.maxPixels, colour ? cv::IMREAD_COLOR : cv::IMREAD_GRAYSCALE);
     std::vector<py::ssize_t> shape{image.rows, image.cols};
     if (colour) shape.push_back(3);
     py::array_t<std::uint8_t> out(shape);
@@ -269,10 +436,13 @@ py::array_t<std::uint8_t> readImage(py::handle path, bool colour) {
 }  // namespace
 
 void bindMatcher(py::module_& m) {
-    m.def("_match_images", &matchImages, py::arg("image1"), py::arg("image2"), py::kw_only(),
-          py::arg("min_length"), py::arg("ratio"), py::arg("rounds"), py::arg("mutual"), py::arg("checks"),
-          py::arg("verify"), py::arg("one_line"), py::arg("threads"), py::arg("homography"),
+    m.def("_match_images", &matchImages, py::arg("image1"), py::arg("image2"), py::arg("options"),
+          py::arg("homography"), py::arg("progress"),
           "The line matcher; use lineharvest.match_images, which documents the arguments.");
+    m.def("_score_matches", &scoreMatches, py::arg("matches"), py::arg("segments1"), py::arg("segments2"),
+          py::arg("homography"), "Use lineharvest.score_matches.");
+    m.def("_matcher_options", &optionTable);
+    py::module_::import("atexit").attr("register")(py::cpp_function(&waitForRuns));
     m.def("_read_image", &readImage, py::arg("path"), py::arg("colour"));
     bindMatchFolder(m);
 }

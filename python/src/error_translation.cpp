@@ -27,7 +27,9 @@ void raise(const char* className, const std::string& message, const std::string&
 // failures MemoryError, failures no argument explains RuntimeError, and
 // everything else a refused input (ValueError).
 const char* classOfKind(const std::string& kind) {
-    if (kind == "gridFile" || kind == "outputFile") return "FileError";
+    if (kind == "gridFile" || kind == "outputFile" || kind == "imageFile" || kind == "damagedImage")
+        return "FileError";
+    if (kind == "imageTooLarge") return "ImageTooLargeError";
     if (kind == "outOfMemory") return "OutOfMemoryError";
     if (kind == "internal" || kind == "opencv") return "InternalError";
     if (kind == "notRealDouble" || kind == "badGridFile" || kind == "badPath") return "ArgumentTypeError";
@@ -47,7 +49,10 @@ void translate(std::exception_ptr failure) {
     try {
         std::rethrow_exception(failure);
     } catch (const ArgumentError& e) {
-        raise(e.category == ArgumentError::Category::type ? "ArgumentTypeError" : "InputError", e.what(), e.kind);
+        const char* cls = e.category == ArgumentError::Category::type ? "ArgumentTypeError"
+                          : e.kind == "imageTooLarge"                 ? "ImageTooLargeError"
+                                                                      : "InputError";
+        raise(cls, e.what(), e.kind);
     } catch (const FileFailure& e) {
         raise(errorClass("FileError")(e.what(), e.kind, py::bytes(e.path).attr("decode")("utf-8", "surrogateescape")));
     } catch (const lineharvest::HarvestError& e) {

@@ -1,29 +1,27 @@
 // What the matcher's bindings share (only in a build with the line
-// matcher): the image files read as the linematch command reads them, and
-// the matcher options checked once for match_images and match_pairs.
+// matcher): the matcher's options under their Python keywords, and the
+// front end's failures as Python errors, for match_images and match_pairs
+// alike.
 #pragma once
 
 #include "bindings.hpp"
 
-#include "linematch/matcher.hpp"
-
-#include <opencv2/imgcodecs.hpp>
+#include "linematch/front_end_error.hpp"
+#include "linematch/matcher_options.hpp"
 
 #include <string>
 
 namespace pybinding {
 
-// An image file read by OpenCV, grey unless flags say otherwise. A path
-// that is not a regular file is refused before OpenCV opens it. FileFailure
-// "imageFile" naming the argument when it cannot be read. Takes the GIL,
-// releases it while decoding.
-cv::Mat readImageFile(const std::string& path, const char* name, int flags = cv::IMREAD_GRAYSCALE);
+// A front-end failure as the Python error of its kind, the message
+// prefixed with "<name>: ": FileError for the files (imageFile,
+// damagedImage, outputFile), ImageTooLargeError, InputError for the rest.
+[[noreturn]] void raiseFrontEnd(const linematch::FrontEndError& e, const std::string& name);
 
-// The matcher settings of match_images' keyword arguments, each checked
-// (ArgumentTypeError / InputError naming the argument).
-linematch::MatcherSettings matcherSettings(py::handle minLength, py::handle ratio, py::handle rounds,
-                                           py::handle mutual, py::handle checks, py::handle verify,
-                                           py::handle oneLine, py::handle threads);
+// The options given as keywords (a dict of the table's Python keywords),
+// each checked against the matcher's table: ArgumentTypeError for an
+// unknown keyword or a value of the wrong type, InputError out of range.
+linematch::FrontEndSettings optionArguments(py::dict given);
 
 // lineharvest._core._match_to_folder and _check_matcher_options
 // (bind_match_folder.cpp).

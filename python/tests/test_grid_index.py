@@ -72,6 +72,11 @@ def test_token_errors_carry_text_path_and_line(tmp_path, text, reason, line, tok
         (lambda: lh.GridIndex.build(np.array([[0, 0, 2.0**24, 0]]), 10, 0, 10, 0, 10), "badSegments"),
         (lambda: lh.GridIndex.build(np.zeros((1, 4)), 1, 0, 10, -(2**31), 2**31 - 1), "badGrid"),
         (lambda: lh.GridIndex.build(np.zeros((1, 4)), 1, 0, 100000, 0, 100000), "badWindow"),
+        # A margin whose widening would visit about 10^10 cells (minutes).
+        (lambda: lh.GridIndex.build(np.array([[1.0, 1, 500, 300]]), 10, -(2**31), 640, 0, 800, margin=10**6),
+         "badMargin"),
+        (lambda: lh.GridIndex.__new__(lh.GridIndex).__setstate__((1, 2)), "badPickle"),
+        (lambda: lh.GridIndex.__new__(lh.GridIndex).__setstate__((b"0", 10, 0, 10, 0, 10)), "badPickle"),
     ],
 )
 def test_layout_errors(call, kind):

@@ -5,6 +5,7 @@ against image files, and the refusal of bad arguments."""
 import json
 import os
 import re
+import signal
 import subprocess
 import sys
 import threading
@@ -116,8 +117,9 @@ def test_counts_and_scores_equal_the_command_report(graf_result, command_output)
         (["--no-checks", "--rounds", "2", "--ratio", "0.8"], {"checks": False, "rounds": 2, "ratio": 0.8}),
         (["--no-mutual", "--no-verify", "--min-length", "15"], {"mutual": False, "verify": False, "min_length": 15}),
         (["--no-one-line", "--threads", "2"], {"one_line": False, "threads": 2}),
+        (["--no-support", "--no-refit", "--verify-distance", "3"], {"support": False, "refit": False, "verify_distance": 3}),
     ],
-    ids=["checks, rounds, ratio", "mutual, verify, min_length", "one_line, threads"],
+    ids=["checks, rounds, ratio", "mutual, verify, min_length", "one_line, threads", "support, refit, verify_distance"],
 )
 def test_options_mean_what_the_command_flags_mean(graf_paths, graf_result, tmp_path, flags, options):
     require(COMMAND.is_file(), f"the linematch command ({COMMAND})")
@@ -167,6 +169,7 @@ def grey_arrays(graf_paths):
         pytest.param(lambda g: g, id="grey"),
         pytest.param(np.asfortranarray, id="grey, Fortran order"),
         pytest.param(lambda g: np.repeat(g[:, :, None], 3, axis=2), id="colour, equal channels"),
+        pytest.param(lambda g: np.dstack([g, g, g, np.full_like(g, 255)]), id="BGRA, equal channels"),
         pytest.param(lambda g: np.pad(g, ((0, 0), (0, 3)))[:, : g.shape[1]], id="grey, row padding"),
     ],
 )
@@ -227,7 +230,7 @@ SMALL = np.zeros((20, 20), np.uint8)
         (SMALL, SMALL.astype(bool), lh.ArgumentTypeError, "image2"),
         (SMALL.tolist(), SMALL, lh.ArgumentTypeError, "image1"),
         (None, SMALL, lh.ArgumentTypeError, "image1"),
-        (np.zeros((20, 20, 4), np.uint8), SMALL, lh.InputError, "image1"),
+        (np.zeros((20, 20, 2), np.uint8), SMALL, lh.InputError, "image1"),
         (np.zeros((20, 20, 1), np.uint8), SMALL, lh.InputError, "image1"),
         (np.zeros(400, np.uint8), SMALL, lh.InputError, "image1"),
         (np.zeros((2, 20, 20, 3), np.uint8), SMALL, lh.InputError, "image1"),
@@ -300,3 +303,120 @@ def test_accepted_option_types():
         homography=np.eye(3, dtype=np.float32).tolist(),
     )
     assert r.scores is not None
+
+
+# --- the cases every front end shares --------------------------------------
+
+CASES = REPO / "matcher" / "tests"
+WHOLE = {"rounds", "threads", "max_pixels"}
+
+
+def option_cases():
+    for line in (CASES / "option_cases.txt").read_text().splitlines():
+        fields = line.split()
+        if fields and not fields[0].startswith("#"):
+            yield pytest.param(*fields, id=f"{fields[0]}={fields[3]}")
+
+
+@pytest.mark.parametrize("key, mex_name, flag, value, verdict", option_cases())
+def test_option_cases_of_every_front_end(key, mex_name, flag, value, verdict):
+    require(hasattr(lh, "match_images"), "lineharvest.match_images")
+    if value == "false":
+        value = False
+    else:
+        value = float(value)
+        if key in WHOLE and value.is_integer():
+            value = int(value)
+    blank = np.zeros((20, 20), np.uint8)
+    if verdict == "accept":
+        assert lh.match_images(blank, blank, **{key: value}).matches.shape == (0, 2)
+    elif verdict == "imageTooLarge":
+        with pytest.raises(lh.ImageTooLargeError, match="max_pixels"):
+            lh.match_images(blank, blank, **{key: value})
+    else:
+        with pytest.raises((lh.InputError, lh.ArgumentTypeError), match=key) as caught:
+            lh.match_images(blank, blank, **{key: value})
+        assert caught.value.kind == "badOptions"
+
+
+def test_the_bad_image_campaign(tmp_path):
+    """Each file is refused with its kind or gives a valid result."""
+    require(hasattr(lh, "match_images"), "lineharvest.match_images")
+    manifest = subprocess.run([sys.executable, str(CASES / "make_bad_images.py"), str(tmp_path), str(DATA)],
+                              capture_output=True, text=True, check=True).stdout
+    classes = {"imageFile": lh.FileError, "damagedImage": lh.FileError, "imageTooLarge": lh.ImageTooLargeError}
+    for line in manifest.splitlines():
+        name, path, expected = line.split()
+        if expected == "ok":
+            r = lh.match_images(path, SMALL)
+            assert r.matches.shape[1] == 2 and r.segments1.shape[1] == 4, name
+            continue
+        with pytest.raises(classes[expected]) as caught:
+            lh.match_images(path, SMALL)
+        assert caught.value.kind == expected, (name, str(caught.value))
+        assert "image1" in str(caught.value), name
+
+
+# --- progress and interrupts -----------------------------------------------
+
+
+def test_progress_tells_the_stages_in_order(graf_paths, graf_result):
+    told = []
+    r = lh.match_images(*graf_paths, progress=lambda stage, fraction: told.append((stage, fraction)))
+    same_result(r, graf_result)
+    stages = [s for s, _ in told]
+    assert stages[:3] == ["segments", "descriptors", "checks"] and told[-1] == ("done", 1.0)
+    assert {"checks", "transfer", "verification"} <= set(stages)
+    fractions = [f for _, f in told]
+    assert fractions == sorted(fractions) and 0 <= fractions[0] and fractions[-1] == 1
+
+
+def test_an_exception_from_progress_stops_the_run(graf_paths):
+    class Stop(Exception):
+        pass
+
+    def stop_at_checks(stage, fraction):
+        if stage == "checks":
+            raise Stop(stage)
+
+    with pytest.raises(Stop, match="checks"):
+        lh.match_images(*graf_paths, progress=stop_at_checks)
+    with pytest.raises(lh.ArgumentTypeError, match="progress"):
+        lh.match_images(SMALL, SMALL, progress=3)
+
+
+def test_ctrl_c_interrupts_a_long_call(grey_arrays):
+    """SIGINT during the detection of a large image raises KeyboardInterrupt
+    in the caller while the matcher is still working."""
+    big = np.tile(grey_arrays[0], (3, 3))
+    told = []
+    timer = threading.Timer(0.3, lambda: os.kill(os.getpid(), signal.SIGINT))
+    timer.start()
+    try:
+        with pytest.raises(KeyboardInterrupt):
+            lh.match_images(big, big[:, ::-1], progress=lambda stage, fraction: told.append(stage))
+    finally:
+        timer.cancel()
+    assert told and "done" not in told
+    # The cancelled run does not disturb the next call.
+    assert len(lh.match_images(SMALL, SMALL).matches) == 0
+
+
+# --- the package around it -------------------------------------------------
+
+
+def test_score_matches_gives_the_rule_of_the_scores(graf_result):
+    h = read_opencv_matrix(H13)
+    got = lh.score_matches(graf_result.matches, graf_result.segments1, graf_result.segments2, h)
+    assert got == {**graf_result.scores["final"], "true_correspondences": graf_result.scores["true_correspondences"]}
+    with pytest.raises(lh.InputError, match="matches"):
+        lh.score_matches([[0, len(graf_result.segments2)]], graf_result.segments1, graf_result.segments2, h)
+
+
+def test_the_package_names_the_matcher_and_plots_a_result(graf_result, grey_arrays):
+    assert "match_images" in lh.__doc__ and "score_matches" in lh.__doc__
+    matplotlib = pytest.importorskip("matplotlib")
+    matplotlib.use("Agg")
+    ax = lh.plot_matches(*grey_arrays, graf_result.matches, graf_result.segments1, graf_result.segments2,
+                         max_lines=100)
+    assert len(ax.collections) == 3 and len(ax.collections[2].get_segments()) == 100

@@ -14,7 +14,7 @@ from conftest import REPO, REQUIRE_MEX, MEX_DIR, mex_available
 OCTAVE_CHECK = r"""
 pkg prefix {prefix} {prefix}; pkg local_list {prefix}/octave_packages;
 pkg install -local {archive}; pkg load lineharvest;
-for f = {{'lineharvest', 'coordsift', 'epipolarscreen', 'buildgridcells'}}
+for f = {{'lineharvest', 'coordsift', 'epipolarscreen', 'buildgridcells', 'linematch'}}
   w = which (f{{1}});
   assert (strncmp (w, '{prefix}', numel ('{prefix}')), w);
   assert (numel (help (f{{1}})) > 200);
@@ -30,6 +30,9 @@ buildgridcells ('package_grid.txt', s2, 10, 0, 640, 0, 800, 3);
 assert (g, [0 1 0]); assert (k, 2);
 E = epipolarscreen ([0; 0; 1; 0], [5; -1; 5; 1], [0 0 0; 0 0 -1; 0 1 0], 1);
 assert (size (E), [1 1]);
+M = linematch (zeros (20, 'uint8'), zeros (20, 'uint8'), 'rounds', 2);
+assert (size (M), [2 0]);
+try, linematch (zeros (20, 'uint8'), zeros (20, 'uint8'), 'Colour', 1); catch err, disp (err.message); end
 disp ('package ok');
 """
 
@@ -54,6 +57,7 @@ def test_package_installs_and_runs(octave_build_tools, tmp_path, graf):
     run = subprocess.run(["octave-cli", "--norc", "--quiet", "--eval", code], cwd=tmp_path,
                          capture_output=True, text=True, timeout=900)
     assert "package ok" in run.stdout, run.stdout + run.stderr
+    assert "unknown option 'Colour'" in run.stdout
 
     grid = lh.GridIndex.load(graf["grid_path"], 10, 0, 640, 0, 800)
     found = lh.add_candidates(graf["segments1"], graf["segments2"], graf["pair_records"], graf["pair_index"], grid)

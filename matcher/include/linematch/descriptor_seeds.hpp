@@ -25,7 +25,9 @@ cv::Mat lbdDescriptors(const cv::Mat& gray, const std::vector<Segment>& segments
 
 // Matches of the rows of descriptors1 to those of descriptors2 (CV_8U,
 // Hamming distance), in increasing image-1 index. Ties go to the lower index.
+// The rows of descriptors1 are shared out among `threads` threads; the
+// result does not depend on their number.
 std::vector<SegmentMatch> matchDescriptors(const cv::Mat& descriptors1, const cv::Mat& descriptors2,
-                                           const DescriptorSettings& settings);
+                                           const DescriptorSettings& settings, int threads = 1);
 
 }  // namespace linematch

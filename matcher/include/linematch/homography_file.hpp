@@ -9,9 +9,15 @@
 
 namespace linematch {
 
-// std::runtime_error with a message naming the file when it cannot be read,
-// holds no 3x3 matrix or nine numbers, or holds a value that is not finite.
+// FrontEndError "homographyFile" with a message naming the file when it is
+// not a readable regular file, holds no 3x3 matrix or nine numbers, or
+// holds a matrix that checkHomography refuses.
 cv::Matx33d readHomographyFile(const std::string& path);
+
+// FrontEndError(kind, "<what> must hold finite numbers" / "<what> must not
+// be singular"): the one check of a ground-truth homography, wherever it
+// comes from.
+void checkHomography(const cv::Matx33d& homography, const std::string& kind, const std::string& what);
 
 // Nine numbers, row by row, "%.17g" so that reading them back gives the same
 // doubles.

@@ -12,6 +12,8 @@
 
 #include <opencv2/core.hpp>
 
+#include <functional>
+#include <string>
 #include <vector>
 
 namespace linematch {
@@ -30,6 +32,18 @@ struct MatcherSettings {
     // A transfer match becomes a seed of the next round when its mapped
     // image-1 segment and its image-2 segment share this much of the longer.
     double newSeedExtent = 0.8;
+    // Threads of the whole pipeline: the two images' segments and
+    // descriptors side by side, then the descriptor matching, the seed
+    // checks, the pair index table, the transfer and the verification each
+    // shared out. The result does not depend on the number. (The pipeline
+    // hands this, not transfer.threads, to the transfer.)
+    int threads = 1;
+    // Told each stage as it starts ("segments", "descriptors", "checks",
+    // "transfer", "verification", the last three once per round) and "done" at
+    // the end, with a rough share of the run done so far (0 to 1). It runs
+    // on the calling thread and may throw to stop the run: the exception
+    // leaves matchLines / matchSegments.
+    std::function<void(const std::string& stage, double fraction)> progress;
 };
 
 struct RoundSummary {

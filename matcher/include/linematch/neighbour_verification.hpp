@@ -23,9 +23,11 @@ struct VerificationSettings {
 };
 
 // keep[k] for matches[k]. Only the entries flagged in `judge` are judged
-// (all when judge is empty); every match serves as a neighbour.
+// (all when judge is empty); every match serves as a neighbour. The judged
+// matches are shared out among `threads` threads; the result does not
+// depend on their number.
 std::vector<char> verifyByNeighbours(const std::vector<Segment>& segments1, const std::vector<Segment>& segments2,
                                      const std::vector<SegmentMatch>& matches, const std::vector<char>& judge,
-                                     const VerificationSettings& settings);
+                                     const VerificationSettings& settings, int threads = 1);
 
 }  // namespace linematch

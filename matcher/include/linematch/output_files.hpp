@@ -14,6 +14,9 @@ namespace linematch {
 // written.
 void writeSegmentFile(const std::string& path, const std::vector<Segment>& segments);
 void writeMatchFile(const std::string& path, const std::vector<SegmentMatch>& matches);
+// The files' text.
+std::string segmentFileText(const std::vector<Segment>& segments);
+std::string matchFileText(const std::vector<SegmentMatch>& matches);
 
 // Reads a segment file back. std::runtime_error naming the line on a line
 // that is not four finite numbers.

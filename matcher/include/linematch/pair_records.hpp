@@ -29,8 +29,9 @@ struct PairRecordSettings {
 bool estimateLocalHomography(const Segment& a1, const Segment& a2, const Segment& b1,
                              const Segment& b2, double minSpread, cv::Matx33d& homography);
 
-// Pairs every seed with its nearest seeds in image 1 and estimates the
-// local homography of each pair; each unordered pair appears once.
+// Pairs every seed with its nearest seeds in image 1 (through a grid over
+// their midpoints, ties to the lower index) and estimates the local
+// homography of each pair; each unordered pair appears once.
 std::vector<SeedPair> buildPairRecords(const std::vector<Segment>& segments1,
                                        const std::vector<Segment>& segments2,
                                        const std::vector<SegmentMatch>& seeds,
@@ -40,11 +41,13 @@ std::vector<SeedPair> buildPairRecords(const std::vector<Segment>& segments1,
 // segments are nearest to its midpoint (sum of the two point-to-segment
 // distances), nearest first. Row i holds the record indices of segment i.
 // When there are fewer records than pairsPerSegment the list is padded by
-// repeating the nearest one.
+// repeating the nearest one; ties go to the lower record index. Found
+// through a grid over the seed segments (spatial_index.hpp), the rows
+// shared out among `threads` threads.
 std::vector<std::vector<int>> buildPairIndexTable(const std::vector<Segment>& segments1,
                                                   const std::vector<SegmentMatch>& seeds,
                                                   const std::vector<SeedPair>& records,
-                                                  int pairsPerSegment);
+                                                  int pairsPerSegment, int threads = 1);
 
 // Distance from (x, y) to the closed segment s (to its first endpoint when
 // s has length 0).

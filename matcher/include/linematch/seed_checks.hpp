@@ -19,6 +19,8 @@
 
 #include <opencv2/core.hpp>
 
+#include <optional>
+#include <unordered_map>
 #include <vector>
 
 namespace linematch {
@@ -35,13 +37,38 @@ struct SeedCheckSettings {
     double refitPointWeight = 0.1;    // weight of the two seeds' endpoints in the refit
 };
 
+// What checks of one matcher run worked out, by the segments involved, for
+// the next rounds to reuse: most of their seeds, pairs and voters are the
+// previous round's again. A memo serves one pair of segment lists and one
+// set of settings only.
+struct SeedCheckMemo {
+    struct KeyHash {
+        std::size_t operator()(const std::vector<int>& key) const {
+            std::size_t h = key.size();
+            for (int v : key) h = h * 1000003u ^ static_cast<std::size_t>(static_cast<unsigned>(v));
+            return h;
+        }
+    };
+    using RecordMap = std::unordered_map<std::vector<int>, cv::Matx33d, KeyHash>;
+    // (i, w) of the two seeds -> the pair's homography, when it has one.
+    std::unordered_map<std::vector<int>, std::optional<cv::Matx33d>, KeyHash> pairHomographies;
+    // (i, w) of the two seeds and of the kept voters, in the order the
+    // refit takes them -> the record's homography after the refit.
+    RecordMap records;
+};
+
 struct SeedCheckResult {
     std::vector<char> seedKept;    // per seed
     std::vector<SeedPair> records; // pairs of kept seeds, each unordered pair once, seedA < seedB
     int pairsTried = 0;            // pairs with a homography
 };
 
+// The seeds' pairs and records are shared out among `threads` threads; the
+// result does not depend on their number.
+// With a memo, what it holds is not worked out again and what is worked
+// out is added to it; the result is the same as without.
 SeedCheckResult checkSeeds(const std::vector<Segment>& segments1, const std::vector<Segment>& segments2,
-                           const std::vector<SegmentMatch>& seeds, const SeedCheckSettings& settings);
+                           const std::vector<SegmentMatch>& seeds, const SeedCheckSettings& settings,
+                           int threads = 1, SeedCheckMemo* memo = nullptr);
 
 }  // namespace linematch

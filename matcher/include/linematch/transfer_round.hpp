@@ -35,9 +35,11 @@ std::vector<lineharvest::PairRecord> pairRecordArray(const std::vector<SegmentMa
 // For every image-1 segment the pairsPerSegment records whose two image-1
 // seed segments lie nearest its midpoint (sum of the two point-to-segment
 // distances), nearest first; padded with the nearest when there are fewer
-// records. Row-major, segments1.size() rows.
+// records; ties go to the lower record index. Row-major, segments1.size()
+// rows (none without records). Found through a grid over the seed segments
+// (see spatial_index.hpp), the rows shared out among `threads` threads.
 std::vector<double> pairIndexTable(const std::vector<Segment>& segments1, const std::vector<SegmentMatch>& seeds,
-                                   const std::vector<SeedPair>& records, int pairsPerSegment);
+                                   const std::vector<SeedPair>& records, int pairsPerSegment, int threads = 1);
 
 // Runs the transfer; nothing when there are no records.
 std::vector<TransferMatch> transferRound(const std::vector<Segment>& segments1,

@@ -68,7 +68,6 @@
 %! assert (size (s1), [4 0]);
 
 %!error id=linematch:nargin linematch (zeros (10, "uint8"))
-%!error id=linematch:nargin linematch (zeros (10, "uint8"), zeros (10, "uint8"), struct (), 4)
 %!error id=linematch:nargout [a, b, c, d, e] = linematch (zeros (10, "uint8"), zeros (10, "uint8"))
 %!error id=linematch:badImage linematch (zeros (10), zeros (10, "uint8"))
 %!error id=linematch:badImage linematch (zeros (10, 10, 2, "uint8"), zeros (10, "uint8"))
@@ -102,3 +101,100 @@
 %!error id=linematch:badOptions linematch (zeros (10, "uint8"), zeros (10, "uint8"), struct ("Homography", [1 0 0; 0 NaN 0; 0 0 1]))
 %!error id=linematch:badOptions linematch (zeros (10, "uint8"), zeros (10, "uint8"), struct ("Colour", 1))
 %!error id=linematch:badOptions linematch (zeros (10, "uint8"), zeros (10, "uint8"), struct ("Rounds", {1, 2}))
+%!error id=linematch:badOptions linematch (zeros (10, "uint8"), zeros (10, "uint8"), struct ("Homography", zeros (3)))
+%!error id=linematch:badOptions linematch (zeros (10, "uint8"), zeros (10, "uint8"), "Homography", zeros (3))
+%!error id=linematch:badOptions linematch (zeros (10, "uint8"), zeros (10, "uint8"), "Rounds")
+%!error id=linematch:badOptions linematch (zeros (10, "uint8"), zeros (10, "uint8"), struct (), 4)
+%!error <unknown option 'Colour'> linematch (zeros (10, "uint8"), zeros (10, "uint8"), "Colour", 1)
+
+%!test
+%! ## the option cases every front end shares (matcher/tests/option_cases.txt),
+%! ## as name-value pairs in any case and as a struct
+%! here = fileparts (file_in_loadpath ("test_linematch_mex.m"));
+%! cases = fileread (fullfile (here, "..", "option_cases.txt"));
+%! blank = zeros (20, "uint8");
+%! for line = strsplit (cases, "\n")
+%!   fields = strsplit (strtrim (line{1}));
+%!   if (isempty (fields{1}) || fields{1}(1) == "#")
+%!     continue;
+%!   endif
+%!   [name, value, verdict] = deal (fields{2}, fields{4}, fields{5});
+%!   if (strcmp (value, "false"))
+%!     value = false;
+%!   else
+%!     value = str2double (value);
+%!   endif
+%!   for form = 1:3
+%!     try
+%!       switch (form)
+%!         case 1
+%!           linematch (blank, blank, name, value);
+%!         case 2
+%!           linematch (blank, blank, lower (name), value);
+%!         case 3
+%!           linematch (blank, blank, struct (name, value));
+%!       endswitch
+%!       got = "accept";
+%!     catch e
+%!       got = strrep (e.identifier, "linematch:", "");
+%!       if (strcmp (got, "badOptions"))
+%!         got = "refuse";
+%!         assert (! isempty (strfind (lower (e.message), lower (name))), e.message);
+%!       endif
+%!     end_try_catch
+%!     assert ({name, value, form, got}, {name, value, form, verdict});
+%!   endfor
+%! endfor
+
+%!test
+%! ## the bad-image campaign (matcher/tests/make_bad_images.py): a clear
+%! ## refusal with its identifier, or a valid result
+%! here = fileparts (file_in_loadpath ("test_linematch_mex.m"));
+%! d = getenv ("LINEMATCH_DATA_DIR");
+%! if (isempty (d))
+%!   d = "/usr/share/doc/opencv-doc/examples/data";
+%! endif
+%! work = tempname ();
+%! [status, manifest] = system (sprintf ("/usr/bin/python3 '%s' '%s' '%s' 2>/dev/null", ...
+%!                                       fullfile (here, "..", "make_bad_images.py"), work, d));
+%! assert (status, 0);
+%! unwind_protect
+%!   for line = strsplit (strtrim (manifest), "\n")
+%!     fields = strsplit (line{1});
+%!     [name, path, expected] = deal (fields{:});
+%!     try
+%!       [m, s1] = linematch (path, zeros (20, "uint8"));
+%!       got = "ok";
+%!       assert (rows (m), 2);
+%!       assert (rows (s1), 4);
+%!     catch e
+%!       got = strrep (e.identifier, "linematch:", "");
+%!     end_try_catch
+%!     assert ({name, got}, {name, expected});
+%!   endfor
+%! unwind_protect_cleanup
+%!   confirm_recursive_rmdir (false, "local");
+%!   rmdir (work, "s");
+%! end_unwind_protect
+
+%!test
+%! ## RGBA arrays are taken as their grey; the bomb is refused at once
+%! g = uint8 (mod ((1:60)' * (1:80), 251));
+%! assert (linematch (cat (3, g, g, g, 255 * ones (60, 80, "uint8")), g), linematch (g, g));
+%! f = [tempname() ".png"];
+%! fid = fopen (f, "w");
+%! ## a PNG signature and an IHDR chunk declaring 32000 x 32000 pixels
+%! fwrite (fid, uint8 ([137 80 78 71 13 10 26 10 0 0 0 13 73 72 68 82 0 0 125 0 0 0 125 0 8 0 0 0 0]));
+%! fclose (fid);
+%! unwind_protect
+%!   tic;
+%!   try
+%!     linematch (f, g);
+%!     error ("test:noError", "the bomb was accepted");
+%!   catch e
+%!     assert (e.identifier, "linematch:imageTooLarge");
+%!   end_try_catch
+%!   assert (toc < 1);
+%! unwind_protect_cleanup
+%!   delete (f);
+%! end_unwind_protect

@@ -1,0 +1,142 @@
+#include "linematch/matcher_options.hpp"
+
+#include "linematch/front_end_error.hpp"
+
+#include <cctype>
+#include <cmath>
+#include <cstdio>
+
+namespace linematch {
+
+namespace {
+
+using S = FrontEndSettings;
+
+bool sameNameIgnoringCase(const std::string& a, const char* b) {
+    std::size_t k = 0;
+    for (; k < a.size() && b[k]; ++k)
+        if (std::tolower(static_cast<unsigned char>(a[k])) != std::tolower(static_cast<unsigned char>(b[k])))
+            return false;
+    return k == a.size() && !b[k];
+}
+
+bool inRange(const MatcherOption& o, double v) {
+    if (!(v <= o.hi) || !(o.openBelow ? v > o.lo : v >= o.lo)) return false;
+    return o.type == OptionType::real || v == std::floor(v);
+}
+
+}  // namespace
+
+const std::vector<MatcherOption>& matcherOptions() {
+    static const std::vector<MatcherOption> table = {
+        {"min_length", "MinLength", "--min-length", OptionType::real, 1, 1e6, false,
+         "shortest segment kept, pixels",
+         [](const S& s) { return s.matcher.minSegmentLength; },
+         [](S& s, double v) { s.matcher.minSegmentLength = v; }},
+        {"ratio", "Ratio", "--ratio", OptionType::real, 0, 1, true,
+         "descriptor ratio test, best < ratio * second best (1 = off)",
+         [](const S& s) { return s.matcher.descriptor.ratio; },
+         [](S& s, double v) { s.matcher.descriptor.ratio = v; }},
+        {"mutual", "Mutual", "--no-mutual", OptionType::onOff, 0, 1, false,
+         "seeds must be each other's best descriptor match",
+         [](const S& s) { return double(s.matcher.descriptor.mutual); },
+         [](S& s, double v) { s.matcher.descriptor.mutual = s.matcher.descriptor.mutual && v != 0; }},
+        {"checks", "SeedChecks", "--no-checks", OptionType::onOff, 0, 1, false,
+         "the three seed checks (support, agreement, refit)",
+         [](const S& s) {
+             const SeedCheckSettings& c = s.matcher.checks;
+             return double(c.neighbourSupport && c.pairAgreement && c.lineRefit);
+         },
+         [](S& s, double v) {
+             SeedCheckSettings& c = s.matcher.checks;
+             c.neighbourSupport = c.neighbourSupport && v != 0;
+             c.pairAgreement = c.pairAgreement && v != 0;
+             c.lineRefit = c.lineRefit && v != 0;
+         }},
+        {"support", "Support", "--no-support", OptionType::onOff, 0, 1, false,
+         "drop seeds without neighbour support",
+         [](const S& s) { return double(s.matcher.checks.neighbourSupport); },
+         [](S& s, double v) { s.matcher.checks.neighbourSupport = s.matcher.checks.neighbourSupport && v != 0; }},
+        {"agreement", "Agreement", "--no-agreement", OptionType::onOff, 0, 1, false,
+         "drop pair records whose neighbours do not vote for them",
+         [](const S& s) { return double(s.matcher.checks.pairAgreement); },
+         [](S& s, double v) { s.matcher.checks.pairAgreement = s.matcher.checks.pairAgreement && v != 0; }},
+        {"refit", "Refit", "--no-refit", OptionType::onOff, 0, 1, false,
+         "refit the pair records' endpoint homographies to lines",
+         [](const S& s) { return double(s.matcher.checks.lineRefit); },
+         [](S& s, double v) { s.matcher.checks.lineRefit = s.matcher.checks.lineRefit && v != 0; }},
+        {"rounds", "Rounds", "--rounds", OptionType::whole, 1, 100, false,
+         "most transfer rounds",
+         [](const S& s) { return double(s.matcher.maxRounds); },
+         [](S& s, double v) { s.matcher.maxRounds = static_cast<int>(v); }},
+        {"verify", "Verify", "--no-verify", OptionType::onOff, 0, 1, false,
+         "refuse transferred correspondences that their neighbours contradict",
+         [](const S& s) { return double(s.matcher.verification.enabled); },
+         [](S& s, double v) { s.matcher.verification.enabled = s.matcher.verification.enabled && v != 0; }},
+        // NaN or a negative distance would refuse every correspondence the
+        // verification judges, without a word.
+        {"verify_distance", "VerifyDistance", "--verify-distance", OptionType::real, 0, 1e6, true,
+         "pixels of the neighbour verification",
+         [](const S& s) { return s.matcher.verification.lineDistance; },
+         [](S& s, double v) { s.matcher.verification.lineDistance = v; }},
+        {"one_line", "OneLine", "--no-one-line", OptionType::onOff, 0, 1, false,
+         "refuse correspondences that give a segment partners on two lines",
+         [](const S& s) { return double(s.matcher.singlePartnerLine); },
+         [](S& s, double v) { s.matcher.singlePartnerLine = s.matcher.singlePartnerLine && v != 0; }},
+        {"threads", "Threads", "--threads", OptionType::whole, 1, 256, false,
+         "threads of the whole matcher; the result does not depend on them",
+         [](const S& s) { return double(s.matcher.threads); },
+         [](S& s, double v) { s.matcher.threads = s.matcher.transfer.threads = static_cast<int>(v); }},
+        {"max_pixels", "MaxPixels", "--max-pixels", OptionType::whole, 1, 1e12, false,
+         "largest image accepted, width x height pixels, checked before decoding",
+         [](const S& s) { return s.maxPixels; },
+         [](S& s, double v) { s.maxPixels = v; }},
+    };
+    return table;
+}
+
+const MatcherOption* findOption(const std::string& name, OptionNaming naming) {
+    for (const MatcherOption& o : matcherOptions()) {
+        switch (naming) {
+        case OptionNaming::key:
+            if (name == o.key) return &o;
+            break;
+        case OptionNaming::mexName:
+            if (sameNameIgnoringCase(name, o.mexName)) return &o;
+            break;
+        case OptionNaming::flag:
+            if (name == o.flag) return &o;
+            break;
+        }
+    }
+    return nullptr;
+}
+
+std::string numberText(double v) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%.15g", v);
+    return buffer;
+}
+
+std::string optionRange(const MatcherOption& o) {
+    switch (o.type) {
+    case OptionType::onOff: return "true or false";
+    case OptionType::whole: return "a whole number in " + numberText(o.lo) + ".." + numberText(o.hi);
+    case OptionType::real: break;
+    }
+    return std::string("in ") + (o.openBelow ? "(" : "[") + numberText(o.lo) + ", " + numberText(o.hi) + "]";
+}
+
+std::string optionDefault(const MatcherOption& o) {
+    const double v = o.get(FrontEndSettings{});
+    if (o.type == OptionType::onOff) return v != 0 ? "true" : "false";
+    return numberText(v);
+}
+
+void applyOption(FrontEndSettings& settings, const MatcherOption& option, double value, const std::string& shownName) {
+    if (!inRange(option, value))
+        throw FrontEndError("badOptions", shownName + " must be " + optionRange(option) + ", got " + numberText(value));
+    option.set(settings, value);
+}
+
+}  // namespace linematch

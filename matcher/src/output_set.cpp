@@ -1,0 +1,101 @@
+#include "linematch/output_set.hpp"
+
+#include "linematch/front_end_error.hpp"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+#include <vector>
+
+namespace linematch {
+
+namespace {
+
+[[noreturn]] void refuse(const std::string& path, int error) {
+    throw FrontEndError("outputFile", "cannot write " + path + ": " + std::strerror(error), path);
+}
+
+// A file descriptor closed on every way out.
+struct Descriptor {
+    int fd = -1;
+    ~Descriptor() {
+        if (fd >= 0) ::close(fd);
+    }
+};
+
+}  // namespace
+
+OutputSet::OutputSet(std::string folder) : folder_(std::move(folder)) {
+    std::error_code error;
+    std::filesystem::create_directories(folder_, error);
+    if (!std::filesystem::is_directory(folder_))
+        throw FrontEndError("outputFile",
+                            "cannot create directory " + folder_ + (error ? ": " + error.message() : ""), folder_);
+}
+
+OutputSet::~OutputSet() {
+    for (const File& f : files_)
+        if (!f.temporary.empty()) ::unlink(f.temporary.c_str());
+}
+
+void OutputSet::add(const std::string& name, const std::string& bytes) {
+    const std::string path = folder_ + "/" + name;
+    std::vector<char> pattern;
+    const std::string text = folder_ + "/." + name + ".XXXXXX";
+    pattern.assign(text.begin(), text.end());
+    pattern.push_back('\0');
+    Descriptor out;
+    out.fd = ::mkstemp(pattern.data());
+    if (out.fd < 0) refuse(path, errno);
+    files_.push_back({name, pattern.data()});
+    std::size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t wrote = ::write(out.fd, bytes.data() + done, bytes.size() - done);
+        if (wrote < 0 && errno == EINTR) continue;
+        if (wrote < 0) refuse(path, errno);
+        done += static_cast<std::size_t>(wrote);
+    }
+    // The result files are read by others: the folder's permissions, not
+    // mkstemp's private 0600.
+    const mode_t mask = ::umask(0);
+    ::umask(mask);
+    if (::fchmod(out.fd, 0666 & ~mask) != 0) refuse(path, errno);
+    if (::fsync(out.fd) != 0) refuse(path, errno);
+    const int fd = out.fd;
+    out.fd = -1;
+    if (::close(fd) != 0) refuse(path, errno);
+}
+
+void OutputSet::drop(const std::string& name) { dropped_.push_back(name); }
+
+void OutputSet::commit(const std::string& last) {
+    Descriptor folder;
+    folder.fd = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folder.fd < 0) refuse(folder_, errno);
+    // Held until the descriptor closes, also when the process is killed.
+    while (::flock(folder.fd, LOCK_EX) != 0)
+        if (errno != EINTR) refuse(folder_, errno);
+    const auto removeOld = [&](const std::string& name) {
+        const std::string path = folder_ + "/" + name;
+        if (::unlink(path.c_str()) != 0 && errno != ENOENT) refuse(path, errno);
+    };
+    const auto place = [&](File& f) {
+        const std::string path = folder_ + "/" + f.name;
+        if (::rename(f.temporary.c_str(), path.c_str()) != 0) refuse(path, errno);
+        f.temporary.clear();
+    };
+    removeOld(last);
+    for (const std::string& name : dropped_) removeOld(name);
+    for (File& f : files_)
+        if (f.name != last) place(f);
+    for (File& f : files_)
+        if (f.name == last) place(f);
+    ::fsync(folder.fd);
+}
+
+}  // namespace linematch

@@ -1,0 +1,19 @@
+#include "linematch/result_scores.hpp"
+
+namespace linematch {
+
+ResultScores scoreResult(const MatchResult& r, const GroundTruth& truth) {
+    ResultScores s;
+    s.trueCorrespondences = truth.size();
+    s.descriptorAlone = truth.score(r.descriptorMatches);
+    s.seeds = truth.score(r.seeds);
+    std::vector<SegmentMatch> soFar = r.seeds;
+    for (const std::vector<SegmentMatch>& added : r.roundMatches) {
+        soFar.insert(soFar.end(), added.begin(), added.end());
+        s.rounds.push_back({truth.score(added), truth.score(soFar)});
+    }
+    s.final = truth.score(r.matches);
+    return s;
+}
+
+}  // namespace linematch
