@@ -14,8 +14,10 @@ function T = linematchpairs(PAIRS, OUTDIR, OPTIONS)
 %           warp_image writes, or an OpenCV matrix file) only scores the
 %           result.
 %   OUTDIR  the folder of the results, made if missing.
-%   OPTIONS linematch's options (Rounds, Ratio, Mutual, SeedChecks, Verify,
-%           OneLine, MinLength, Threads), plus
+%   OPTIONS a struct of linematch's name-value options (any of HELP
+%           LINEMATCH: MinLength, Ratio, Mutual, SeedChecks, Support,
+%           Agreement, Refit, Rounds, Verify, VerifyDistance, OneLine,
+%           Threads, MaxPixels; names in any case), plus
 %             Workers  most parfor workers: 0 (default) runs the pairs one
 %                      after the other in this session, Inf uses the open
 %                      parallel pool (see Parallel below).
@@ -98,11 +100,11 @@ if ~isfolder(outdir) && ~mkdir(outdir)
   error('linematchpairs:outputFile', 'cannot make the folder %s', outdir);
 end
 pairs = readpairs(PAIRS);
-% The record: the options that change the result (Threads does not).
+% The record: the options that change the result (Threads, in any case,
+% does not).
 recorded = OPTIONS;
-if isfield(recorded, 'Threads')
-  recorded = rmfield(recorded, 'Threads');
-end
+names = fieldnames(recorded);
+recorded = rmfield(recorded, names(strcmpi(names, 'Threads')));
 recorded = orderfields(recorded);
 
 removeleftovers(outdir);
