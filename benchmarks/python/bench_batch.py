@@ -134,8 +134,8 @@ def main():
         shutil.rmtree(folder, ignore_errors=True)
         folder.mkdir()
         started = time.perf_counter()
-        lh._core._match_to_folder(DATA / "graf1.png", DATA / "graf3.png", folder, homography_file=None,
-                                  picture=True, threads=1, **lh._batch.MATCHER_DEFAULTS)
+        lh._core._match_to_folder(DATA / "graf1.png", DATA / "graf3.png", folder,
+                                  dict(lh._batch.MATCHER_DEFAULTS, threads=1), homography_file=None, picture=True)
         graf.append(time.perf_counter() - started)
     g = statistics.median(graf)
     o, t = statistics.median(overheads), statistics.median(trips)
