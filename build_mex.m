@@ -52,10 +52,10 @@ function build_mex(opencvInclude, opencvLibDir)
 
   lm = fullfile(root, 'matcher');
   if exist(fullfile(opencvInclude, 'opencv2', 'line_descriptor.hpp'), 'file')
-    % The library's sources without the commands and their report, picture
-    % and output files.
-    commandOnly = {'linematch_main.cpp', 'warp_image_main.cpp', 'match_report.cpp', 'match_picture.cpp', ...
-                   'output_files.cpp', 'output_set.cpp', 'upper_bound.cpp', 'image_warp.cpp'};
+    % The library's sources without the commands and their run into a
+    % folder, report, picture and output files.
+    commandOnly = {'linematch_main.cpp', 'warp_image_main.cpp', 'folder_run.cpp', 'match_report.cpp', ...
+                   'match_picture.cpp', 'output_files.cpp', 'output_set.cpp', 'upper_bound.cpp', 'image_warp.cpp'};
     listing = dir(fullfile(lm, 'src', '*.cpp'));
     names = setdiff({listing.name}, commandOnly);
     lmSources = cellfun(@(f) fullfile(lm, 'src', f), names, 'UniformOutput', false);

@@ -62,9 +62,8 @@ opencv_include, opencv_libdirs = opencv_flags()
 
 # What the line matcher links, as the CMake build of linematch does.
 MATCHER_OPENCV_MODULES = ["line_descriptor", "calib3d", "features2d", "imgcodecs", "imgproc"]
-# The matcher's library sources: everything but the commands' entry points,
-# the picture, the report text and the ground-truth-seeded comparison run,
-# which only the command uses.
+# The matcher's library sources: everything but the commands' entry points
+# and the image warping, which only the commands use.
 MATCHER_SOURCES = [
     "segments.cpp",
     "descriptor_seeds.cpp",
@@ -88,6 +87,14 @@ MATCHER_SOURCES = [
     "image_input.cpp",
     "homography_file.cpp",
     "result_scores.cpp",
+    # The command's run into a folder (match_pairs): its output set, files,
+    # picture, report and ground-truth-seeded comparison run.
+    "folder_run.cpp",
+    "output_set.cpp",
+    "output_files.cpp",
+    "match_picture.cpp",
+    "match_report.cpp",
+    "upper_bound.cpp",
 ]
 
 
@@ -135,7 +142,8 @@ if with_matcher:
     libraries = ["opencv_" + m for m in MATCHER_OPENCV_MODULES] + ["jpeg"] + libraries
     macros.append(("LINEHARVEST_WITH_MATCHER", "1"))
 else:
-    binding_sources = [p for p in binding_sources if os.path.basename(p) != "bind_matcher.cpp"]
+    binding_sources = [p for p in binding_sources
+                       if os.path.basename(p) not in ("bind_matcher.cpp", "bind_match_folder.cpp")]
 
 extension = Pybind11Extension(
     "lineharvest._core",

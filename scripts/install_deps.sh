@@ -15,6 +15,9 @@ MATCHER_PACKAGES=(libopencv-imgproc-dev libopencv-imgcodecs-dev libopencv-calib3
                   libjpeg-dev nlohmann-json3-dev)
 # The Python package, built without build isolation from Debian's packages.
 PYTHON_PACKAGES=(python3-dev python3-venv python3-pip python3-setuptools python3-pybind11 pybind11-dev python3-numpy python3-pytest)
+# match_pairs and linematch-batch: Dask's distributed scheduler, the progress
+# bar and the summary table.
+PYTHON_PACKAGES+=(python3-dask python3-distributed python3-tqdm python3-pandas)
 # The fuzz targets are built with clang; libFuzzer and clang's sanitizer
 # runtimes come in libclang-rt-14-dev (not pulled in without recommends).
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)

@@ -16,8 +16,9 @@ fi
 
 jobs="$(nproc)"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release > /dev/null
-# The linematch command too: match_images is compared with it.
-cmake --build build -j"$jobs" --target lineharvest_mex coordsift_mex epipolarscreen_mex linematch_command
+# The linematch command too: match_images and match_pairs are compared with
+# it (match_pairs on pairs that warp_image makes).
+cmake --build build -j"$jobs" --target lineharvest_mex coordsift_mex epipolarscreen_mex linematch_command warp_image
 
 # Debian's interpreter: the first python3 on PATH may be another build that
 # does not see Debian's python3-* packages.
@@ -40,6 +41,7 @@ print(f"lineharvest {lineharvest.__version__} from {lineharvest.__file__}")
 PY
 LINEHARVEST_REQUIRE_MEX=1 LINEHARVEST_MEX_DIR="$root/build/mex" \
   LINEHARVEST_REQUIRE_MATCHER=1 LINEHARVEST_LINEMATCH="$root/build/matcher/linematch" \
+  LINEHARVEST_WARP_IMAGE="$root/build/matcher/warp_image" \
   "$venv/bin/python" -m pytest -q -p no:cacheprovider "$root/python/tests"
 
 # On request, the binding and the cores again under AddressSanitizer and

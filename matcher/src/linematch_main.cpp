@@ -7,33 +7,24 @@
 // and OUTDIR/segments2.txt ("x1 y1 x2 y2" per line, the indices matches.txt
 // uses), OUTDIR/matches.png and OUTDIR/report.json, and prints the report.
 // The files are complete or absent (see output_set.hpp): report.json is
-// renamed into place last. Exit status 0 on success, 1 when an input cannot
-// be read or an output cannot be written, 2 for a bad command line.
-#include "linematch/evaluation.hpp"
+// renamed into place last. The run itself is linematch::matchToFolder
+// (folder_run.hpp), which lineharvest.match_pairs calls too. Exit status 0
+// on success, 1 when an input cannot be read or an output cannot be
+// written, 2 for a bad command line.
+#include "linematch/folder_run.hpp"
 #include "linematch/front_end_error.hpp"
-#include "linematch/homography_file.hpp"
-#include "linematch/image_input.hpp"
-#include "linematch/match_picture.hpp"
 #include "linematch/match_report.hpp"
-#include "linematch/matcher.hpp"
 #include "linematch/matcher_options.hpp"
-#include "linematch/output_files.hpp"
-#include "linematch/output_set.hpp"
-#include "linematch/upper_bound.hpp"
 
 #include <opencv2/core/utils/logger.hpp>
-#include <opencv2/imgcodecs.hpp>
 
-#include <signal.h>
 #include <unistd.h>
 
-#include <chrono>
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <iostream>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
@@ -76,24 +67,6 @@ double number(const std::string& option, const std::string& text) {
     if (text.empty() || *end != '\0') usage(option + " needs a number, got '" + text + "'");
     return v;
 }
-
-std::string baseName(const std::string& path) { return std::filesystem::path(path).filename().string(); }
-
-// SIGINT, SIGTERM and SIGHUP wait while the files are written and renamed:
-// the folder then holds this run's files or the earlier ones, and the
-// signal ends the process as soon as they are unblocked again.
-class SignalsHeld {
-public:
-    SignalsHeld() {
-        sigemptyset(&held_);
-        for (int s : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&held_, s);
-        sigprocmask(SIG_BLOCK, &held_, &before_);
-    }
-    ~SignalsHeld() { sigprocmask(SIG_SETMASK, &before_, nullptr); }
-
-private:
-    sigset_t held_, before_;
-};
 
 }  // namespace
 
@@ -143,55 +116,24 @@ int main(int argc, char** argv) {
         };
 
     try {
-        const auto started = std::chrono::steady_clock::now();
-        const std::string& outDir = positional[2];
         // Failures are reported here, in one line; not also by OpenCV's log.
         cv::utils::logging::setLogLevel(cv::utils::logging::LOG_LEVEL_ERROR);
-        const cv::Mat image1 = linematch::readImageFile(positional[0], options.maxPixels);
-        const cv::Mat image2 = linematch::readImageFile(positional[1], options.maxPixels);
-        std::optional<cv::Matx33d> truthHomography;
-        if (!homographyFile.empty()) truthHomography = linematch::readHomographyFile(homographyFile);
-
-        const linematch::MatchResult result = linematch::matchLines(image1, image2, settings);
+        linematch::FolderRunRequest request;
+        request.image1 = positional[0];
+        request.image2 = positional[1];
+        request.outDir = positional[2];
+        request.homographyFile = homographyFile;
+        request.upperBound = upperBound;
+        request.picture = picture;
+        const std::unique_ptr<linematch::FolderRun> run = linematch::matchToFolder(request, options);
         // Not an error (the files are written and the exit status is 0),
         // but no answer either: said where a script or a person sees it.
-        if (result.status == "thin_support")
-            std::cerr << "linematch: thin support: " << (result.rounds.empty() ? 0 : result.rounds[0].keptSeeds)
+        if (run->result.status == "thin_support")
+            std::cerr << "linematch: thin support: "
+                      << (run->result.rounds.empty() ? 0 : run->result.rounds[0].keptSeeds)
                       << " seeds survived the checks (fewer than " << settings.minSeeds
                       << "); no correspondences returned\n";
-        linematch::ReportContext context;
-        context.image1 = baseName(positional[0]);
-        context.image2 = baseName(positional[1]);
-
-        std::unique_ptr<linematch::GroundTruth> truth;
-        linematch::UpperBoundRun bound;
-        if (truthHomography) {
-            context.homographyFile = baseName(homographyFile);
-            truth = std::make_unique<linematch::GroundTruth>(result.segments1, result.segments2, *truthHomography);
-            context.truth = truth.get();
-            if (upperBound) {
-                bound = linematch::groundTruthSeededRun(result.segments1, result.segments2, *truthHomography,
-                                                        image2.size(), settings.transfer);
-                context.upperBound = &bound;
-            }
-        }
-
-        std::vector<unsigned char> png;
-        if (picture && !cv::imencode(".png", linematch::drawMatches(image1, image2, result, truth.get()), png))
-            throw linematch::FrontEndError("outputFile", "cannot encode " + outDir + "/matches.png");
-        context.secondsTotal = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-        {
-            const SignalsHeld held;
-            linematch::OutputSet out(outDir);
-            out.add("segments1.txt", linematch::segmentFileText(result.segments1));
-            out.add("segments2.txt", linematch::segmentFileText(result.segments2));
-            out.add("matches.txt", linematch::matchFileText(result.matches));
-            if (picture) out.add("matches.png", std::string(png.begin(), png.end()));
-            else out.drop("matches.png");
-            out.add("report.json", linematch::reportJson(result, settings, context));
-            out.commit("report.json");
-        }
-        if (!quiet) std::cout << linematch::reportText(result, settings, context);
+        if (!quiet) std::cout << linematch::reportText(run->result, settings, run->context);
     } catch (const linematch::FrontEndError& e) {
         std::cerr << "linematch: " << e.what() << (e.kind() == "imageTooLarge" ? " (see --max-pixels)" : "") << "\n";
         return 1;

@@ -14,9 +14,10 @@ written unless asked, exceptions instead of host errors.
 The two-image line matcher (the ``linematch`` command) is
 ``match_images(image1, image2, ...)``, which gives a ``MatchResult``;
 ``score_matches`` scores any match list against a homography and
-``plot_matches`` draws one (with matplotlib). ``HAS_MATCHER`` is False in a
-build without the matcher (it needs OpenCV's contrib modules); there
-``match_images`` raises ImportError saying so.
+``plot_matches`` draws one (with matplotlib). ``match_pairs(pairs, outdir)``
+runs the command on many pairs on a Dask cluster. ``HAS_MATCHER`` is False
+in a build without the matcher (it needs OpenCV's contrib modules); there
+``match_images`` and ``match_pairs`` raise ImportError saying so.
 """
 
 from ._errors import (
@@ -67,8 +68,9 @@ __all__ = [
 HAS_MATCHER = hasattr(_core, "_match_images")
 if HAS_MATCHER:
     from ._match import MatchResult, match_images, score_matches
+    from ._batch import match_pairs
 
-    __all__ += ["MatchResult", "match_images", "score_matches"]
+    __all__ += ["MatchResult", "match_images", "match_pairs", "score_matches"]
 else:
 
     def match_images(*args, **kwargs):
@@ -79,7 +81,7 @@ else:
             "(Debian: libopencv-contrib-dev) and reinstall the package with LINEHARVEST_MATCHER=1"
         )
 
-    score_matches = match_images
+    score_matches = match_pairs = match_images
 from ._plot import plot_matches
 
 __all__ += ["HAS_MATCHER", "plot_matches"]

@@ -11,6 +11,7 @@
 
 #include "argument_error.hpp"
 #include "array_arguments.hpp"
+#include "matcher_arguments.hpp"
 
 #include "linematch/evaluation.hpp"
 #include "linematch/front_end_error.hpp"
@@ -52,6 +53,8 @@ bool isPathLike(py::handle object) {
            py::hasattr(object, "__fspath__");
 }
 
+}  // namespace
+
 // A front-end failure as the Python error of its kind: files are
 // FileError (an OSError) naming the path, a too large image
 // ImageTooLargeError (a ValueError), the rest InputError.
@@ -61,6 +64,8 @@ bool isPathLike(py::handle object) {
         throw FileFailure(e.kind(), message, e.path());
     refuseValue(e.kind(), message);
 }
+
+namespace {
 
 // An image file read the one way every front end reads it (grey, as the
 // linematch command reads it, unless flags say otherwise).
@@ -133,6 +138,8 @@ double wholeArgument(py::handle object, const char* name) {
     return static_cast<double>(value);
 }
 
+}  // namespace
+
 // The options given as keywords, checked against the matcher's table.
 linematch::FrontEndSettings optionArguments(py::dict given) {
     linematch::FrontEndSettings settings;
@@ -154,6 +161,8 @@ linematch::FrontEndSettings optionArguments(py::dict given) {
     }
     return settings;
 }
+
+namespace {
 
 cv::Matx33d homographyValue(py::handle object, const char* name) {
     const DoubleRows rows = doubleRows(object, name, 3);
@@ -478,6 +487,7 @@ void bindMatcher(py::module_& m) {
     m.def("_matcher_options", &optionTable);
     py::module_::import("atexit").attr("register")(py::cpp_function(&waitForRuns));
     m.def("_read_image", &readImage, py::arg("path"), py::arg("colour"));
+    bindMatchFolder(m);
 }
 
 }  // namespace pybinding

@@ -1,0 +1,552 @@
+"""lineharvest.match_pairs: the ``linematch`` command over many image pairs
+on a Dask cluster, resumable, with a progress bar and a summary table.
+
+Each pair is one Dask task. The task writes the command's files into a
+scratch folder ``OUTDIR/.partial/<host>-<pid>-<random>``, adds ``pair.json``
+(the checksums of the inputs, the options, the pair's summary row) and
+renames the folder to ``OUTDIR/<name>``, so that a pair folder is either
+complete or absent. A rerun takes a pair folder as done when its
+``pair.json`` names the same input checksums, options and package version
+and every output file is there.
+"""
+
+import csv
+import errno
+import hashlib
+import json
+import logging
+import os
+import shutil
+import socket
+import stat
+import sys
+import time
+import uuid
+
+from . import __version__ as _version
+from . import _core
+from ._errors import ArgumentTypeError, FileError, InputError
+from ._match import _OPTIONS
+
+SUMMARY = "summary.csv"
+RECORD = "pair.json"
+SCRATCH = ".partial"
+TEXT_OUTPUTS = ("segments1.txt", "segments2.txt", "matches.txt", "report.json")
+PICTURE = "matches.png"
+COLUMNS = ("name", "image1", "image2", "homography", "status", "segments1", "segments2", "matches",
+           "precision", "recall", "seconds", "error")
+_RESULT_COLUMNS = ("segments1", "segments2", "matches", "precision", "recall", "seconds")
+
+# match_images' options (the matcher's one table) and their defaults: the
+# options a pair is matched with unless the caller says otherwise. threads
+# is the batch's own setting and not recorded: the result does not depend
+# on it.
+MATCHER_DEFAULTS = {key: default for key, _type, default, *_rest in _OPTIONS if key != "threads"}
+
+
+class Pair:
+    """One pair of the batch: absolute paths and the folder name."""
+
+    __slots__ = ("name", "image1", "image2", "homography")
+
+    def __init__(self, name, image1, image2, homography):
+        self.name, self.image1, self.image2, self.homography = name, image1, image2, homography
+
+    def __repr__(self):
+        return f"Pair({self.name!r}, {self.image1!r}, {self.image2!r}, {self.homography!r})"
+
+    def row(self):
+        row = dict.fromkeys(COLUMNS)
+        row.update(name=self.name, image1=self.image1, image2=self.image2, homography=self.homography)
+        return row
+
+
+# --- the pair list -----------------------------------------------------------
+
+_FILE_COLUMNS = ("image1", "image2", "homography", "name")
+
+
+def _path_text(value, where, base):
+    if isinstance(value, bytes):
+        value = os.fsdecode(value)
+    if not isinstance(value, (str, os.PathLike)):
+        raise ArgumentTypeError(f"{where} must be a path, got {type(value).__name__}", "badPairs")
+    value = os.fspath(value)
+    if not value:
+        raise InputError(f"{where} is an empty path", "badPairs")
+    return os.path.abspath(os.path.join(base, value))
+
+
+def _read_pair_file(path):
+    """The rows of a CSV or TSV pair file as dicts. A first row naming
+    image1 and image2 is a header (columns image1, image2, homography,
+    name, in any order); without one the columns are image1, image2 and
+    optionally homography. Blank lines and lines starting with # are
+    skipped."""
+    # surrogateescape: paths in another encoding than UTF-8 come through as
+    # the bytes they are.
+    with open(path, newline="", encoding="utf-8", errors="surrogateescape") as f:
+        lines = [line for line in f if line.strip() and not line.lstrip().startswith("#")]
+    if not lines:
+        return []
+    tab = str(path).lower().endswith(".tsv") or "\t" in lines[0]
+    rows = list(csv.reader(lines, delimiter="\t" if tab else ","))
+    head = [cell.strip().lower() for cell in rows[0]]
+    if "image1" in head and "image2" in head:
+        unknown = [c for c in head if c not in _FILE_COLUMNS]
+        if unknown:
+            raise InputError(f"{path}: unknown column {unknown[0]!r} (expected {', '.join(_FILE_COLUMNS)})",
+                             "badPairs")
+        columns, rows, first = head, rows[1:], 2
+    else:
+        columns, first = list(_FILE_COLUMNS[:3]), 1
+    found = []
+    for number, cells in enumerate(rows, first):
+        if len(cells) < 2 or len(cells) > len(columns):
+            raise InputError(f"{path}, line {number}: expected {len(columns)} columns "
+                             f"({', '.join(columns)}), got {len(cells)}", "badPairs")
+        found.append({c: v.strip() or None for c, v in zip(columns, cells)} | {"_where": f"{path}, line {number}"})
+    return found
+
+
+def _entries(pairs):
+    """(dict, where, base folder) for each pair given."""
+    if isinstance(pairs, (str, bytes, os.PathLike)):
+        path = os.fspath(pairs)
+        base = os.path.dirname(os.path.abspath(path))
+        return [(row, row.pop("_where"), base) for row in _read_pair_file(path)]
+    if isinstance(pairs, dict):
+        raise ArgumentTypeError("pairs must be an iterable of pairs or a pair file, got dict", "badPairs")
+    try:
+        items = list(pairs)
+    except TypeError:
+        raise ArgumentTypeError(f"pairs must be an iterable of pairs or a pair file, got {type(pairs).__name__}",
+                                "badPairs") from None
+    entries = []
+    for k, item in enumerate(items):
+        where = f"pairs[{k}]"
+        if isinstance(item, dict):
+            unknown = set(item) - set(_FILE_COLUMNS)
+            if unknown:
+                raise InputError(f"{where}: unknown key {sorted(unknown)[0]!r}", "badPairs")
+            row = dict(item)
+        elif isinstance(item, (tuple, list)) and len(item) in (2, 3):
+            row = dict(zip(_FILE_COLUMNS, item))
+        else:
+            raise InputError(f"{where} must be (image1, image2) or (image1, image2, homography)", "badPairs")
+        entries.append((row, where, os.getcwd()))
+    return entries
+
+
+def _safe_name(text):
+    kept = "".join(c if c.isalnum() or c in "._+-" else "_" for c in text).lstrip(".")
+    return kept or "pair"
+
+
+def _check_name(name, where):
+    if not isinstance(name, str) or not name or name.startswith(".") or "/" in name or "\0" in name \
+            or name == SUMMARY or len(name.encode()) > 200:
+        raise InputError(f"{where}: name {name!r} cannot be a folder name here (not empty, no '/', not "
+                         f"starting with '.', not {SUMMARY!r})", "badPairs")
+
+
+def read_pairs(pairs):
+    """The pairs of match_pairs as Pair objects, with absolute paths and
+    unique folder names: a given name, else ``<stem1>__<stem2>`` (with
+    ``-2``, ``-3``, ... on repeats)."""
+    entries = _entries(pairs)
+    given = {}
+    for row, where, _ in entries:
+        if row.get("name") is not None:
+            _check_name(row["name"], where)
+            if row["name"] in given:
+                raise InputError(f"{where}: name {row['name']!r} is also the name of {given[row['name']]}",
+                                 "badPairs")
+            given[row["name"]] = where
+    taken = set(given)
+    found = []
+    for row, where, base in entries:
+        if row.get("image1") is None or row.get("image2") is None:
+            raise InputError(f"{where}: needs image1 and image2", "badPairs")
+        image1 = _path_text(row["image1"], f"{where} image1", base)
+        image2 = _path_text(row["image2"], f"{where} image2", base)
+        homography = row.get("homography")
+        homography = None if homography is None else _path_text(homography, f"{where} homography", base)
+        name = row.get("name")
+        if name is None:
+            stem = _safe_name(os.path.splitext(os.path.basename(image1))[0] + "__" +
+                              os.path.splitext(os.path.basename(image2))[0])
+            name, repeat = stem, 1
+            while name in taken or name == SUMMARY:
+                repeat += 1
+                name = f"{stem}-{repeat}"
+            taken.add(name)
+        found.append(Pair(name, image1, image2, homography))
+    return found
+
+
+# --- one pair, on a worker -----------------------------------------------------
+
+
+def _checksum(path):
+    """SHA-256 of a regular file. Anything else (a FIFO would block the
+    worker for good, a device never ends) is refused without reading it."""
+    fd = os.open(path, os.O_RDONLY | os.O_NONBLOCK)
+    with open(fd, "rb") as f:
+        if not stat.S_ISREG(os.fstat(fd).st_mode):
+            raise FileError(f"'{path}' is not a regular file", "imageFile", path)
+        digest = hashlib.sha256()
+        for block in iter(lambda: f.read(1 << 20), b""):
+            digest.update(block)
+    return digest.hexdigest()
+
+
+def _inputs(pair):
+    return {
+        "image1": _checksum(pair.image1),
+        "image2": _checksum(pair.image2),
+        "homography": None if pair.homography is None else _checksum(pair.homography),
+    }
+
+
+def _outputs(picture):
+    return TEXT_OUTPUTS + ((PICTURE,) if picture else ())
+
+
+def _recorded_result(folder, inputs, options, picture):
+    """The summary figures of a pair folder that is complete and was made
+    from these inputs with these options, else None."""
+    try:
+        with open(os.path.join(folder, RECORD), encoding="utf-8") as f:
+            record = json.load(f)
+    except (OSError, ValueError):
+        return None
+    if not isinstance(record, dict) or record.get("inputs") != inputs or record.get("version") != _version \
+            or record.get("options") != dict(options, picture=picture):
+        return None
+    if not all(os.path.isfile(os.path.join(folder, name)) for name in _outputs(picture)):
+        return None
+    result = record.get("result")
+    if not isinstance(result, dict) or set(result) != set(_RESULT_COLUMNS):
+        return None
+    return result
+
+
+def _scratch_folder(outdir):
+    """A fresh folder in OUTDIR/.partial named after this host and process."""
+    scratch = os.path.join(outdir, SCRATCH)
+    os.makedirs(scratch, exist_ok=True)
+    return os.path.join(scratch, f"{socket.gethostname()}-{os.getpid()}-{uuid.uuid4().hex}")
+
+
+def _alive(pid):
+    """Whether process pid runs. A killed worker whose parent died too can
+    stay a zombie for good where nothing reaps orphans (a container's
+    first process): that counts as gone."""
+    try:
+        with open(f"/proc/{pid}/stat", encoding="ascii", errors="replace") as f:
+            return f.read().rsplit(")", 1)[-1].split()[0] not in ("Z", "X")
+    except (OSError, IndexError):
+        pass
+    try:
+        os.kill(pid, 0)
+    except ProcessLookupError:
+        return False
+    except PermissionError:
+        pass
+    return True
+
+
+def _remove_leftovers(outdir):
+    """Scratch folders of processes of this host that are gone (a killed
+    worker's). Other hosts' folders are left to their own workers."""
+    scratch = os.path.join(outdir, SCRATCH)
+    host = socket.gethostname()
+    try:
+        names = os.listdir(scratch)
+    except OSError:
+        return
+    for name in names:
+        parts = name.rsplit("-", 2)
+        if len(parts) == 3 and parts[0] == host and parts[1].isdigit() and not _alive(int(parts[1])):
+            shutil.rmtree(os.path.join(scratch, name), ignore_errors=True)
+
+
+def _move_into_place(folder, target, outdir):
+    """Renames the complete folder to target. An older target folder is
+    moved aside and removed; if another writer puts one there meanwhile,
+    the last rename wins (both are complete)."""
+    for _ in range(8):
+        try:
+            os.rename(folder, target)
+            return
+        except OSError as e:
+            if e.errno == errno.ENOTDIR or (os.path.lexists(target) and not os.path.isdir(target)):
+                raise FileExistsError(errno.EEXIST, "exists and is not a folder", target) from None
+            if e.errno not in (errno.ENOTEMPTY, errno.EEXIST):
+                raise
+        aside = _scratch_folder(outdir)
+        try:
+            os.rename(target, aside)
+        except FileNotFoundError:
+            continue
+        shutil.rmtree(aside, ignore_errors=True)
+    raise OSError(errno.EBUSY, "other writers keep replacing it", target)
+
+
+def _error_text(error):
+    return f"{type(error).__name__}: {error}".replace("\n", " ")
+
+
+def run_pair(pair, outdir, options, picture, threads):
+    """One pair (a Dask task): reuses a complete, up-to-date pair folder or
+    matches the pair into a new one. Returns (summary row, reused). Never
+    raises for a failing pair: the row says status "failed" and the error."""
+    started = time.perf_counter()
+    row = pair.row()
+    try:
+        inputs = _inputs(pair)
+        target = os.path.join(outdir, pair.name)
+        recorded = _recorded_result(target, inputs, options, picture)
+        if recorded is not None:
+            row.update(recorded, status="ok")
+            return row, True
+        _remove_leftovers(outdir)
+        folder = _scratch_folder(outdir)
+        os.mkdir(folder)
+        try:
+            found = _core._match_to_folder(pair.image1, pair.image2, folder, dict(options, threads=threads),
+                                           homography_file=pair.homography, picture=picture)
+            result = {name: found[name] for name in _RESULT_COLUMNS}
+            result["seconds"] = time.perf_counter() - started
+            record = {"version": _version, "inputs": inputs, "options": dict(options, picture=picture),
+                      "image1": pair.image1, "image2": pair.image2, "homography": pair.homography,
+                      "result": result}
+            with open(os.path.join(folder, RECORD), "w", encoding="utf-8") as f:
+                json.dump(record, f, indent=1)
+            _move_into_place(folder, target, outdir)
+        finally:
+            shutil.rmtree(folder, ignore_errors=True)
+        row.update(result, status="ok")
+    except Exception as error:  # the pair's failure, recorded; the batch goes on
+        row.update(status="failed", error=_error_text(error), seconds=time.perf_counter() - started)
+    return row, False
+
+
+# --- the batch, on the client --------------------------------------------------
+
+
+def _local_client(workers):
+    """A LocalCluster of worker processes on the loopback address (its
+    dashboard too, on a free port), one task at a time per worker."""
+    try:
+        from distributed import Client, LocalCluster
+    except ImportError as error:
+        raise ImportError("match_pairs needs Dask's distributed scheduler (Debian: python3-distributed)") from error
+
+    cluster = LocalCluster(n_workers=workers, threads_per_worker=1, processes=True, host="127.0.0.1",
+                           dashboard_address="127.0.0.1:0", silence_logs=logging.ERROR)
+    return Client(cluster), cluster
+
+
+class _Progress:
+    """tqdm's bar (pairs done / total, rate, time left) with the failures and
+    reused pairs so far; nothing when switched off or tqdm is missing."""
+
+    def __init__(self, total, enabled):
+        self.failed = self.reused = 0
+        self.bar = None
+        if enabled:
+            try:
+                from tqdm import tqdm
+            except ImportError:
+                print("match_pairs: no progress bar (tqdm is not installed)", file=sys.stderr)
+            else:
+                self.bar = tqdm(total=total, unit="pair", desc="linematch", dynamic_ncols=True, file=sys.stderr)
+
+    def done(self, row, reused):
+        self.failed += row["status"] != "ok"
+        self.reused += reused
+        if self.bar is not None:
+            self.bar.set_postfix(failed=self.failed, reused=self.reused, refresh=False)
+            self.bar.update()
+
+    def close(self):
+        if self.bar is not None:
+            self.bar.close()
+
+
+def _run(client, pairs, outdir, options, picture, threads, progress):
+    from distributed import as_completed
+
+    token = uuid.uuid4().hex[:8]
+    keys = [f"linematch-pair-{k}-{token}" for k in range(len(pairs))]
+    futures = client.map(run_pair, pairs, key=keys, pure=False, outdir=outdir, options=options, picture=picture,
+                         threads=threads)
+    position = {f.key: k for k, f in enumerate(futures)}
+    rows = [None] * len(pairs)
+    bar = _Progress(len(pairs), progress)
+    try:
+        for future in as_completed(futures):
+            k = position[future.key]
+            try:
+                row, reused = future.result()
+            except Exception as error:  # a task the cluster gave up on (KilledWorker), or lost
+                row, reused = pairs[k].row(), False
+                row.update(status="failed", error=_error_text(error))
+            rows[k] = row
+            bar.done(row, reused)
+    except BaseException:
+        client.cancel(futures)
+        raise
+    finally:
+        bar.close()
+    return rows
+
+
+def _cell(column, value):
+    if value is None:
+        return ""
+    if column == "seconds":
+        return f"{value:.3f}"
+    if isinstance(value, float):
+        return repr(value)
+    return str(value)
+
+
+def _write_summary(outdir, rows):
+    """OUTDIR/summary.csv, written to another name and renamed into place."""
+    path = os.path.join(outdir, SUMMARY)
+    scratch = f"{path}.{os.getpid()}.{uuid.uuid4().hex}"
+    try:
+        with open(scratch, "w", newline="", encoding="utf-8", errors="surrogateescape") as f:
+            writer = csv.writer(f)
+            writer.writerow(COLUMNS)
+            for row in rows:
+                writer.writerow([_cell(c, row[c]) for c in COLUMNS])
+        os.replace(scratch, path)
+    finally:
+        if os.path.exists(scratch):
+            os.remove(scratch)
+
+
+def _table(rows):
+    try:
+        import pandas
+    except ImportError:
+        return rows
+    table = pandas.DataFrame(rows, columns=list(COLUMNS))
+    for column in ("segments1", "segments2", "matches"):
+        table[column] = table[column].astype("Int64")  # counts stay whole numbers next to failed pairs
+    return table
+
+
+def _whole(value, name, lo, hi):
+    if isinstance(value, bool) or not isinstance(value, int):
+        raise ArgumentTypeError(f"{name} must be an int, got {type(value).__name__}", "badOptions")
+    if not lo <= value <= hi:
+        raise InputError(f"{name} must lie in {lo}..{hi}, got {value}", "badOptions")
+    return value
+
+
+def match_pairs(pairs, outdir, *, client=None, workers=None, threads=1, progress=True, picture=True,
+                **matcher_options):
+    """match_pairs(pairs, outdir, *, client=None, workers=None, threads=1, progress=True, picture=True, **matcher_options) -> table
+
+    Runs the ``linematch`` command's matching on many image pairs, one Dask
+    task per pair, and writes each pair's files into ``outdir/<name>/``
+    exactly as the command writes them: ``matches.txt``, ``segments1.txt``,
+    ``segments2.txt``, ``matches.png`` (unless ``picture=False``) and
+    ``report.json`` (the same apart from its timings), plus ``pair.json``,
+    the record that makes a rerun skip the pair.
+
+    Parameters
+    ----------
+    pairs : iterable or path
+        ``(image1, image2)`` or ``(image1, image2, homography)`` paths (or
+        dicts with those keys and ``name``), or a CSV/TSV file of the
+        columns ``image1, image2[, homography]``, or with a header naming
+        ``image1``, ``image2``, ``homography``, ``name`` in any order.
+        Relative paths in a file are relative to the file's folder. A
+        homography file (as the command's ``--homography``) only scores the
+        result: precision and recall in the summary.
+    outdir : path
+        Made if missing. Must be the same folder for every worker.
+    client : distributed.Client, optional
+        The cluster to run on. Without one, a ``LocalCluster`` of
+        ``workers`` processes on 127.0.0.1 is started and closed again.
+    workers : int, optional
+        Worker processes of that LocalCluster (default: CPU count //
+        threads).
+    threads : int
+        Threads of the matcher in each task, 1..256. The results do not
+        depend on it, so a rerun with other threads reuses the pairs done.
+    progress : bool
+        A progress bar on standard error (tqdm): pairs done / total, rate,
+        time left, failures and reused pairs so far.
+    picture : bool
+        Write ``matches.png`` (the command's ``--no-picture`` is False).
+    **matcher_options
+        The options of :func:`match_images` under its keywords
+        (``ratio``, ``rounds``, ``checks``, ``verify``, ``max_pixels``, ...;
+        the command's flags), with its defaults and ranges.
+
+    Returns
+    -------
+    pandas.DataFrame (a list of dicts without pandas)
+        One row per pair in the order given, as ``outdir/summary.csv``:
+        name, image1, image2, homography, status (``ok`` or ``failed``),
+        segments1, segments2, matches, precision, recall (with a
+        homography), seconds (of the pair's task, recorded when it was
+        matched) and error (for a failed pair).
+
+    A pair whose folder is complete and whose ``pair.json`` records the
+    same input checksums (SHA-256 of the image and homography files), the
+    same options and the same package version is not matched again. A pair
+    that fails (an image that cannot be read, a full disk) is recorded in
+    the summary with its error and leaves its folder as it was; the others
+    go on, and a rerun tries it again. A worker process that dies is
+    replaced and its tasks run again (Dask's
+    ``distributed.scheduler.allowed-failures``, 3 by default; a pair whose
+    task was on more workers that died is recorded as failed).
+
+    Bad arguments (unknown option, option out of range, a bad pair list)
+    raise before any pair runs, as match_images raises them.
+    """
+    unknown = sorted(set(matcher_options) - set(MATCHER_DEFAULTS))
+    if unknown:
+        raise TypeError(f"match_pairs() got an unexpected keyword argument {unknown[0]!r}")
+    options = dict(MATCHER_DEFAULTS, **matcher_options)
+    _core._check_matcher_options(dict(options, threads=threads))
+    # Plain Python values (numpy.int64(3) is a valid rounds) for pair.json.
+    options = {name: type(MATCHER_DEFAULTS[name])(value) for name, value in options.items()}
+    for name, value in (("picture", picture), ("progress", progress)):
+        if not isinstance(value, bool):
+            raise ArgumentTypeError(f"{name} must be a bool, got {type(value).__name__}", "badOptions")
+    if client is not None and workers is not None:
+        raise InputError("workers is for the LocalCluster match_pairs starts; with a client its cluster decides",
+                         "badOptions")
+    if workers is not None:
+        _whole(workers, "workers", 1, 4096)
+    pair_list = read_pairs(pairs)
+    outdir = os.path.abspath(os.fspath(outdir))
+    os.makedirs(outdir, exist_ok=True)
+
+    if not pair_list:
+        rows = []
+    elif client is not None:
+        rows = _run(client, pair_list, outdir, options, picture, threads, progress)
+    else:
+        own_client, cluster = _local_client(workers or max(1, (os.cpu_count() or 1) // threads))
+        try:
+            rows = _run(own_client, pair_list, outdir, options, picture, threads, progress)
+        finally:
+            own_client.close()
+            cluster.close()
+    _write_summary(outdir, rows)
+    _remove_leftovers(outdir)  # a worker of this host killed on its last pair
+    try:
+        os.rmdir(os.path.join(outdir, SCRATCH))
+    except OSError:
+        pass  # not there, or another batch's scratch folders are in it
+    return _table(rows)
