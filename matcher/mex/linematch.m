@@ -63,6 +63,16 @@
 %     Homography      3 x 3 ground-truth homography image 1 -> image 2, finite
 %                     and not singular, used only to score the result in
 %                     INFO.score
+%     SeedMatches     K x 2 double, the caller's own line seeds: 0-based
+%                     indices image 1, image 2 (as in M, one seed per row)
+%                     into the segments this call detects, which are the
+%                     S1, S2 of an earlier call on the same images with the
+%                     same MinLength (detection is deterministic); they join
+%                     the matcher's seeds and pass the same checks ([])
+%     PointMatches    M x 4 double, the caller's own point matches x1 y1 x2 y2
+%                     (pixels, finite), image 1 -> image 2; they replace the
+%                     keypoint matching as the source of the point seeds,
+%                     even with PointSeeds false ([])
 %   A switch is true/false (or 1/0); a switch set to false stays off whatever
 %   another one says (SeedChecks false turns Support, Agreement and Refit off).
 %
@@ -71,7 +81,8 @@
 %   missing, not a regular file, not readable or not an image), damagedImage
 %   (a truncated or corrupt PNG or JPEG file), imageTooLarge (more pixels
 %   than MaxPixels), badOptions (an unknown option, a value of the wrong type
-%   or out of range), outOfMemory, opencv, internal.
+%   or out of range, a SeedMatches index outside the detected segments),
+%   outOfMemory, opencv, internal.
 %
 %   Example:
 %     d = '/usr/share/doc/opencv-doc/examples/data/';

@@ -17,6 +17,7 @@
 #include <opencv2/imgproc.hpp>
 
 #include <cctype>
+#include <cmath>
 #include <initializer_list>
 #include <memory>
 #include <string>
@@ -37,6 +38,7 @@ struct Options {
     linematch::FrontEndSettings settings;
     bool hasTruth = false;
     cv::Matx33d truth;
+    linematch::GivenSeeds given;
 };
 
 // A uint8 H x W (grey), H x W x 3 (RGB) or H x W x 4 (RGBA) array,
@@ -92,17 +94,63 @@ double optionScalar(const mxArray* value, const std::string& name) {
     return mxIsLogical(value) ? (*mxGetLogicals(value) ? 1.0 : 0.0) : *mxGetPr(value);
 }
 
-bool isHomographyName(const std::string& name) {
-    static const char target[] = "homography";
-    if (name.size() != sizeof target - 1) return false;
-    for (std::size_t k = 0; k < name.size(); ++k)
+// Option names are matched in any case; target is in lower case.
+bool sameName(const std::string& name, const char* target) {
+    std::size_t k = 0;
+    for (; k < name.size() && target[k]; ++k)
         if (std::tolower(static_cast<unsigned char>(name[k])) != target[k]) return false;
-    return true;
+    return k == name.size() && !target[k];
+}
+
+// A real double K x columns matrix of finite values (K may be 0), as the
+// host holds it: column-major.
+const double* finiteRows(const mxArray* value, mwSize columns, const std::string& name, const std::string& shape) {
+    if (!mxIsDouble(value) || mxIsComplex(value) || mxIsSparse(value) || mxGetNumberOfDimensions(value) != 2 ||
+        (static_cast<mwSize>(mxGetN(value)) != columns && !mxIsEmpty(value)))
+        refuseOption("option " + name + " must be a real " + shape + " double matrix");
+    const double* v = mxGetPr(value);
+    for (std::size_t k = 0; k < mxGetNumberOfElements(value); ++k)
+        if (!std::isfinite(v[k])) refuseOption("option " + name + " has a value that is not finite");
+    return v;
+}
+
+// SeedMatches: K x 2, 0-based segment indices image 1, image 2 (the
+// convention of the returned matches).
+std::vector<linematch::SegmentMatch> seedMatches(const mxArray* value) {
+    const double* v = finiteRows(value, 2, "SeedMatches", "K x 2");
+    const std::size_t rows = mxIsEmpty(value) ? 0 : mxGetM(value);
+    std::vector<linematch::SegmentMatch> seeds;
+    for (std::size_t k = 0; k < rows; ++k) {
+        const double i = v[k], w = v[rows + k];
+        if (!(i >= 0 && w >= 0 && i <= 2147483647.0 && w <= 2147483647.0 && i == std::floor(i) && w == std::floor(w)))
+            refuseOption("option SeedMatches row " + std::to_string(k + 1) +
+                         " is not a pair of 0-based segment indices");
+        seeds.push_back({static_cast<int>(i), static_cast<int>(w)});
+    }
+    return seeds;
+}
+
+// PointMatches: M x 4, x1 y1 x2 y2 in pixels.
+std::vector<linematch::PointCorrespondence> pointMatches(const mxArray* value) {
+    const double* v = finiteRows(value, 4, "PointMatches", "M x 4");
+    const std::size_t rows = mxIsEmpty(value) ? 0 : mxGetM(value);
+    std::vector<linematch::PointCorrespondence> points;
+    for (std::size_t k = 0; k < rows; ++k)
+        points.push_back({{v[k], v[rows + k]}, {v[2 * rows + k], v[3 * rows + k]}});
+    return points;
 }
 
 void readOption(Options& o, const std::string& name, const mxArray* value) {
     if (!value) refuseOption("option " + name + " is empty");
-    if (isHomographyName(name)) {
+    if (sameName(name, "seedmatches")) {
+        o.given.lines = seedMatches(value);
+        return;
+    }
+    if (sameName(name, "pointmatches")) {
+        o.given.points = pointMatches(value);
+        return;
+    }
+    if (sameName(name, "homography")) {
         if (!mxIsDouble(value) || mxIsComplex(value) || mxIsSparse(value) || mxGetM(value) != 3 || mxGetN(value) != 3)
             refuseOption("option Homography must be a real 3x3 double matrix");
         const double* h = mxGetPr(value);
@@ -224,7 +272,14 @@ void run(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     const mexargs::Inputs in(nrhs, prhs, kInputNames, kNamedInputs);
     const cv::Mat image1 = imageInput(in, IN_IMAGE1, options);
     const cv::Mat image2 = imageInput(in, IN_IMAGE2, options);
-    const linematch::MatchResult result = linematch::matchLines(image1, image2, options.settings.matcher);
+    linematch::MatchResult result;
+    try {
+        result = linematch::matchLines(image1, image2, options.settings.matcher, options.given);
+    } catch (const linematch::GivenSeedOutOfRange& e) {
+        // Known only now: the indices refer to the segments just detected.
+        refuseOption(std::string("option SeedMatches: ") + e.what() + " (the indices refer to the segments detected "
+                     "with these images and options: the S1, S2 of an earlier call)");
+    }
     std::unique_ptr<linematch::GroundTruth> truth;
     if (options.hasTruth)
         truth = std::make_unique<linematch::GroundTruth>(result.segments1, result.segments2, options.truth);

@@ -41,7 +41,7 @@ void checkGiven(const GivenSeeds& given, std::size_t count1, std::size_t count2)
     for (const SegmentMatch& m : given.lines)
         if (m.image1Segment < 0 || static_cast<std::size_t>(m.image1Segment) >= count1 || m.image2Segment < 0 ||
             static_cast<std::size_t>(m.image2Segment) >= count2)
-            throw std::invalid_argument("given seed line match (" + std::to_string(m.image1Segment) + ", " +
+            throw GivenSeedOutOfRange("given seed line match (" + std::to_string(m.image1Segment) + ", " +
                                         std::to_string(m.image2Segment) + ") is outside the segment lists");
     for (const PointCorrespondence& p : given.points)
         if (!std::isfinite(p.image1.x) || !std::isfinite(p.image1.y) || !std::isfinite(p.image2.x) ||

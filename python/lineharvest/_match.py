@@ -61,8 +61,9 @@ class MatchResult:
     status: str = "ok"
 
 
-def match_images(image1, image2, *, homography=None, progress=None, **options):
-    found = _core._match_images(image1, image2, options, homography, progress)
+def match_images(image1, image2, *, homography=None, progress=None, seed_matches=None, point_matches=None,
+                 **options):
+    found = _core._match_images(image1, image2, options, homography, progress, seed_matches, point_matches)
     return MatchResult(**found)
 
 
@@ -107,7 +108,7 @@ def _signature():
     ]
     for key, _type, default, *_rest in _OPTIONS:
         parameters.append(inspect.Parameter(key, inspect.Parameter.KEYWORD_ONLY, default=default))
-    for key in ("homography", "progress"):
+    for key in ("homography", "progress", "seed_matches", "point_matches"):
         parameters.append(inspect.Parameter(key, inspect.Parameter.KEYWORD_ONLY, default=None))
     return inspect.Signature(parameters, return_annotation="MatchResult")
 
@@ -155,6 +156,18 @@ match_images.__doc__ = f"""match_images{_signature()}
         Ground-truth homography image 1 -> image 2, finite and not singular.
         Only scores the result (``MatchResult.scores``); the matches are
         the same with or without it.
+    seed_matches : array_like of int, shape (K, 2), optional
+        The caller's own line seeds ``i, w``: 0-based indices into the
+        segments this call detects, which are those of an earlier result on
+        the same images with the same ``min_length`` and ``max_pixels``
+        (detection is deterministic): ``MatchResult.segments1`` and
+        ``segments2``. They join the matcher's own seeds and go through
+        the same checks. An index outside the detected segments is refused
+        once they are known.
+    point_matches : array_like, shape (M, 4), optional
+        The caller's own point matches ``x1 y1 x2 y2`` (pixels, image 1 ->
+        image 2, finite). They replace the keypoint matching as the source
+        of the point seeds and go through the same checks.
     progress : callable, optional
         Called as ``progress(stage, fraction)`` on the calling thread as
         each stage starts (``"segments"``, ``"descriptors"``, ``"checks"``,
@@ -171,11 +184,14 @@ match_images.__doc__ = f"""match_images{_signature()}
     ArgumentTypeError (TypeError)
         An image that is neither a uint8 array nor a path, a switch that is
         not a bool, a whole-number option that is not an integer, an
-        unknown option.
+        unknown option; ``seed_matches`` or ``point_matches`` that are not
+        real numbers.
     InputError (ValueError)
         An image of another shape, an option out of range, a homography
-        that is not a finite, non-singular (3, 3) array. The message names
-        the argument.
+        that is not a finite, non-singular (3, 3) array, ``seed_matches``
+        not of shape (K, 2) or not 0-based indices of the detected segments,
+        ``point_matches`` not of shape (M, 4) or not finite. The message
+        names the argument.
     ImageTooLargeError (InputError, ValueError)
         An image with more than ``max_pixels`` pixels; a file's size is
         taken from its header, before it is decoded.

@@ -183,6 +183,36 @@ std::optional<cv::Matx33d> homographyArgument(py::handle object) {
     return homographyValue(object, "homography");
 }
 
+// seed_matches: (K, 2) whole numbers, 0-based indices image 1, image 2
+// (the convention of the returned matches); None is none.
+std::vector<linematch::SegmentMatch> seedMatchesArgument(py::handle object) {
+    std::vector<linematch::SegmentMatch> seeds;
+    if (object.is_none()) return seeds;
+    const DoubleRows pairs = doubleRows(object, "seed_matches", 2);
+    for (int k = 0; k < pairs.rows; ++k) {
+        const double i = pairs.data[2 * k], w = pairs.data[2 * k + 1];
+        if (!(i >= 0 && w >= 0 && i <= INT_MAX && w <= INT_MAX && i == std::floor(i) && w == std::floor(w)))
+            refuseValue("badIndex", "seed_matches row " + std::to_string(k) +
+                                        " is not a pair of 0-based segment indices");
+        seeds.push_back({static_cast<int>(i), static_cast<int>(w)});
+    }
+    return seeds;
+}
+
+// point_matches: (M, 4) finite x1 y1 x2 y2 in pixels; None is none.
+std::vector<linematch::PointCorrespondence> pointMatchesArgument(py::handle object) {
+    std::vector<linematch::PointCorrespondence> points;
+    if (object.is_none()) return points;
+    const DoubleRows rows = doubleRows(object, "point_matches", 4);
+    for (int k = 0; k < rows.rows; ++k) {
+        const double* v = rows.data + 4 * k;
+        if (!std::isfinite(v[0]) || !std::isfinite(v[1]) || !std::isfinite(v[2]) || !std::isfinite(v[3]))
+            refuseValue("badOptions", "point_matches row " + std::to_string(k) + " is not finite");
+        points.push_back({{v[0], v[1]}, {v[2], v[3]}});
+    }
+    return points;
+}
+
 py::array_t<std::int64_t> matchArray(const std::vector<linematch::SegmentMatch>& matches) {
     py::array_t<std::int64_t> out({static_cast<py::ssize_t>(matches.size()), py::ssize_t{2}});
     std::int64_t* p = out.mutable_data();
@@ -277,6 +307,7 @@ struct Run {
     std::deque<std::pair<std::string, double>> stages;  // told, not yet handed to Python
     bool finished = false;
     std::atomic<bool> cancelled{false};
+    linematch::GivenSeeds given;
 };
 
 // Thrown by the progress callback of a cancelled run: the matcher stops at
@@ -300,7 +331,7 @@ void work(const std::shared_ptr<Run>& run) {
         r->changed.notify_all();
     };
     try {
-        r->result = linematch::matchLines(r->image1, r->image2, r->settings);
+        r->result = linematch::matchLines(r->image1, r->image2, r->settings, r->given);
         if (r->truthHomography)
             r->truth = std::make_unique<linematch::GroundTruth>(r->result.segments1, r->result.segments2,
                                                                 *r->truthHomography);
@@ -353,7 +384,7 @@ void waitFor(const std::shared_ptr<Run>& run, py::handle progress) {
 }
 
 py::dict matchImages(py::handle image1, py::handle image2, py::dict options, py::handle homography,
-                     py::handle progress) {
+                     py::handle progress, py::handle seedMatches, py::handle pointMatches) {
     // Options first: a bad option is refused before any file is read.
     const linematch::FrontEndSettings settings = optionArguments(options);
     if (!progress.is_none() && !PyCallable_Check(progress.ptr()))
@@ -361,6 +392,8 @@ py::dict matchImages(py::handle image1, py::handle image2, py::dict options, py:
     auto run = std::make_shared<Run>();
     run->settings = settings.matcher;
     run->truthHomography = homographyArgument(homography);
+    run->given.lines = seedMatchesArgument(seedMatches);
+    run->given.points = pointMatchesArgument(pointMatches);
     run->image1 = imageArgument(image1, "image1", settings.maxPixels);
     run->image2 = imageArgument(image2, "image2", settings.maxPixels);
     {
@@ -369,7 +402,16 @@ py::dict matchImages(py::handle image1, py::handle image2, py::dict options, py:
     }
     std::thread(work, run).detach();
     waitFor(run, progress);
-    if (run->failure) std::rethrow_exception(run->failure);
+    if (run->failure) {
+        try {
+            std::rethrow_exception(run->failure);
+        } catch (const linematch::GivenSeedOutOfRange& e) {
+            // Known only now: the indices refer to the segments just detected.
+            refuseValue("badIndex", std::string("seed_matches: ") + e.what() +
+                                        " (the indices refer to the segments detected with these images and "
+                                        "options: the segments1, segments2 of an earlier result)");
+        }
+    }
     return resultDict(run->result, run->truth.get());
 }
 
@@ -438,7 +480,7 @@ py::array_t<std::uint8_t> readImage(py::handle path, bool colour) {
 
 void bindMatcher(py::module_& m) {
     m.def("_match_images", &matchImages, py::arg("image1"), py::arg("image2"), py::arg("options"),
-          py::arg("homography"), py::arg("progress"),
+          py::arg("homography"), py::arg("progress"), py::arg("seed_matches"), py::arg("point_matches"),
           "The line matcher; use lineharvest.match_images, which documents the arguments.");
     m.def("_score_matches", &scoreMatches, py::arg("matches"), py::arg("segments1"), py::arg("segments2"),
           py::arg("homography"), "Use lineharvest.score_matches.");

@@ -282,12 +282,41 @@ def test_unreadable_image_files_are_refused(tmp_path):
         ({"homography": np.diag([1.0, 1.0, np.inf])}, lh.InputError, "homography"),
         ({"homography": np.zeros((3, 3))}, lh.InputError, "homography"),
         ({"homography": np.eye(3, dtype=complex)}, lh.ArgumentTypeError, "homography"),
+        ({"seed_matches": [[0, 1, 2]]}, lh.InputError, "seed_matches"),
+        ({"seed_matches": [0, 1]}, lh.InputError, "seed_matches"),
+        ({"seed_matches": [[0.5, 1]]}, lh.InputError, "seed_matches"),
+        ({"seed_matches": [[-1, 0]]}, lh.InputError, "seed_matches"),
+        ({"seed_matches": [[np.nan, 0]]}, lh.InputError, "seed_matches"),
+        ({"seed_matches": [[2**31, 0]]}, lh.InputError, "seed_matches"),
+        ({"seed_matches": np.array([[True, False]])}, lh.ArgumentTypeError, "seed_matches"),
+        ({"point_matches": np.zeros((2, 3))}, lh.InputError, "point_matches"),
+        ({"point_matches": [[1, 2, 3, np.inf]]}, lh.InputError, "point_matches"),
+        ({"point_matches": [["1", "2", "3", "4"]]}, lh.ArgumentTypeError, "point_matches"),
     ],
 )
 def test_bad_options_are_refused_before_any_file_is_read(options, error, name, tmp_path):
     require(hasattr(lh, "match_images"), "lineharvest.match_images")
     with pytest.raises(error, match=name):
         lh.match_images(tmp_path / "missing1.png", tmp_path / "missing2.png", **options)
+
+
+def test_the_callers_own_seeds(graf_paths):
+    # A known shift: the given point matches as the only seed source give
+    # true correspondences; line seeds index the segments detected before.
+    g = lh._core._read_image(DATA / "building.jpg", False)
+    dx, dy = 9, 6
+    h = np.zeros_like(g)
+    h[dy:, dx:] = g[:-dy, :-dx]
+    x, y = np.meshgrid(np.linspace(40, g.shape[1] - 60, 8), np.linspace(40, g.shape[0] - 60, 8))
+    points = np.column_stack([x.ravel(), y.ravel(), x.ravel() + dx, y.ravel() + dy])
+    only = dict(points=False, lbd=False, rounds=1, homography=[[1, 0, dx], [0, 1, dy], [0, 0, 1]])
+    assert len(lh.match_images(g, h, **only).matches) == 0
+    r = lh.match_images(g, h, point_matches=points, **only)
+    assert r.status == "ok" and len(r.matches) > 50 and r.scores["final"]["precision"] > 0.9
+    again = lh.match_images(g, h, seed_matches=r.matches[:20].tolist(), **only)
+    assert len(again.seeds) > 0
+    with pytest.raises(lh.InputError, match="seed_matches"):
+        lh.match_images(g, h, seed_matches=[[len(r.segments1), 0]], **only)
 
 
 def test_accepted_option_types():

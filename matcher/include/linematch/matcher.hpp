@@ -17,6 +17,7 @@
 
 #include <array>
 #include <functional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -69,6 +70,13 @@ struct MatcherSettings {
 struct GivenSeeds {
     std::vector<SegmentMatch> lines;
     std::vector<PointCorrespondence> points;
+};
+
+// A given line seed outside the segment lists: only known once the
+// segments are detected, so the front ends tell it apart from other
+// invalid arguments to name their own option.
+struct GivenSeedOutOfRange : std::invalid_argument {
+    using std::invalid_argument::invalid_argument;
 };
 
 struct RoundSummary {

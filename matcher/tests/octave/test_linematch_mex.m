@@ -106,6 +106,42 @@
 %!error id=linematch:badOptions linematch (zeros (10, "uint8"), zeros (10, "uint8"), "Homography", zeros (3))
 %!error id=linematch:badOptions linematch (zeros (10, "uint8"), zeros (10, "uint8"), "Rounds")
 %!error id=linematch:badOptions linematch (zeros (10, "uint8"), zeros (10, "uint8"), struct (), 4)
+
+%!test
+%! ## the caller's own seeds: point matches of a known shift are the only
+%! ## seed source and give true correspondences; line seeds index the
+%! ## segments an earlier call detected; bad ones are refused by name
+%! g = imread (fullfile (d, "building.jpg"))(:, :, 1);
+%! [dx, dy] = deal (9, 6);
+%! h = zeros (size (g), "uint8");
+%! h(1+dy:end, 1+dx:end) = g(1:end-dy, 1:end-dx);
+%! [x, y] = meshgrid (linspace (40, columns (g) - 60, 8), linspace (40, rows (g) - 60, 8));
+%! P = [x(:), y(:), x(:) + dx, y(:) + dy];
+%! only = struct ("PointSeeds", false, "LbdSeeds", false, "Rounds", 1, ...
+%!                "Homography", [1 0 dx; 0 1 dy; 0 0 1]);
+%! [m0, ~, ~, i0] = linematch (g, h, only);
+%! assert (columns (m0), 0);
+%! only.PointMatches = P;
+%! [m, s1, s2, info] = linematch (g, h, only);
+%! assert (info.status, "ok");
+%! assert (columns (m) > 50);
+%! assert (info.score.final(3) > 0.9);
+%! only = rmfield (only, "PointMatches");
+%! only.SeedMatches = m(:, 1:20)';
+%! [m2, ~, ~, i2] = linematch (g, h, only);
+%! assert (columns (i2.seeds) > 0);
+%! bad = {"SeedMatches", m(:, 1:3); "SeedMatches", [0.5 1]; "SeedMatches", [-1 0];
+%!        "SeedMatches", [NaN 0]; "SeedMatches", int32([0 1]); "SeedMatches", [columns(s1) 0];
+%!        "PointMatches", zeros(2, 3); "PointMatches", [1 2 3 Inf]; "PointMatches", "abcd"};
+%! for k = 1:rows (bad)
+%!   try
+%!     linematch (g, h, bad{k, :});
+%!     error ("test:noError", "%s accepted", bad{k, 1});
+%!   catch e
+%!     assert ({k, e.identifier}, {k, "linematch:badOptions"});
+%!     assert (! isempty (strfind (e.message, bad{k, 1})), e.message);
+%!   end_try_catch
+%! endfor
 %!error <unknown option 'Colour'> linematch (zeros (10, "uint8"), zeros (10, "uint8"), "Colour", 1)
 
 %!test
