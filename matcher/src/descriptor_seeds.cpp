@@ -11,6 +11,7 @@
 #include <climits>
 #include <cmath>
 #include <stdexcept>
+#include <string>
 
 namespace linematch {
 
@@ -142,6 +143,11 @@ NearestBothWays nearestBothWays(const cv::Mat& d1, const cv::Mat& d2, bool backw
     return result;
 }
 
+// Largest key-line count per call and largest image diagonal (a margin left
+// for the band beside the line) that LBD's 16-bit counters hold.
+constexpr std::size_t kLbdMaxKeyLines = 32767;
+constexpr int kLbdMaxDiagonal = 32767 - 64;
+
 }  // namespace
 
 cv::Mat lbdDescriptors(const cv::Mat& gray, const std::vector<Segment>& segments) {
@@ -159,23 +165,39 @@ cv::Mat lbdDescriptors(const cv::Mat& gray, const std::vector<Segment>& segments
         kl.angle = static_cast<float>(std::atan2(s[3] - s[1], s[2] - s[0]));
         kl.pt = cv::Point2f(static_cast<float>((s[0] + s[2]) / 2), static_cast<float>((s[1] + s[3]) / 2));
         kl.octave = 0;
-        // The descriptor code files key lines by (class_id, octave); a
-        // distinct id per segment keeps one descriptor per segment.
         kl.class_id = static_cast<int>(k);
         kl.response = kl.lineLength / static_cast<float>(std::max(gray.cols, gray.rows));
         kl.size = kl.lineLength;
         kl.numOfPixels = static_cast<int>(std::lround(kl.lineLength));
         keyLines.push_back(kl);
     }
-    cv::Mat descriptors;
     if (keyLines.empty()) return cv::Mat(0, 32, CV_8U);
-    cv::line_descriptor::BinaryDescriptor::createBinaryDescriptor()->compute(gray, keyLines, descriptors);
-    if (descriptors.rows != static_cast<int>(segments.size()) || static_cast<int>(keyLines.size()) != descriptors.rows)
-        throw std::runtime_error("line descriptor: expected one descriptor per segment");
-    // The descriptor code may return the key lines in another order; put the
-    // rows back in segment order.
-    cv::Mat ordered(descriptors.rows, descriptors.cols, descriptors.type());
-    for (int k = 0; k < descriptors.rows; ++k) descriptors.row(k).copyTo(ordered.row(keyLines[k].class_id));
+    // LBD counts key lines and indexes its pixels in 16-bit integers: more
+    // than 32767 key lines in one call leave descriptors unfilled (and it
+    // then reads them), and coordinates or lengths beyond 32767 wrap.
+    // Batches of at most 32767 key lines give the same rows as one call.
+    if (std::hypot(gray.cols, gray.rows) > kLbdMaxDiagonal)
+        throw std::invalid_argument("image too large for the line descriptor: its diagonal must be at most " +
+                                    std::to_string(kLbdMaxDiagonal) + " pixels");
+    cv::Mat ordered(static_cast<int>(keyLines.size()), 32, CV_8U);
+    const auto lbd = cv::line_descriptor::BinaryDescriptor::createBinaryDescriptor();
+    for (std::size_t first = 0; first < keyLines.size(); first += kLbdMaxKeyLines) {
+        const std::size_t last = std::min(keyLines.size(), first + kLbdMaxKeyLines);
+        std::vector<cv::line_descriptor::KeyLine> batch(keyLines.begin() + static_cast<std::ptrdiff_t>(first),
+                                                        keyLines.begin() + static_cast<std::ptrdiff_t>(last));
+        // The descriptor code files key lines by (class_id, octave); a
+        // distinct id per key line keeps one descriptor per segment.
+        for (std::size_t k = 0; k < batch.size(); ++k) batch[k].class_id = static_cast<int>(k);
+        cv::Mat descriptors;
+        lbd->compute(gray, batch, descriptors);
+        if (descriptors.rows != static_cast<int>(batch.size()) || descriptors.cols != 32 ||
+            descriptors.type() != CV_8U)
+            throw std::runtime_error("line descriptor: expected one descriptor per segment");
+        // The descriptor code may return the key lines in another order; put
+        // the rows back in segment order.
+        for (int k = 0; k < descriptors.rows; ++k)
+            descriptors.row(k).copyTo(ordered.row(static_cast<int>(first) + batch[static_cast<std::size_t>(k)].class_id));
+    }
     return ordered;
 }
 
