@@ -16,6 +16,7 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <algorithm>
 #include <cctype>
 #include <cmath>
 #include <initializer_list>
@@ -217,6 +218,21 @@ mxArray* doubleRow(std::initializer_list<double> values) {
     return m;
 }
 
+// A double matrix with one row per item, filled by fill(item, row) with
+// `columns` values (MATLAB's column-major layout).
+template <class Items, class Fill>
+mxArray* rowMatrix(const Items& items, int columns, const Fill& fill) {
+    const std::size_t n = items.size();
+    mxArray* m = mxCreateDoubleMatrix(n, columns, mxREAL);
+    double* p = mxGetPr(m);
+    std::vector<double> row(static_cast<std::size_t>(columns));
+    for (std::size_t k = 0; k < n; ++k) {
+        fill(items[k], row.data());
+        for (int c = 0; c < columns; ++c) p[c * n + k] = row[static_cast<std::size_t>(c)];
+    }
+    return m;
+}
+
 mxArray* scoreRow(const linematch::Score& s) {
     return doubleRow({double(s.matches), double(s.correct), s.precision, s.recall});
 }
@@ -231,16 +247,12 @@ mxArray* infoStruct(const linematch::MatchResult& r, const Options& o, const lin
     mxSetField(info, 0, "seeds", matchMatrix(r.seeds));
     // One row per round: seeds, kept seeds, pair records, transferred,
     // refused, added, next seeds.
-    mxArray* rounds = mxCreateDoubleMatrix(r.rounds.size(), 7, mxREAL);
-    double* p = mxGetPr(rounds);
-    const std::size_t n = r.rounds.size();
-    for (std::size_t k = 0; k < n; ++k) {
-        const auto& s = r.rounds[k];
-        const double row[7] = {double(s.seeds), double(s.keptSeeds), double(s.records), double(s.transferred),
-                               double(s.rejected), double(s.added), double(s.newSeeds)};
-        for (int c = 0; c < 7; ++c) p[c * n + k] = row[c];
-    }
-    mxSetField(info, 0, "rounds", rounds);
+    mxSetField(info, 0, "rounds", rowMatrix(r.rounds, 7, [](const linematch::RoundSummary& s, double* row) {
+                   const double values[7] = {double(s.seeds),    double(s.keptSeeds), double(s.records),
+                                             double(s.transferred), double(s.rejected), double(s.added),
+                                             double(s.newSeeds)};
+                   std::copy(values, values + 7, row);
+               }));
     mxSetField(info, 0, "seconds",
                doubleRow({r.secondsSegments, r.secondsDescriptors, r.secondsChecks, r.secondsTransfer}));
     if (truth) {
@@ -251,15 +263,11 @@ mxArray* infoStruct(const linematch::MatchResult& r, const Options& o, const lin
         mxSetField(score, 0, "descriptorAlone", scoreRow(scores.descriptorAlone));
         mxSetField(score, 0, "seeds", scoreRow(scores.seeds));
         // One row per round: the seeds and the additions so far.
-        mxArray* perRound = mxCreateDoubleMatrix(scores.rounds.size(), 4, mxREAL);
-        double* q = mxGetPr(perRound);
-        const std::size_t m = scores.rounds.size();
-        for (std::size_t k = 0; k < m; ++k) {
-            const linematch::Score& s = scores.rounds[k].soFar;
-            const double row[4] = {double(s.matches), double(s.correct), s.precision, s.recall};
-            for (int c = 0; c < 4; ++c) q[c * m + k] = row[c];
-        }
-        mxSetField(score, 0, "rounds", perRound);
+        mxSetField(score, 0, "rounds", rowMatrix(scores.rounds, 4, [](const auto& round, double* row) {
+                       const linematch::Score& s = round.soFar;
+                       const double values[4] = {double(s.matches), double(s.correct), s.precision, s.recall};
+                       std::copy(values, values + 4, row);
+                   }));
         mxSetField(score, 0, "final", scoreRow(scores.final));
         mxSetField(info, 0, "score", score);
     }

@@ -5,6 +5,7 @@
 #include "linematch/evaluation.hpp"
 #include "linematch/image_warp.hpp"
 #include "linematch/matcher.hpp"
+#include "sample_images.hpp"
 #include "linematch/segments.hpp"
 
 #include <opencv2/imgcodecs.hpp>
@@ -17,18 +18,8 @@
 
 namespace {
 
-std::string dataDir() {
-    const char* d = std::getenv("LINEMATCH_DATA_DIR");
-    return d && *d ? d : "/usr/share/doc/opencv-doc/examples/data";
-}
-
-cv::Mat readImage(const std::string& name) {
-    const cv::Mat image = cv::imread(dataDir() + "/" + name, cv::IMREAD_GRAYSCALE);
-    if (image.empty())
-        ADD_FAILURE() << "cannot read " << dataDir() << "/" << name
-                      << " (install opencv-doc or set LINEMATCH_DATA_DIR)";
-    return image;
-}
+using sample::dataDir;
+using sample::readImage;
 
 struct Warped {
     cv::Mat image;
