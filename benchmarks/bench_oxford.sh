@@ -5,6 +5,10 @@
 # pair (the project's rule: 2 px, same direction, overlap 0.5) and the mean
 # F1 over all pairs. The sequences are not part of the project; see the
 # README ("Real photographs: the Oxford sequences") for where they come from.
+# The last column judges the supplied homography itself (truth_check): of
+# the full-resolution SIFT matches, how many it puts within 3 px against a
+# homography refitted to them, and how far the two are apart (median):
+# where the supplied one is off, correct correspondences read as wrong.
 #
 #   bash benchmarks/bench_oxford.sh [DATA_DIR] [BUILD_DIR] [-- extra linematch options]
 #
@@ -32,9 +36,10 @@ fi
 command -v jq >/dev/null || { echo "bench_oxford: needs jq" >&2; exit 1; }
 if [[ -z "${SKIP_BUILD:-}" ]]; then
   cmake -S "$root" -B "$build_dir" -DCMAKE_BUILD_TYPE=Release >/dev/null
-  cmake --build "$build_dir" -j2 --target linematch_command >/dev/null
+  cmake --build "$build_dir" -j2 --target linematch_command truth_check >/dev/null
 fi
 linematch="$build_dir/matcher/linematch"
+truth_check="$build_dir/matcher/truth_check"
 out="${OXFORD_OUT:-$(mktemp -d)}"
 
 image() {  # first of img<k>.png / .ppm / .pgm in $1
@@ -44,8 +49,8 @@ image() {  # first of img<k>.png / .ppm / .pgm in $1
   done
 }
 
-printf '| pair | true | LBD alone P / R | seeds kept (point / LBD) | linematch matches | P / R | F1 | status | s |\n'
-printf '|---|---|---|---|---|---|---|---|---|\n'
+printf '| pair | true | LBD alone P / R | seeds kept (point / LBD) | linematch matches | P / R | F1 | status | s | truth check |\n'
+printf '|---|---|---|---|---|---|---|---|---|---|\n'
 rows=()
 for seq_dir in "$data"/*/; do
   seq="$(basename "$seq_dir")"
@@ -61,9 +66,14 @@ for seq_dir in "$data"/*/; do
     seconds=$(echo "$(date +%s.%N) - $start" | bc)
     report="$dir/report.json"
     if [[ ! -f "$report" ]]; then
-      printf '| %s 1-%s | | | | | failed | | | |\n' "$seq" "$k"
+      printf '| %s 1-%s | | | | | failed | | | | |\n' "$seq" "$k"
       continue
     fi
+    # supplied / refitted within 3 px, median apart (or undecided)
+    check=$("$truth_check" "$first" "$second" "$h" 2>/dev/null |
+      awk '{ v[$1] = $2; v[$3] = $4; v[$5] = $6; v[$7] = $8; v[$11] = $12 }
+           END { if (v["verdict"] == "judged") printf "%s / %s, %s px", v["supplied_within_3px"], v["refitted_within_3px"], v["median_apart_px"]; else print "undecided" }') || check="failed"
+
     row=$(jq -r --arg s "$seconds" --arg pair "$seq 1-$k" '
       .ground_truth as $g | ($g.final) as $f |
       (if ($f.precision + $f.recall) > 0 then 2 * $f.precision * $f.recall / ($f.precision + $f.recall) else 0 end) as $f1 |
@@ -74,7 +84,7 @@ for seq_dir in "$data"/*/; do
        "\($f.precision * 1000 | round / 1000) / \($f.recall * 1000 | round / 1000)",
        ($f1 * 1000 | round / 1000), (.status // "ok"), ($s | tonumber * 10 | round / 10)] | @tsv' "$report")
     IFS=$'\t' read -r -a f <<<"$row"
-    printf '| %s | %s | %s | %s | %s | %s | %s | %s | %s |\n' "${f[@]}"
+    printf '| %s | %s | %s | %s | %s | %s | %s | %s | %s | %s |\n' "${f[@]}" "$check"
     rows+=("${f[6]}")
   done
 done
