@@ -65,14 +65,23 @@
 %                     INFO.score
 %     SeedMatches     K x 2 double, the caller's own line seeds: 0-based
 %                     indices image 1, image 2 (as in M, one seed per row)
-%                     into the segments this call detects, which are the
-%                     S1, S2 of an earlier call on the same images with the
-%                     same MinLength (detection is deterministic); they join
-%                     the matcher's seeds and pass the same checks ([])
+%                     into Segments1, Segments2 when given, otherwise into
+%                     the segments this call detects, which are the S1, S2
+%                     of an earlier call on the same images with the same
+%                     MinLength (detection is deterministic); they join the
+%                     matcher's seeds and pass the same checks ([])
 %     PointMatches    M x 4 double, the caller's own point matches x1 y1 x2 y2
 %                     (pixels, finite), image 1 -> image 2; they replace the
 %                     keypoint matching as the source of the point seeds,
 %                     even with PointSeeds false ([])
+%     Segments1       4 x N1 and 4 x N2 double, the caller's own segments,
+%     Segments2       one [x1; y1; x2; y2] per column in 0-based pixels
+%                     exactly as S1, S2 are returned, finite and below 2^24
+%                     in magnitude; both or neither. They are matched
+%                     instead of detected ones (MinLength does not apply)
+%                     and are the S1, S2 returned; an earlier call's S1, S2
+%                     handed back with the same options give that call's
+%                     result again ([])
 %   A switch is true/false (or 1/0); a switch set to false stays off whatever
 %   another one says (SeedChecks false turns Support, Agreement and Refit off).
 %
@@ -81,7 +90,8 @@
 %   missing, not a regular file, not readable or not an image), damagedImage
 %   (a truncated or corrupt PNG or JPEG file), imageTooLarge (more pixels
 %   than MaxPixels), badOptions (an unknown option, a value of the wrong type
-%   or out of range, a SeedMatches index outside the detected segments),
+%   or out of range, Segments1 without Segments2 or the reverse, a
+%   SeedMatches index outside the segments),
 %   outOfMemory, opencv, internal.
 %
 %   Example:

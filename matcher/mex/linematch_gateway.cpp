@@ -40,6 +40,10 @@ struct Options {
     bool hasTruth = false;
     cv::Matx33d truth;
     linematch::GivenSeeds given;
+    // Segments1, Segments2: the caller's segments, matched instead of
+    // detected ones (both or neither).
+    bool hasSegments1 = false, hasSegments2 = false;
+    std::vector<linematch::Segment> segments1, segments2;
 };
 
 // A uint8 H x W (grey), H x W x 3 (RGB) or H x W x 4 (RGBA) array,
@@ -141,8 +145,41 @@ std::vector<linematch::PointCorrespondence> pointMatches(const mxArray* value) {
     return points;
 }
 
+// Segments1, Segments2: 4 x N, one segment [x1; y1; x2; y2] per column in
+// 0-based pixels, finite: the layout of the returned S1, S2, so that an
+// earlier call's S1, S2 handed back reproduce that call. Coordinates stay
+// below 2^24 in magnitude, the bound of the transfer's grid index over the
+// image-2 segments, so that both lists are refused here by name, not by
+// the core.
+std::vector<linematch::Segment> segmentColumns(const mxArray* value, const std::string& name) {
+    if (!mxIsDouble(value) || mxIsComplex(value) || mxIsSparse(value) || mxGetNumberOfDimensions(value) != 2 ||
+        (mxGetM(value) != 4 && !mxIsEmpty(value)))
+        refuseOption("option " + name + " must be a real 4 x N double matrix, one segment [x1; y1; x2; y2] per "
+                     "column (as S1, S2 are returned)");
+    const double* v = mxGetPr(value);
+    const std::size_t columns = mxIsEmpty(value) ? 0 : mxGetN(value);
+    std::vector<linematch::Segment> segments(columns);
+    for (std::size_t k = 0; k < columns; ++k)
+        for (std::size_t c = 0; c < 4; ++c) {
+            const double x = v[4 * k + c];
+            if (!std::isfinite(x))
+                refuseOption("option " + name + " column " + std::to_string(k + 1) + " is not finite");
+            if (!(std::fabs(x) < 16777216.0))
+                refuseOption("option " + name + " column " + std::to_string(k + 1) +
+                             " has a coordinate of 2^24 or more in magnitude");
+            segments[k][c] = x;
+        }
+    return segments;
+}
+
 void readOption(Options& o, const std::string& name, const mxArray* value) {
     if (!value) refuseOption("option " + name + " is empty");
+    if (sameName(name, "segments1") || sameName(name, "segments2")) {
+        const bool first = sameName(name, "segments1");
+        (first ? o.segments1 : o.segments2) = segmentColumns(value, first ? "Segments1" : "Segments2");
+        (first ? o.hasSegments1 : o.hasSegments2) = true;
+        return;
+    }
     if (sameName(name, "seedmatches")) {
         o.given.lines = seedMatches(value);
         return;
@@ -167,6 +204,14 @@ void readOption(Options& o, const std::string& name, const mxArray* value) {
                            std::string("option ") + option->mexName);
 }
 
+// One list of segments alone would leave the other image's to detection,
+// and SeedMatches would index a mixture: refused.
+void checkSegmentPair(const Options& o) {
+    if (o.hasSegments1 != o.hasSegments2)
+        refuseOption(std::string("option ") + (o.hasSegments1 ? "Segments2" : "Segments1") + " is missing: give "
+                     "Segments1 and Segments2 together, or neither");
+}
+
 // The options after the two images: one scalar struct whose fields are
 // option names, or name-value pairs; names in any case.
 Options readOptions(int nrhs, const mxArray* prhs[]) {
@@ -176,6 +221,7 @@ Options readOptions(int nrhs, const mxArray* prhs[]) {
         if (mxGetNumberOfElements(s) != 1) refuseOption("the options struct must be a scalar struct");
         for (int k = 0; k < mxGetNumberOfFields(s); ++k)
             readOption(o, mxGetFieldNameByNumber(s, k), mxGetFieldByNumber(s, 0, k));
+        checkSegmentPair(o);
         return o;
     }
     for (int k = IN_OPTIONS; k < nrhs; k += 2) {
@@ -189,6 +235,7 @@ Options readOptions(int nrhs, const mxArray* prhs[]) {
         if (k + 1 >= nrhs) refuseOption("option " + option + " needs a value");
         readOption(o, option, prhs[k + 1]);
     }
+    checkSegmentPair(o);
     return o;
 }
 
@@ -282,11 +329,19 @@ void run(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     const cv::Mat image2 = imageInput(in, IN_IMAGE2, options);
     linematch::MatchResult result;
     try {
-        result = linematch::matchLines(image1, image2, options.settings.matcher, options.given);
+        if (options.hasSegments1)
+            result = linematch::matchSegments(image1, image2, options.segments1, options.segments2,
+                                              options.settings.matcher, options.given);
+        else
+            result = linematch::matchLines(image1, image2, options.settings.matcher, options.given);
     } catch (const linematch::GivenSeedOutOfRange& e) {
-        // Known only now: the indices refer to the segments just detected.
-        refuseOption(std::string("option SeedMatches: ") + e.what() + " (the indices refer to the segments detected "
-                     "with these images and options: the S1, S2 of an earlier call)");
+        // Checked by the core against the segment lists (detected ones are
+        // known only now).
+        refuseOption(std::string("option SeedMatches: ") + e.what() +
+                     (options.hasSegments1 ? " (the indices refer to the columns of Segments1, Segments2)"
+                                           : " (the indices refer to the segments detected with these images and "
+                                             "options: the S1, S2 of an earlier call, or give them as Segments1, "
+                                             "Segments2)"));
     }
     std::unique_ptr<linematch::GroundTruth> truth;
     if (options.hasTruth)

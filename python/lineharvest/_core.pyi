@@ -68,7 +68,15 @@ def _argument_address(array: npt.ArrayLike, columns: int) -> int: ...
 # Present only in a build with the line matcher; lineharvest.match_images
 # wraps it.
 def _match_images(
-    image1: Any, image2: Any, options: Dict[str, Any], homography: Any, progress: Any
+    image1: Any,
+    image2: Any,
+    options: Dict[str, Any],
+    homography: Any,
+    progress: Any,
+    seed_matches: Any,
+    point_matches: Any,
+    segments1: Any,
+    segments2: Any,
 ) -> Dict[str, Any]: ...
 def _score_matches(matches: Any, segments1: Any, segments2: Any, homography: Any) -> Dict[str, Any]: ...
 def _matcher_options() -> List[Tuple[str, str, Any, str, str, str, str]]: ...

@@ -62,8 +62,9 @@ class MatchResult:
 
 
 def match_images(image1, image2, *, homography=None, progress=None, seed_matches=None, point_matches=None,
-                 **options):
-    found = _core._match_images(image1, image2, options, homography, progress, seed_matches, point_matches)
+                 segments1=None, segments2=None, **options):
+    found = _core._match_images(image1, image2, options, homography, progress, seed_matches, point_matches,
+                                segments1, segments2)
     return MatchResult(**found)
 
 
@@ -108,7 +109,7 @@ def _signature():
     ]
     for key, _type, default, *_rest in _OPTIONS:
         parameters.append(inspect.Parameter(key, inspect.Parameter.KEYWORD_ONLY, default=default))
-    for key in ("homography", "progress", "seed_matches", "point_matches"):
+    for key in ("homography", "progress", "seed_matches", "point_matches", "segments1", "segments2"):
         parameters.append(inspect.Parameter(key, inspect.Parameter.KEYWORD_ONLY, default=None))
     return inspect.Signature(parameters, return_annotation="MatchResult")
 
@@ -156,13 +157,21 @@ match_images.__doc__ = f"""match_images{_signature()}
         Ground-truth homography image 1 -> image 2, finite and not singular.
         Only scores the result (``MatchResult.scores``); the matches are
         the same with or without it.
+    segments1, segments2 : array_like, shape (N, 4), optional
+        The caller's own segments ``x1 y1 x2 y2`` (pixels, the convention
+        of ``MatchResult.segments1`` and ``segments2``, finite and below
+        2^24 in magnitude), matched instead of the detected ones; both or
+        neither. ``min_length`` does
+        not apply to them. An earlier result's segments handed back with
+        the same options give that result again.
     seed_matches : array_like of int, shape (K, 2), optional
-        The caller's own line seeds ``i, w``: 0-based indices into the
+        The caller's own line seeds ``i, w``: 0-based indices into
+        ``segments1`` and ``segments2`` when given, otherwise into the
         segments this call detects, which are those of an earlier result on
         the same images with the same ``min_length`` and ``max_pixels``
         (detection is deterministic): ``MatchResult.segments1`` and
         ``segments2``. They join the matcher's own seeds and go through
-        the same checks. An index outside the detected segments is refused
+        the same checks. An index outside the segments is refused
         once they are known.
     point_matches : array_like, shape (M, 4), optional
         The caller's own point matches ``x1 y1 x2 y2`` (pixels, image 1 ->
@@ -170,8 +179,9 @@ match_images.__doc__ = f"""match_images{_signature()}
         of the point seeds and go through the same checks.
     progress : callable, optional
         Called as ``progress(stage, fraction)`` on the calling thread as
-        each stage starts (``"segments"``, ``"descriptors"``, ``"checks"``,
-        ``"transfer"``, ``"verification"``, then ``"done"``), ``fraction``
+        each stage starts (``"segments"``, none with given segments,
+        ``"points"``, ``"descriptors"``, ``"checks"``, ``"transfer"``,
+        ``"verification"``, then ``"done"``), ``fraction``
         a rough share of the run done (0 to 1). An exception it raises stops
         the run and leaves ``match_images``.
 
@@ -184,14 +194,15 @@ match_images.__doc__ = f"""match_images{_signature()}
     ArgumentTypeError (TypeError)
         An image that is neither a uint8 array nor a path, a switch that is
         not a bool, a whole-number option that is not an integer, an
-        unknown option; ``seed_matches`` or ``point_matches`` that are not
-        real numbers.
+        unknown option; ``seed_matches``, ``point_matches``, ``segments1``
+        or ``segments2`` that are not real numbers.
     InputError (ValueError)
         An image of another shape, an option out of range, a homography
         that is not a finite, non-singular (3, 3) array, ``seed_matches``
-        not of shape (K, 2) or not 0-based indices of the detected segments,
-        ``point_matches`` not of shape (M, 4) or not finite. The message
-        names the argument.
+        not of shape (K, 2) or not 0-based indices of the segments,
+        ``point_matches`` not of shape (M, 4) or not finite, ``segments1``
+        or ``segments2`` without the other, not of shape (N, 4) or not
+        finite. The message names the argument.
     ImageTooLargeError (InputError, ValueError)
         An image with more than ``max_pixels`` pixels; a file's size is
         taken from its header, before it is decoded.

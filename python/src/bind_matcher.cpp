@@ -213,6 +213,29 @@ std::vector<linematch::PointCorrespondence> pointMatchesArgument(py::handle obje
     return points;
 }
 
+// segments1, segments2: (N, 4) finite x1 y1 x2 y2, the pixels of the
+// returned segments, so that an earlier result's segments handed back
+// reproduce that run; None is none. Coordinates stay below 2^24 in
+// magnitude, the bound of the transfer's grid index over the image-2
+// segments, so that both lists are refused here by name, not by the core.
+std::optional<std::vector<linematch::Segment>> segmentsArgument(py::handle object, const char* name) {
+    if (object.is_none()) return std::nullopt;
+    const DoubleRows rows = doubleRows(object, name, 4);
+    std::vector<linematch::Segment> segments(static_cast<std::size_t>(rows.rows));
+    for (int k = 0; k < rows.rows; ++k) {
+        const double* v = rows.data + 4 * k;
+        for (int c = 0; c < 4; ++c) {
+            if (!std::isfinite(v[c]))
+                refuseValue("badOptions", std::string(name) + " row " + std::to_string(k) + " is not finite");
+            if (!(std::fabs(v[c]) < 16777216.0))
+                refuseValue("badOptions", std::string(name) + " row " + std::to_string(k) +
+                                              " has a coordinate of 2^24 or more in magnitude");
+        }
+        std::copy(v, v + 4, segments[static_cast<std::size_t>(k)].begin());
+    }
+    return segments;
+}
+
 py::array_t<std::int64_t> matchArray(const std::vector<linematch::SegmentMatch>& matches) {
     py::array_t<std::int64_t> out({static_cast<py::ssize_t>(matches.size()), py::ssize_t{2}});
     std::int64_t* p = out.mutable_data();
@@ -308,6 +331,8 @@ struct Run {
     bool finished = false;
     std::atomic<bool> cancelled{false};
     linematch::GivenSeeds given;
+    // The caller's segments, matched instead of detected ones.
+    std::optional<std::vector<linematch::Segment>> segments1, segments2;
 };
 
 // Thrown by the progress callback of a cancelled run: the matcher stops at
@@ -331,7 +356,11 @@ void work(const std::shared_ptr<Run>& run) {
         r->changed.notify_all();
     };
     try {
-        r->result = linematch::matchLines(r->image1, r->image2, r->settings, r->given);
+        if (r->segments1)
+            r->result = linematch::matchSegments(r->image1, r->image2, std::move(*r->segments1),
+                                                 std::move(*r->segments2), r->settings, r->given);
+        else
+            r->result = linematch::matchLines(r->image1, r->image2, r->settings, r->given);
         if (r->truthHomography)
             r->truth = std::make_unique<linematch::GroundTruth>(r->result.segments1, r->result.segments2,
                                                                 *r->truthHomography);
@@ -384,7 +413,8 @@ void waitFor(const std::shared_ptr<Run>& run, py::handle progress) {
 }
 
 py::dict matchImages(py::handle image1, py::handle image2, py::dict options, py::handle homography,
-                     py::handle progress, py::handle seedMatches, py::handle pointMatches) {
+                     py::handle progress, py::handle seedMatches, py::handle pointMatches, py::handle segments1,
+                     py::handle segments2) {
     // Options first: a bad option is refused before any file is read.
     const linematch::FrontEndSettings settings = optionArguments(options);
     if (!progress.is_none() && !PyCallable_Check(progress.ptr()))
@@ -394,6 +424,13 @@ py::dict matchImages(py::handle image1, py::handle image2, py::dict options, py:
     run->truthHomography = homographyArgument(homography);
     run->given.lines = seedMatchesArgument(seedMatches);
     run->given.points = pointMatchesArgument(pointMatches);
+    // One list alone would leave the other image's to detection, and
+    // seed_matches would index a mixture.
+    if (segments1.is_none() != segments2.is_none())
+        refuseValue("badOptions", std::string(segments1.is_none() ? "segments1" : "segments2") +
+                                      " is missing: give segments1 and segments2 together, or neither");
+    run->segments1 = segmentsArgument(segments1, "segments1");
+    run->segments2 = segmentsArgument(segments2, "segments2");
     run->image1 = imageArgument(image1, "image1", settings.maxPixels);
     run->image2 = imageArgument(image2, "image2", settings.maxPixels);
     {
@@ -406,10 +443,15 @@ py::dict matchImages(py::handle image1, py::handle image2, py::dict options, py:
         try {
             std::rethrow_exception(run->failure);
         } catch (const linematch::GivenSeedOutOfRange& e) {
-            // Known only now: the indices refer to the segments just detected.
+            // Checked by the core against the segment lists (detected ones
+            // are known only now).
             refuseValue("badIndex", std::string("seed_matches: ") + e.what() +
-                                        " (the indices refer to the segments detected with these images and "
-                                        "options: the segments1, segments2 of an earlier result)");
+                                        (run->segments1 ? " (the indices refer to the rows of the given segments1, "
+                                                          "segments2)"
+                                                        : " (the indices refer to the segments detected with these "
+                                                          "images and options: the segments1, segments2 of an "
+                                                          "earlier result, or give them as segments1=, "
+                                                          "segments2=)"));
         }
     }
     return resultDict(run->result, run->truth.get());
@@ -481,6 +523,7 @@ py::array_t<std::uint8_t> readImage(py::handle path, bool colour) {
 void bindMatcher(py::module_& m) {
     m.def("_match_images", &matchImages, py::arg("image1"), py::arg("image2"), py::arg("options"),
           py::arg("homography"), py::arg("progress"), py::arg("seed_matches"), py::arg("point_matches"),
+          py::arg("segments1"), py::arg("segments2"),
           "The line matcher; use lineharvest.match_images, which documents the arguments.");
     m.def("_score_matches", &scoreMatches, py::arg("matches"), py::arg("segments1"), py::arg("segments2"),
           py::arg("homography"), "Use lineharvest.score_matches.");

@@ -292,6 +292,12 @@ def test_unreadable_image_files_are_refused(tmp_path):
         ({"point_matches": np.zeros((2, 3))}, lh.InputError, "point_matches"),
         ({"point_matches": [[1, 2, 3, np.inf]]}, lh.InputError, "point_matches"),
         ({"point_matches": [["1", "2", "3", "4"]]}, lh.ArgumentTypeError, "point_matches"),
+        ({"segments1": np.zeros((2, 4))}, lh.InputError, "segments2 is missing"),
+        ({"segments2": np.zeros((2, 4))}, lh.InputError, "segments1 is missing"),
+        ({"segments1": np.zeros((2, 4)), "segments2": np.zeros((2, 4)).T}, lh.InputError, "segments2"),
+        ({"segments1": [[0, 0, 1, np.nan]], "segments2": np.zeros((2, 4))}, lh.InputError, "segments1"),
+        ({"segments1": np.zeros((2, 4)), "segments2": [[0, 0, 2.0**24, 0]]}, lh.InputError, "segments2"),
+        ({"segments1": np.zeros((2, 4)), "segments2": [["0", "0", "1", "1"]]}, lh.ArgumentTypeError, "segments2"),
     ],
 )
 def test_bad_options_are_refused_before_any_file_is_read(options, error, name, tmp_path):
@@ -317,6 +323,18 @@ def test_the_callers_own_seeds(graf_paths):
     assert len(again.seeds) > 0
     with pytest.raises(lh.InputError, match="seed_matches"):
         lh.match_images(g, h, seed_matches=[[len(r.segments1), 0]], **only)
+
+
+def test_given_segments_reproduce_the_run_they_come_from(graf_paths, graf_result):
+    # min_length would change detected segments: given ones are used as
+    # they are, so the answer is the run's they came from.
+    again = lh.match_images(*graf_paths, homography=read_opencv_matrix(H13), min_length=50,
+                            segments1=graf_result.segments1.tolist(), segments2=graf_result.segments2)
+    same_result(again, graf_result)
+    assert again.scores == graf_result.scores
+    with pytest.raises(lh.InputError, match="seed_matches.*given segments1"):
+        lh.match_images(*graf_paths, segments1=graf_result.segments1[:5], segments2=graf_result.segments2[:5],
+                        seed_matches=[[5, 0]])
 
 
 def test_accepted_option_types():

@@ -37,6 +37,33 @@
 %! assert (s.final(3) >= s.descriptorAlone(3));
 
 %!test
+%! ## S1, S2 handed back as Segments1, Segments2 give the same call again;
+%! ## MinLength, which would change detected segments, does not touch them
+%! [m, s1, s2, i] = linematch (fullfile (d, "graf1.png"), fullfile (d, "graf3.png"), ...
+%!                             struct ("Homography", [7.6285898e-01 -2.9922929e-01 2.2567123e+02;
+%!                                                    3.3443473e-01  1.0143901e+00 -7.6999973e+01;
+%!                                                    3.4663091e-04 -1.4364524e-05  1.0000000e+00],
+%!                                     "MinLength", 50, "Segments1", S1, "Segments2", S2));
+%! assert ({m, s1, s2, i.seeds, i.rounds, i.score}, {M, S1, S2, info.seeds, info.rounds, info.score});
+%! ## one list alone, or one not as S1, S2 are returned: refused by name
+%! bad = {{"Segments1", S1}, "option Segments2 is missing";
+%!        {"Segments2", S2}, "option Segments1 is missing";
+%!        {"Segments1", S1', "Segments2", S2}, "option Segments1 must be a real 4 x N";
+%!        {"Segments1", S1, "Segments2", single(S2)}, "option Segments2 must be a real 4 x N";
+%!        {"Segments1", S1, "Segments2", [S2, [0; 0; NaN; 1]]}, "option Segments2 column";
+%!        {"Segments1", [S1, [0; 0; 2^24; 0]], "Segments2", S2}, "option Segments1 column";
+%!        {"Segments1", S1(:, 1:3), "Segments2", S2(:, 1:3), "SeedMatches", [3 0]}, "columns of Segments1"};
+%! for k = 1:rows (bad)
+%!   try
+%!     linematch (fullfile (d, "graf1.png"), fullfile (d, "graf3.png"), bad{k, 1}{:});
+%!     error ("test:noError", "row %d accepted", k);
+%!   catch e
+%!     assert ({k, e.identifier}, {k, "linematch:badOptions"});
+%!     assert (! isempty (strfind (e.message, bad{k, 2})), e.message);
+%!   end_try_catch
+%! endfor
+
+%!test
 %! ## an image array gives what the same grey pixels give from a file
 %! g = imread (fullfile (d, "building.jpg"));
 %! if (ndims (g) == 3)
