@@ -71,7 +71,7 @@ for seq_dir in "$data"/*/; do
     fi
     # supplied / refitted within 3 px, median apart (or undecided)
     check=$("$truth_check" "$first" "$second" "$h" 2>/dev/null |
-      awk '{ v[$1] = $2; v[$3] = $4; v[$5] = $6; v[$7] = $8; v[$11] = $12 }
+      awk '{ for (i = 1; i < NF; i += 2) v[$i] = $(i + 1) }
            END { if (v["verdict"] == "judged") printf "%s / %s, %s px", v["supplied_within_3px"], v["refitted_within_3px"], v["median_apart_px"]; else print "undecided" }') || check="failed"
 
     row=$(jq -r --arg s "$seconds" --arg pair "$seq 1-$k" '

@@ -12,6 +12,7 @@
 #include "linematch/matcher.hpp"
 #include "linematch/matcher_options.hpp"
 #include "linematch/result_scores.hpp"
+#include "linematch/segments.hpp"
 
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
@@ -146,11 +147,9 @@ std::vector<linematch::PointCorrespondence> pointMatches(const mxArray* value) {
 }
 
 // Segments1, Segments2: 4 x N, one segment [x1; y1; x2; y2] per column in
-// 0-based pixels, finite: the layout of the returned S1, S2, so that an
-// earlier call's S1, S2 handed back reproduce that call. Coordinates stay
-// below 2^24 in magnitude, the bound of the transfer's grid index over the
-// image-2 segments, so that both lists are refused here by name, not by
-// the core.
+// 0-based pixels: the layout of the returned S1, S2, so that an earlier
+// call's S1, S2 handed back reproduce that call. Checked here (see
+// firstRefusedSegment) so that a bad list is refused by its name.
 std::vector<linematch::Segment> segmentColumns(const mxArray* value, const std::string& name) {
     if (!mxIsDouble(value) || mxIsComplex(value) || mxIsSparse(value) || mxGetNumberOfDimensions(value) != 2 ||
         (mxGetM(value) != 4 && !mxIsEmpty(value)))
@@ -159,16 +158,10 @@ std::vector<linematch::Segment> segmentColumns(const mxArray* value, const std::
     const double* v = mxGetPr(value);
     const std::size_t columns = mxIsEmpty(value) ? 0 : mxGetN(value);
     std::vector<linematch::Segment> segments(columns);
-    for (std::size_t k = 0; k < columns; ++k)
-        for (std::size_t c = 0; c < 4; ++c) {
-            const double x = v[4 * k + c];
-            if (!std::isfinite(x))
-                refuseOption("option " + name + " column " + std::to_string(k + 1) + " is not finite");
-            if (!(std::fabs(x) < 16777216.0))
-                refuseOption("option " + name + " column " + std::to_string(k + 1) +
-                             " has a coordinate of 2^24 or more in magnitude");
-            segments[k][c] = x;
-        }
+    for (std::size_t k = 0; k < columns; ++k) std::copy(v + 4 * k, v + 4 * k + 4, segments[k].begin());
+    std::string why;
+    const long refused = linematch::firstRefusedSegment(segments, why);
+    if (refused >= 0) refuseOption("option " + name + " column " + std::to_string(refused + 1) + " " + why);
     return segments;
 }
 

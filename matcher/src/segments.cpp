@@ -16,6 +16,21 @@ double roundToMilliPixel(double value) {
 
 double segmentLength(const Segment& s) { return std::hypot(s[2] - s[0], s[3] - s[1]); }
 
+long firstRefusedSegment(const std::vector<Segment>& segments, std::string& why) {
+    for (std::size_t k = 0; k < segments.size(); ++k)
+        for (double x : segments[k]) {
+            if (!std::isfinite(x)) {
+                why = "is not finite";
+                return static_cast<long>(k);
+            }
+            if (!(std::fabs(x) < 16777216.0)) {
+                why = "has a coordinate of 2^24 or more in magnitude";
+                return static_cast<long>(k);
+            }
+        }
+    return -1;
+}
+
 std::vector<Segment> detectSegments(const cv::Mat& gray, double minLength) {
     CV_Assert(gray.type() == CV_8UC1);
     std::vector<cv::Vec4f> lines;

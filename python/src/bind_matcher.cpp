@@ -20,6 +20,7 @@
 #include "linematch/matcher.hpp"
 #include "linematch/matcher_options.hpp"
 #include "linematch/result_scores.hpp"
+#include "linematch/segments.hpp"
 
 #include <opencv2/imgcodecs.hpp>
 
@@ -215,24 +216,17 @@ std::vector<linematch::PointCorrespondence> pointMatchesArgument(py::handle obje
 
 // segments1, segments2: (N, 4) finite x1 y1 x2 y2, the pixels of the
 // returned segments, so that an earlier result's segments handed back
-// reproduce that run; None is none. Coordinates stay below 2^24 in
-// magnitude, the bound of the transfer's grid index over the image-2
-// segments, so that both lists are refused here by name, not by the core.
+// reproduce that run; None is none. Checked here (see firstRefusedSegment)
+// so that a bad list is refused by its name.
 std::optional<std::vector<linematch::Segment>> segmentsArgument(py::handle object, const char* name) {
     if (object.is_none()) return std::nullopt;
     const DoubleRows rows = doubleRows(object, name, 4);
     std::vector<linematch::Segment> segments(static_cast<std::size_t>(rows.rows));
-    for (int k = 0; k < rows.rows; ++k) {
-        const double* v = rows.data + 4 * k;
-        for (int c = 0; c < 4; ++c) {
-            if (!std::isfinite(v[c]))
-                refuseValue("badOptions", std::string(name) + " row " + std::to_string(k) + " is not finite");
-            if (!(std::fabs(v[c]) < 16777216.0))
-                refuseValue("badOptions", std::string(name) + " row " + std::to_string(k) +
-                                              " has a coordinate of 2^24 or more in magnitude");
-        }
-        std::copy(v, v + 4, segments[static_cast<std::size_t>(k)].begin());
-    }
+    for (int k = 0; k < rows.rows; ++k)
+        std::copy(rows.data + 4 * k, rows.data + 4 * k + 4, segments[static_cast<std::size_t>(k)].begin());
+    std::string why;
+    const long refused = linematch::firstRefusedSegment(segments, why);
+    if (refused >= 0) refuseValue("badOptions", std::string(name) + " row " + std::to_string(refused) + " " + why);
     return segments;
 }
 

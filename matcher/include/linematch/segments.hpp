@@ -7,6 +7,7 @@
 
 #include <opencv2/core.hpp>
 
+#include <string>
 #include <vector>
 
 namespace linematch {
@@ -19,5 +20,12 @@ std::vector<Segment> detectSegments(const cv::Mat& gray, double minLength = 10.0
 double roundToMilliPixel(double value);
 
 double segmentLength(const Segment& s);
+
+// The one check of a caller's own segments, in every front end: each
+// coordinate finite and below 2^24 in magnitude (the bound of the
+// transfer's grid index). The index of the first segment that fails, with
+// why ("is not finite", "has a coordinate of 2^24 or more in magnitude");
+// -1 when none does.
+long firstRefusedSegment(const std::vector<Segment>& segments, std::string& why);
 
 }  // namespace linematch
