@@ -243,6 +243,7 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
         if (summary.added == 0 || summary.newSeeds == 0) break;
         seeds = std::move(nextSeeds);
     }
+    result.confidence.assign(result.matches.size(), 1.0);
     tell(settings, "done", 1.0);
     return result;
 }

@@ -11,6 +11,7 @@
 #include "linematch/seed_checks.hpp"
 #include "linematch/seed_sources.hpp"
 #include "linematch/transfer_round.hpp"
+#include "linematch/two_view_geometry.hpp"
 #include "linematch/types.hpp"
 
 #include <opencv2/core.hpp>
@@ -114,6 +115,14 @@ struct MatchResult {
     std::vector<RoundSummary> rounds;
     // seeds followed by every round's additions; each (i, w) once.
     std::vector<SegmentMatch> matches;
+    // Per entry of matches: how sure the matcher is of it, 0 to 1, from the
+    // evidence behind it (the model that carries it and how closely, the
+    // epipolar band, the neighbours' agreement). Higher is more often right;
+    // keeping the more confident ones trades recall for precision.
+    std::vector<double> confidence;
+    // The models the point matches verified (no planes and no fundamental
+    // matrix when the point stage is off or found nothing).
+    TwoViewGeometry geometry;
     // Seconds spent per stage.
     double secondsSegments = 0, secondsPoints = 0, secondsDescriptors = 0, secondsChecks = 0, secondsTransfer = 0;
 };
