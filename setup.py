@@ -78,6 +78,7 @@ MATCHER_SOURCES = [
     "pair_records.cpp",
     "spatial_index.cpp",
     "point_seeds.cpp",
+    "match_confidence.cpp",
     "seed_sources.cpp",
     "image_scale.cpp",
     # The front-end layer every front end shares: options, image files,

@@ -111,7 +111,7 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
     auto start = Clock::now();
     tell(settings, "points", 0.3);
     SegmentCarriers carriers;
-    std::vector<SegmentMatch> carried;
+    std::vector<SegmentMatch> carried, planeCarried;
     if (settings.points.enabled || !given.points.empty()) {
         PointSeedSettings pointSettings = settings.points;
         pointSettings.threads = std::max(pointSettings.threads, threads);
@@ -121,8 +121,10 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
         result.pointPlanes = static_cast<int>(points.planes.size());
         result.pointLevel = points.level;
         result.pointSeeds = points.seeds;
+        result.geometry = points.geometry;
         if (settings.points.addCarried) carried = points.carried;
         carriers = points.carriers;
+        planeCarried = points.carried;
     }
     result.secondsPoints = secondsSince(start);
     start = Clock::now();
@@ -147,6 +149,21 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
         window, settings.transfer.gridMargin);
 
     std::set<SegmentMatch> found;
+    std::vector<MatchSource> sources;  // per entry of result.matches
+    // Point seeds and carried correspondences were found by the plane
+    // carrying their image-1 segment.
+    const auto seedSource = [&](SeedSource from, const SegmentMatch& m) {
+        MatchSource source;
+        source.origin = from == SeedSource::point ? MatchOrigin::pointSeed
+                        : from == SeedSource::lbd ? MatchOrigin::lbdSeed
+                                                  : MatchOrigin::givenSeed;
+        const std::size_t i = static_cast<std::size_t>(m.image1Segment);
+        if (i < carriers.known.size() && carriers.known[i]) {
+            source.hasHomography = true;
+            source.homography = carriers.homography[i];
+        }
+        return source;
+    };
     std::vector<SegmentMatch> seeds = sourced.seeds;
     SeedCheckMemo memo;
     VerificationMemo verificationMemo;
@@ -168,13 +185,30 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
             // Too few seeds that their neighbours confirm: whatever the
             // transfer made of them would look like an answer and not be one.
             if (static_cast<int>(kept.size()) < settings.minSeeds) {
-                result.status = "thin_support";
                 result.rounds.push_back(summary);
+                result.roundMatches.emplace_back();
+                // Without a verified plane nothing vouches for the few
+                // seeds; with one, its correspondences are the answer.
+                const bool planeVerified = settings.planesAdd &&
+                                           std::find(carriers.known.begin(), carriers.known.end(), 1) != carriers.known.end();
+                if (!planeVerified) {
+                    result.status = "thin_support";
+                    break;
+                }
+                result.seeds = kept;
+                for (std::size_t k = 0; k < seeds.size(); ++k)
+                    if (checked.seedKept[k] && found.insert(seeds[k]).second) {
+                        result.matches.push_back(seeds[k]);
+                        sources.push_back(seedSource(sourced.source[k], seeds[k]));
+                    }
                 break;
             }
             result.seeds = kept;
-            for (const SegmentMatch& m : kept)
-                if (found.insert(m).second) result.matches.push_back(m);
+            for (std::size_t k = 0; k < seeds.size(); ++k)
+                if (checked.seedKept[k] && found.insert(seeds[k]).second) {
+                    result.matches.push_back(seeds[k]);
+                    sources.push_back(seedSource(sourced.source[k], seeds[k]));
+                }
         }
 
         tell(settings, "transfer", roundShare(settings, round, 0.3));
@@ -188,11 +222,13 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
         // around them (all found so far and the other new ones).
         std::vector<SegmentMatch> candidates = result.matches;
         std::vector<int> candidateRecord(candidates.size(), -1);
+        std::vector<char> candidateCarried(candidates.size(), 0);
         std::set<SegmentMatch> fresh;
         for (const TransferMatch& t : transferred) {
             if (found.count(t.match) || !fresh.insert(t.match).second) continue;
             candidates.push_back(t.match);
             candidateRecord.push_back(t.record);
+            candidateCarried.push_back(0);
         }
         // The planes' own correspondences join the first round's, judged
         // the same way; they have no pair record and seed nothing.
@@ -201,6 +237,7 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
                 if (found.count(m) || !fresh.insert(m).second) continue;
                 candidates.push_back(m);
                 candidateRecord.push_back(-1);
+                candidateCarried.push_back(1);
             }
         std::vector<char> judge(candidates.size(), 0);
         std::fill(judge.begin() + static_cast<long>(result.matches.size()), judge.end(), 1);
@@ -216,9 +253,20 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
         const std::vector<char> planar =
             agreesWithPlanes(s1, s2, candidates, judge, carriers, settings.points.agreementDistance);
         for (std::size_t k = 0; k < keep.size(); ++k) keep[k] = keep[k] && planar[k];
+        // Outside the planes' reach the fundamental matrix, where verified,
+        // is the one model left: the partner must lie in the epipolar band.
+        if (result.geometry.epipolar.verified && settings.minEpipolarShare > 0)
+            for (std::size_t k = 0; k < keep.size(); ++k) {
+                const std::size_t i = static_cast<std::size_t>(candidates[k].image1Segment);
+                if (!judge[k] || !keep[k] || (i < carriers.known.size() && carriers.known[i])) continue;
+                const double share = epipolarShare(result.geometry.epipolar.fundamental, s1[i],
+                                                   s2[candidates[k].image2Segment]);
+                keep[k] = std::isnan(share) || share >= settings.minEpipolarShare;
+            }
         result.secondsChecks += secondsSince(start);
 
         std::vector<SegmentMatch> added;
+        std::vector<MatchSource> addedSources;
         std::vector<SegmentMatch> nextSeeds = kept;
         for (std::size_t k = result.matches.size(); k < candidates.size(); ++k) {
             if (!keep[k]) {
@@ -228,6 +276,16 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
             const SegmentMatch& m = candidates[k];
             found.insert(m);
             added.push_back(m);
+            MatchSource source;
+            source.round = round;
+            if (candidateCarried[k]) {
+                source = seedSource(SeedSource::point, m);
+                source.origin = MatchOrigin::planeCarried;
+            } else if (candidateRecord[k] >= 0) {
+                source.hasHomography = true;
+                source.homography = checked.records[candidateRecord[k]].homography;
+            }
+            addedSources.push_back(source);
             if (candidateRecord[k] < 0) continue;
             // Only a correspondence whose two segments cover the same stretch
             // of the edge gives endpoints a homography can be fitted to.
@@ -236,6 +294,7 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
                 nextSeeds.push_back(m);
         }
         result.matches.insert(result.matches.end(), added.begin(), added.end());
+        sources.insert(sources.end(), addedSources.begin(), addedSources.end());
         summary.added = static_cast<int>(added.size());
         summary.newSeeds = static_cast<int>(nextSeeds.size() - kept.size());
         result.roundMatches.push_back(std::move(added));
@@ -243,7 +302,23 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
         if (summary.added == 0 || summary.newSeeds == 0) break;
         seeds = std::move(nextSeeds);
     }
-    result.confidence.assign(result.matches.size(), 1.0);
+    // Every correspondence a verified plane gives joins the answer, judged
+    // by that plane alone: the neighbour checks need dense correspondences
+    // around a segment, the plane needs none.
+    // They count as the last round's additions.
+    if (settings.planesAdd && result.status == "ok" && !result.rounds.empty())
+        for (const SegmentMatch& m : planeCarried) {
+            if (!found.insert(m).second) continue;
+            result.matches.push_back(m);
+            result.roundMatches.back().push_back(m);
+            ++result.rounds.back().added;
+            MatchSource source = seedSource(SeedSource::point, m);
+            source.origin = MatchOrigin::planeCarried;
+            sources.push_back(source);
+        }
+    result.evidence = gatherEvidence(s1, s2, result.matches, sources, carriers, result.geometry, scale);
+    result.confidence.resize(result.evidence.size());
+    for (std::size_t k = 0; k < result.evidence.size(); ++k) result.confidence[k] = confidenceOf(result.evidence[k]);
     tell(settings, "done", 1.0);
     return result;
 }

@@ -283,6 +283,71 @@ std::vector<PointPlane> findPlanes(const std::vector<PointCorrespondence>& match
     return planes;
 }
 
+namespace {
+
+double median(std::vector<double> values) {
+    if (values.empty()) return 0;
+    const auto middle = values.begin() + static_cast<long>(values.size() / 2);
+    std::nth_element(values.begin(), middle, values.end());
+    return *middle;
+}
+
+// Distance of q from the epipolar line of p (F p), pixels.
+double epipolarDistance(const cv::Matx33d& f, const cv::Point2d& p, const cv::Point2d& q) {
+    const cv::Vec3d l = f * cv::Vec3d(p.x, p.y, 1.0);
+    const double norm = std::hypot(l[0], l[1]);
+    return norm > 0 ? std::fabs(l[0] * q.x + l[1] * q.y + l[2]) / norm : HUGE_VAL;
+}
+
+}  // namespace
+
+std::vector<PlaneModel> planeModels(const std::vector<PointCorrespondence>& matches,
+                                    const std::vector<PointPlane>& planes) {
+    std::vector<PlaneModel> models;
+    for (const PointPlane& plane : planes) {
+        std::vector<double> residuals;
+        for (int k : plane.inliers) {
+            const cv::Point2d q = carry(plane.homography, matches[k].image1);
+            residuals.push_back(std::hypot(q.x - matches[k].image2.x, q.y - matches[k].image2.y));
+        }
+        models.push_back({plane.homography, plane.inliers, median(residuals)});
+    }
+    return models;
+}
+
+EpipolarModel fitEpipolar(const std::vector<PointCorrespondence>& matches, const std::vector<PointPlane>& planes,
+                          const PointSeedSettings& settings, double scale) {
+    EpipolarModel model;
+    const int minInliers = std::max(settings.minInliers, 8);
+    if (!settings.fundamental || static_cast<int>(matches.size()) < minInliers) return model;
+    std::vector<cv::Point2d> from, to;
+    for (const PointCorrespondence& m : matches) {
+        from.push_back(m.image1);
+        to.push_back(m.image2);
+    }
+    const double maxError = settings.epipolarDistance * scale;
+    cv::Mat mask;
+    const cv::Mat fit = cv::findFundamentalMat(from, to, cv::USAC_MAGSAC, maxError, 0.999, 10000, mask);
+    if (fit.rows != 3 || fit.cols != 3 || !cv::checkRange(fit)) return model;
+    model.fundamental = cv::Matx33d(fit);
+    std::vector<char> onPlane(matches.size(), 0);
+    for (const PointPlane& p : planes)
+        for (int k : p.inliers) onPlane[k] = 1;
+    std::vector<double> residuals;
+    for (std::size_t k = 0; k < matches.size(); ++k) {
+        // Symmetric: each point near the other's epipolar line.
+        const double d = std::max(epipolarDistance(model.fundamental, matches[k].image1, matches[k].image2),
+                                  epipolarDistance(model.fundamental.t(), matches[k].image2, matches[k].image1));
+        if (!(d <= maxError)) continue;
+        residuals.push_back(d);
+        ++model.inliers;
+        if (!onPlane[k]) ++model.offPlaneInliers;
+    }
+    model.medianResidual = median(residuals);
+    model.verified = model.inliers >= minInliers && model.offPlaneInliers >= settings.minOffPlane;
+    return model;
+}
+
 PlaneMap::PlaneMap(const std::vector<PointCorrespondence>& matches, const std::vector<PointPlane>& planes,
                    const PointSeedSettings& settings, double scale)
     : radius_(settings.supportRadius * scale), minNearby_(std::max(settings.minNearby, 1)),
@@ -452,6 +517,64 @@ void correspondencesFromPlanes(const std::vector<Segment>& segments1, const std:
     std::sort(seeds.begin(), seeds.end());
 }
 
+namespace {
+
+// Image-1 segments that h carries onto the line of some image-2 segment
+// (both ends within maxDistance, running the same way, overlapping).
+int segmentsLanding(const cv::Matx33d& h, const std::vector<Segment>& segments1, const std::vector<int>& which,
+                    const std::vector<Segment>& segments2, const std::vector<cv::Vec3d>& lines2, double maxDistance) {
+    int landing = 0;
+    for (int i : which) {
+        const Segment m = mapSegment(h, segments1[i]);
+        if (!std::isfinite(m[0]) || !std::isfinite(m[2])) continue;
+        for (std::size_t w = 0; w < segments2.size(); ++w) {
+            const cv::Vec3d& l = lines2[w];
+            if (std::fabs(l[0] * m[0] + l[1] * m[1] + l[2]) > maxDistance ||
+                std::fabs(l[0] * m[2] + l[1] * m[3] + l[2]) > maxDistance)
+                continue;
+            if (sharedExtent(m, segments2[w]) > 0) {
+                ++landing;
+                break;
+            }
+        }
+    }
+    return landing;
+}
+
+}  // namespace
+
+std::vector<PointPlane> prunePlanesByLines(const std::vector<PointCorrespondence>& matches,
+                                           std::vector<PointPlane> planes, const std::vector<Segment>& segments1,
+                                           const std::vector<Segment>& segments2, const PointSeedSettings& settings,
+                                           double scale) {
+    if (planes.size() < 2 || segments2.empty()) return planes;
+    std::vector<cv::Vec3d> lines2(segments2.size());
+    for (std::size_t w = 0; w < segments2.size(); ++w) lines2[w] = unitLine(segments2[w]);
+    PointSeedSettings plain = settings;
+    plain.localPoints = 0;
+    std::vector<PointPlane> kept{planes.front()};
+    for (std::size_t p = 1; p < planes.size(); ++p) {
+        // The segments this plane would carry, among the planes kept so far.
+        std::vector<PointPlane> trial = kept;
+        trial.push_back(planes[p]);
+        const PlaneMap map(matches, trial, plain, scale);
+        std::vector<int> mine;
+        for (std::size_t i = 0; i < segments1.size(); ++i) {
+            cv::Matx33d h;
+            if (map.carrier(segments1[i], h) && h == planes[p].homography) mine.push_back(static_cast<int>(i));
+        }
+        const int own = segmentsLanding(planes[p].homography, segments1, mine, segments2, lines2, settings.lineDistance);
+        int best = 0;
+        for (const PointPlane& q : kept)
+            best = std::max(best, segmentsLanding(q.homography, segments1, mine, segments2, lines2, settings.lineDistance));
+        // The lines of its region tell a real plane from an earlier one seen
+        // a few pixels off through coarse keypoints: only the real one puts
+        // clearly more of them onto lines of image 2.
+        if (own > 0 && own >= best + std::max(3, best / 10)) kept.push_back(planes[p]);
+    }
+    return kept;
+}
+
 PointSeedResult pointSeeds(const cv::Mat& gray1, const cv::Mat& gray2, const std::vector<Segment>& segments1,
                            const std::vector<Segment>& segments2, const PointSeedSettings& settings, double scale,
                            const std::vector<PointCorrespondence>& given) {
@@ -482,7 +605,10 @@ PointSeedResult pointSeeds(const cv::Mat& gray1, const cv::Mat& gray2, const std
             if (countVerified(result.planes) >= settings.enoughVerified) break;
         }
     }
+    result.planes = prunePlanesByLines(result.matches, std::move(result.planes), segments1, segments2, settings, scale);
     result.verified = countVerified(result.planes);
+    result.geometry.planes = planeModels(result.matches, result.planes);
+    result.geometry.epipolar = fitEpipolar(result.matches, result.planes, settings, scale);
     result.carriers = carriersOf(segments1, PlaneMap(result.matches, result.planes, settings, scale));
     correspondencesFromPlanes(segments1, segments2, result.carriers, settings, result.seeds, result.carried);
     return result;

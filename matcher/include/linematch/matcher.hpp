@@ -6,6 +6,7 @@
 #pragma once
 
 #include "linematch/descriptor_seeds.hpp"
+#include "linematch/match_confidence.hpp"
 #include "linematch/neighbour_verification.hpp"
 #include "linematch/point_seeds.hpp"
 #include "linematch/seed_checks.hpp"
@@ -47,9 +48,19 @@ struct MatcherSettings {
     int lbdBelow = 100;
     // Neighbourhoods grow with images larger than 1000 px (image_scale.hpp).
     bool scaleWithImage = true;
-    // Fewer seeds than this kept by the checks: thin support, no
-    // correspondences are returned (status "thin_support").
+    // Fewer seeds than this kept by the checks: no transfer rounds. When no
+    // plane was verified either, no correspondences are returned (status
+    // "thin_support"); otherwise what the planes verify.
     int minSeeds = 8;
+    // The correspondences a verified plane gives (see point_seeds.hpp) join
+    // the answer at the end without the neighbour checks: a plane fitted to
+    // many point matches vouches for them on its own, however few there are.
+    bool planesAdd = true;
+    // Where the point matches verify a fundamental matrix, a correspondence
+    // no plane carries must have at least this share of its image-2
+    // segment inside the epipolar band of its image-1 segment's ends
+    // (0: no such check).
+    double minEpipolarShare = 0.5;
     // Threads of the whole pipeline: the two images' segments and
     // descriptors side by side, then the descriptor matching, the seed
     // checks, the pair index table, the transfer and the verification each
@@ -113,13 +124,17 @@ struct MatchResult {
     // Correspondences each round added (not found before), in transfer order.
     std::vector<std::vector<SegmentMatch>> roundMatches;
     std::vector<RoundSummary> rounds;
-    // seeds followed by every round's additions; each (i, w) once.
+    // seeds followed by every round's additions (the planes' own
+    // correspondences not found before count as the last round's, see
+    // planesAdd); each (i, w) once.
     std::vector<SegmentMatch> matches;
     // Per entry of matches: how sure the matcher is of it, 0 to 1, from the
     // evidence behind it (the model that carries it and how closely, the
     // epipolar band, the neighbours' agreement). Higher is more often right;
     // keeping the more confident ones trades recall for precision.
     std::vector<double> confidence;
+    // Per entry of matches: what the confidence was made of.
+    std::vector<MatchEvidence> evidence;
     // The models the point matches verified (no planes and no fundamental
     // matrix when the point stage is off or found nothing).
     TwoViewGeometry geometry;

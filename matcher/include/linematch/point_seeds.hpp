@@ -15,6 +15,7 @@
 #pragma once
 
 #include "linematch/line_geometry.hpp"
+#include "linematch/two_view_geometry.hpp"
 #include "linematch/types.hpp"
 
 #include <opencv2/core.hpp>
@@ -65,6 +66,14 @@ struct PointSeedSettings {
     // segment must agree with it: both carried ends within this of the
     // partner's line (0: no such check).
     double agreementDistance = 3.0;
+    // The fundamental matrix: a robust fit (MAGSAC) to all point matches,
+    // inliers within epipolarDistance (pixels at about 1000 px, see
+    // image_scale.hpp) of their epipolar line; verified when it has
+    // minInliers inliers and minOffPlane of them lie on no plane (on one
+    // plane the matrix is undetermined).
+    bool fundamental = true;
+    double epipolarDistance = 1.5;
+    int minOffPlane = 12;
 };
 
 // One plane of the scene: its homography image 1 -> image 2 and the point
@@ -86,6 +95,23 @@ std::vector<PointCorrespondence> matchKeypoints(const cv::Mat& gray1, const cv::
 // before the next is sought. scale multiplies the pixel distances.
 std::vector<PointPlane> findPlanes(const std::vector<PointCorrespondence>& matches, const PointSeedSettings& settings,
                                    double scale);
+
+// The planes after the first that the segments confirm: a plane is kept
+// when, over the image-1 segments it would carry, it puts clearly more of
+// them onto image-2 lines than any plane kept before it.
+std::vector<PointPlane> prunePlanesByLines(const std::vector<PointCorrespondence>& matches,
+                                           std::vector<PointPlane> planes, const std::vector<Segment>& segments1,
+                                           const std::vector<Segment>& segments2, const PointSeedSettings& settings,
+                                           double scale);
+
+// The fundamental matrix of the matches (see PointSeedSettings::fundamental);
+// not verified when there are too few matches or too few off the planes.
+EpipolarModel fitEpipolar(const std::vector<PointCorrespondence>& matches, const std::vector<PointPlane>& planes,
+                          const PointSeedSettings& settings, double scale);
+
+// The planes with the median residual of their inliers.
+std::vector<PlaneModel> planeModels(const std::vector<PointCorrespondence>& matches,
+                                    const std::vector<PointPlane>& planes);
 
 // Which plane carries an image-1 segment: the one with the most inliers
 // within the support radius of it, when it has at least minNearby there.
@@ -121,6 +147,7 @@ SegmentCarriers carriersOf(const std::vector<Segment>& segments, const PlaneMap&
 struct PointSeedResult {
     std::vector<PointCorrespondence> matches;  // after the ratio and mutual tests
     std::vector<PointPlane> planes;
+    TwoViewGeometry geometry;                  // the planes with their residuals, the epipolar model
     int verified = 0;                          // matches some plane explains
     int level = 0;                             // 0 first, 1 detail, 2 affine-simulated views
     std::vector<SegmentMatch> seeds;           // by increasing image-1 segment
