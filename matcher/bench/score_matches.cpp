@@ -4,26 +4,38 @@
 // answer on the same segments (benchmarks/bench_oxford.sh scores the
 // one-plane answer with it). With a confidence file (one number in [0, 1]
 // per match, in the match file's order) also the average precision and the
-// precision of the most confident half (bench_scoring.hpp).
+// precision of the most confident half (bench_scoring.hpp). With --lbd also
+// the LBD matches alone on the same segments, as the matcher's descriptor
+// seeds (mutual, ratio 0.7): the matcher computes them only where the
+// point seeds are few.
 //
-// usage: score_matches SEGMENTS1 SEGMENTS2 MATCHES HOMOGRAPHY [CONFIDENCE]
+// usage: score_matches SEGMENTS1 SEGMENTS2 MATCHES HOMOGRAPHY [CONFIDENCE] [--lbd IMAGE1 IMAGE2]
 // prints: true T matches M correct C precision P recall R ap A
 //         confident_half_precision H      (A and H "-" without CONFIDENCE)
+//         [lbd_matches N lbd_precision P lbd_recall R]
 #include "bench_scoring.hpp"
 
+#include "linematch/descriptor_seeds.hpp"
 #include "linematch/evaluation.hpp"
 #include "linematch/homography_file.hpp"
 #include "linematch/output_files.hpp"
 
+#include <opencv2/imgcodecs.hpp>
+
 #include <cstdio>
 #include <exception>
 #include <limits>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
 int main(int argc, char** argv) {
-    if (argc != 5 && argc != 6) {
-        std::fprintf(stderr, "usage: score_matches SEGMENTS1 SEGMENTS2 MATCHES HOMOGRAPHY [CONFIDENCE]\n");
+    // The images of --lbd, when given, are the last three arguments.
+    const bool lbd = argc >= 8 && std::string(argv[argc - 3]) == "--lbd";
+    const int positional = lbd ? argc - 3 : argc;
+    if (positional != 5 && positional != 6) {
+        std::fprintf(stderr,
+                     "usage: score_matches SEGMENTS1 SEGMENTS2 MATCHES HOMOGRAPHY [CONFIDENCE] [--lbd IMAGE1 IMAGE2]\n");
         return 2;
     }
     namespace bench = linematch::bench;
@@ -36,17 +48,30 @@ int main(int argc, char** argv) {
         const linematch::Score score = truth.score(matches);
         const double nan = std::numeric_limits<double>::quiet_NaN();
         double ap = nan, half = nan;
-        if (argc == 6) {
+        if (positional == 6) {
             const auto ranked = bench::rankedScore(
                 matches, bench::readConfidenceList(argv[5], matches.size()),
                 [&](const linematch::SegmentMatch& m) { return truth.contains(m); }, truth.size());
             ap = ranked.averagePrecision;
             half = ranked.confidentHalfPrecision;
         }
-        std::printf("true %zu matches %d correct %d precision %s recall %s ap %s confident_half_precision %s\n",
+        std::printf("true %zu matches %d correct %d precision %s recall %s ap %s confident_half_precision %s",
                     truth.size(), score.matches, score.correct, bench::formatScore(score.precision).c_str(),
                     bench::formatScore(score.recall).c_str(), bench::formatScore(ap).c_str(),
                     bench::formatScore(half).c_str());
+        if (lbd) {
+            cv::Mat gray[2];
+            for (int k = 0; k < 2; ++k) {
+                gray[k] = cv::imread(argv[argc - 2 + k], cv::IMREAD_GRAYSCALE);
+                if (gray[k].empty()) throw std::runtime_error(std::string("cannot read ") + argv[argc - 2 + k]);
+            }
+            const linematch::Score alone = truth.score(linematch::matchDescriptors(
+                linematch::lbdDescriptors(gray[0], segments1), linematch::lbdDescriptors(gray[1], segments2),
+                linematch::DescriptorSettings{}));
+            std::printf(" lbd_matches %d lbd_precision %s lbd_recall %s", alone.matches,
+                        bench::formatScore(alone.precision).c_str(), bench::formatScore(alone.recall).c_str());
+        }
+        std::printf("\n");
     } catch (const std::exception& e) {
         std::fprintf(stderr, "score_matches: %s\n", e.what());
         return 1;
