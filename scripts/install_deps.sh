@@ -21,8 +21,10 @@ PYTHON_PACKAGES+=(python3-dask python3-distributed python3-tqdm python3-pandas)
 # The fuzz targets are built with clang; libFuzzer and clang's sanitizer
 # runtimes come in libclang-rt-14-dev (not pulled in without recommends).
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
-# benchmarks/bench_matcher_scale.sh reads the peak memory from /usr/bin/time.
-BENCH_PACKAGES=(time)
+# benchmarks/bench_matcher_scale.sh reads the peak memory from /usr/bin/time;
+# bench_oxford.sh and bench_stereo.sh read report.json with jq and add up
+# seconds with bc.
+BENCH_PACKAGES=(time jq bc)
 
 missing=()
 for package in "${CORE_PACKAGES[@]}" "${MATCHER_PACKAGES[@]}" "${PYTHON_PACKAGES[@]}" "${FUZZ_PACKAGES[@]}" "${BENCH_PACKAGES[@]}"; do
