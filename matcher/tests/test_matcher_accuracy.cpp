@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 
@@ -65,6 +66,48 @@ TEST(MatcherAccuracy, BuildingUnderAPerspectiveWarp) {
     EXPECT_GE(s.final.recall, 2 * s.descriptor.recall);
 }
 
+// Precision of the more confident half of the matches (ties kept in the
+// matches' order).
+double confidentHalfPrecision(const linematch::MatchResult& r, const linematch::GroundTruth& gt) {
+    std::vector<std::size_t> order(r.matches.size());
+    for (std::size_t k = 0; k < order.size(); ++k) order[k] = k;
+    std::stable_sort(order.begin(), order.end(),
+                     [&](std::size_t a, std::size_t b) { return r.confidence[a] > r.confidence[b]; });
+    const std::size_t half = (order.size() + 1) / 2;
+    int correct = 0;
+    for (std::size_t k = 0; k < half; ++k) correct += gt.contains(r.matches[order[k]]) ? 1 : 0;
+    return half ? static_cast<double>(correct) / static_cast<double>(half) : 0.0;
+}
+
+TEST(MatcherAccuracy, ConfidenceOrdersTheMatches) {
+    const cv::Mat a = readImage("graf1.png"), b = readImage("graf3.png");
+    ASSERT_FALSE(a.empty() || b.empty());
+    const Scores s = run(a, b, linematch::readHomographyFile(dataDir() + "/H1to3p.xml"));
+    ASSERT_EQ(s.result.confidence.size(), s.result.matches.size());
+    for (double c : s.result.confidence) ASSERT_TRUE(c >= 0.0 && c <= 1.0) << c;
+    const linematch::GroundTruth gt(s.result.segments1, s.result.segments2,
+                                    linematch::readHomographyFile(dataDir() + "/H1to3p.xml"));
+    // Keeping the more confident half must buy precision.
+    EXPECT_GE(confidentHalfPrecision(s.result, gt), s.final.precision + 0.04);
+}
+
+// With the seed checks' demand set out of reach no transfer round runs; a
+// plane verified by the point matches must still answer, precisely.
+TEST(MatcherAccuracy, AVerifiedPlaneAnswersWhereSeedsAreThin) {
+    const cv::Mat a = readImage("building.jpg");
+    ASSERT_FALSE(a.empty());
+    const cv::Matx33d h = linematch::cornerShiftHomography(a.size(), 0.12, 1);
+    linematch::MatcherSettings settings;
+    settings.minSeeds = 1000000;
+    const Scores s = run(a, linematch::warpImage(a, h), h, settings);
+    EXPECT_EQ(s.result.status, "ok");
+    EXPECT_GE(s.final.matches, 100);
+    EXPECT_GE(s.final.precision, 0.95);
+    // Without the planes' own answer the same run abstains.
+    settings.planesAdd = false;
+    EXPECT_EQ(linematch::matchLines(a, linematch::warpImage(a, h), settings).status, "thin_support");
+}
+
 TEST(MatcherAccuracy, ThreadsDoNotChangeTheResult) {
     const cv::Mat a = readImage("building.jpg");
     ASSERT_FALSE(a.empty());
@@ -81,6 +124,7 @@ TEST(MatcherAccuracy, ThreadsDoNotChangeTheResult) {
         EXPECT_EQ(one.seeds, other.seeds) << threads;
         EXPECT_EQ(one.roundMatches, other.roundMatches) << threads;
         EXPECT_EQ(one.matches, other.matches) << threads;
+        EXPECT_EQ(one.confidence, other.confidence) << threads;
     }
 }
 
