@@ -349,13 +349,20 @@ EpipolarModel fitEpipolar(const std::vector<PointCorrespondence>& matches, const
 }
 
 PlaneMap::PlaneMap(const std::vector<PointCorrespondence>& matches, const std::vector<PointPlane>& planes,
-                   const PointSeedSettings& settings, double scale)
-    : radius_(settings.supportRadius * scale), minNearby_(std::max(settings.minNearby, 1)),
+                   const PointSeedSettings& settings, double scale, bool wholeRegions)
+    : wholeRegions_(wholeRegions && settings.wholeRegions), radius_(settings.supportRadius * scale), minNearby_(std::max(settings.minNearby, 1)),
+      rivalShare_(settings.rivalShare), rivalDistance_(settings.lineDistance * scale),
       localPoints_(settings.localPoints) {
     for (const PointPlane& p : planes) {
         planes_.push_back(p.homography);
         inliers_.emplace_back();
-        for (int k : p.inliers) inliers_.back().push_back(matches[k]);
+        std::vector<cv::Point2f> points;
+        for (int k : p.inliers) {
+            inliers_.back().push_back(matches[k]);
+            points.emplace_back(static_cast<float>(matches[k].image1.x), static_cast<float>(matches[k].image1.y));
+        }
+        hulls_.emplace_back();
+        if (points.size() >= 3) cv::convexHull(points, hulls_.back());
     }
 }
 
@@ -365,18 +372,47 @@ bool PlaneMap::carrier(const Segment& s, cv::Matx33d& homography) const {
     // before the exact distance.
     const double x0 = std::min(s[0], s[2]) - radius_, x1 = std::max(s[0], s[2]) + radius_;
     const double y0 = std::min(s[1], s[3]) - radius_, y1 = std::max(s[1], s[3]) + radius_;
+    std::vector<int> nearby(planes_.size(), 0);
     for (std::size_t p = 0; p < planes_.size(); ++p) {
-        int nearby = 0;
         for (const PointCorrespondence& c : inliers_[p]) {
             const cv::Point2d& q = c.image1;
-            if (q.x >= x0 && q.x <= x1 && q.y >= y0 && q.y <= y1 && pointSegmentDistance(q, s) <= radius_) ++nearby;
+            if (q.x >= x0 && q.x <= x1 && q.y >= y0 && q.y <= y1 && pointSegmentDistance(q, s) <= radius_)
+                ++nearby[p];
         }
-        if (nearby > most) {
-            most = nearby;
+        if (nearby[p] > most) {
+            most = nearby[p];
             plane = static_cast<int>(p);
         }
     }
-    if (plane < 0 || most < minNearby_) return false;
+    if (plane < 0 || most < minNearby_) {
+        // Away from every plane's inliers: in a scene of planes alone (no
+        // depth beyond them verified), a plane still holds inside the
+        // region its inliers span.
+        if (!wholeRegions_) return false;
+        for (std::size_t p = 0; p < planes_.size(); ++p) {
+            bool inside = !hulls_[p].empty();
+            for (int end = 0; end < 2 && inside; ++end)
+                inside = cv::pointPolygonTest(hulls_[p], cv::Point2f(static_cast<float>(s[2 * end]),
+                                                                     static_cast<float>(s[2 * end + 1])),
+                                              true) >= -radius_;
+            if (inside) {
+                homography = planes_[p];
+                return true;
+            }
+        }
+        return false;
+    }
+    // Between two planes that both hold around the segment and put it in
+    // different places (an occluding edge, a fold) neither is sure to be
+    // the segment's own: no plane carries it.
+    for (std::size_t p = 0; p < planes_.size(); ++p) {
+        if (static_cast<int>(p) == plane || nearby[p] < minNearby_ || nearby[p] < rivalShare_ * most) continue;
+        for (int end = 0; end < 2; ++end) {
+            const cv::Point2d e(s[2 * end], s[2 * end + 1]);
+            const cv::Point2d a = carry(planes_[plane], e), b = carry(planes_[p], e);
+            if (!(std::hypot(a.x - b.x, a.y - b.y) <= rivalDistance_)) return false;
+        }
+    }
     homography = planes_[plane];
     if (localPoints_ < 4 || static_cast<int>(inliers_[plane].size()) <= localPoints_) return true;
     // Local fits are made per cell of a grid on image 1 (half the support
@@ -609,7 +645,8 @@ PointSeedResult pointSeeds(const cv::Mat& gray1, const cv::Mat& gray2, const std
     result.verified = countVerified(result.planes);
     result.geometry.planes = planeModels(result.matches, result.planes);
     result.geometry.epipolar = fitEpipolar(result.matches, result.planes, settings, scale);
-    result.carriers = carriersOf(segments1, PlaneMap(result.matches, result.planes, settings, scale));
+    result.carriers = carriersOf(segments1, PlaneMap(result.matches, result.planes, settings, scale,
+                                                     !result.geometry.epipolar.verified));
     correspondencesFromPlanes(segments1, segments2, result.carriers, settings, result.seeds, result.carried);
     return result;
 }

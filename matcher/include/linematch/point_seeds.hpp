@@ -53,6 +53,13 @@ struct PointSeedSettings {
     // inliers lie within supportRadius of the segment.
     double supportRadius = 80.0;
     int minNearby = 3;
+    // A segment near inliers of two planes that carry it to places more
+    // than lineDistance apart is carried by neither when the second has at
+    // least this share of the first's nearby inliers (1 or more: never).
+    double rivalShare = 0.3;
+    // Where no fundamental matrix is verified, planes carry the segments
+    // anywhere inside their inliers' region (see PlaneMap).
+    bool wholeRegions = true;
     // A plane is not quite one homography (lens distortion, a slightly bent
     // surface, keypoints of coarse scales): a segment is carried by the
     // homography fitted to this many of the plane's inliers nearest to it
@@ -118,8 +125,12 @@ std::vector<PlaneModel> planeModels(const std::vector<PointCorrespondence>& matc
 class PlaneMap {
 public:
     PlaneMap() = default;
+    // wholeRegions: the scene is planes alone (no fundamental matrix
+    // verified beyond them), so a plane also carries the segments within
+    // its inliers' convex hull (widened by the support radius) that no
+    // plane's nearby inliers claim.
     PlaneMap(const std::vector<PointCorrespondence>& matches, const std::vector<PointPlane>& planes,
-             const PointSeedSettings& settings, double scale);
+             const PointSeedSettings& settings, double scale, bool wholeRegions = false);
     // The homography carrying s (see PointSeedSettings::localPoints), or
     // false when no plane carries it.
     bool carrier(const Segment& s, cv::Matx33d& homography) const;
@@ -128,8 +139,12 @@ public:
 private:
     std::vector<std::vector<PointCorrespondence>> inliers_;  // per plane
     std::vector<cv::Matx33d> planes_;
+    std::vector<std::vector<cv::Point2f>> hulls_;  // of each plane's image-1 inliers
+    bool wholeRegions_ = false;
     double radius_ = 0;
     int minNearby_ = 0;
+    double rivalShare_ = 1.0;
+    double rivalDistance_ = 0;
     int localPoints_ = 0;
     // Local fits per (plane, grid cell), made when first asked for; a
     // PlaneMap is therefore not for use by several threads at once.
