@@ -341,7 +341,8 @@ mxArray* infoStruct(const linematch::MatchResult& r, const linematch::ResultScor
         const char* scoreFields[] = {"trueCorrespondences", "descriptorAlone", "seeds", "rounds", "final",
                                      "averagePrecision", "confidentHalfPrecision"};
         mxArray* score = mxCreateStructMatrix(1, 1, 7, scoreFields);
-        mxSetField(score, 0, "trueCorrespondences", mxCreateDoubleScalar(static_cast<double>(scores->trueCorrespondences)));
+        mxSetField(score, 0, "trueCorrespondences",
+                   mxCreateDoubleScalar(static_cast<double>(scores->trueCorrespondences)));
         mxSetField(score, 0, "descriptorAlone", scoreRow(scores->descriptorAlone));
         mxSetField(score, 0, "seeds", scoreRow(scores->seeds));
         // One row per round: the seeds and the additions so far.
