@@ -32,8 +32,8 @@ function T = linematchpairs(PAIRS, OUTDIR, OPTIONS)
 %   segments2.txt written exactly as the linematch command writes them,
 %   report.json with the command's keys that the MEX reports (image1,
 %   image2, segments, geometry, stages, rounds, seconds, ground_truth
-%   without per-round scores), and
-%   pair.json, the record of the inputs' SHA-256 checksums and the options.
+%   without per-round scores), and pair.json, the record of the inputs'
+%   SHA-256 checksums and the options.
 %   There is no matches.png. The default name of a pair is
 %   <stem1>__<stem2> (-2, -3, ... on repeats); OUTDIR/summary.csv lists
 %   every pair.
