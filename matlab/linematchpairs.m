@@ -28,11 +28,12 @@ function T = linematchpairs(PAIRS, OUTDIR, OPTIONS)
 %           precision, recall (with a homography), seconds, error.
 %
 %   The layout is lineharvest.match_pairs' and linematch-batch's:
-%   OUTDIR/<name>/ holds matches.txt, segments1.txt and segments2.txt
-%   written exactly as the linematch command writes them, report.json with
-%   the command's keys that the MEX reports (image1, image2, segments,
-%   stages, rounds, seconds, ground_truth without per-round scores), and
-%   pair.json, the record of the inputs' SHA-256 checksums and the options.
+%   OUTDIR/<name>/ holds matches.txt, confidence.txt, segments1.txt and
+%   segments2.txt written exactly as the linematch command writes them,
+%   report.json with the command's keys that the MEX reports (image1,
+%   image2, segments, geometry, stages, rounds, seconds, ground_truth
+%   without per-round scores), and pair.json, the record of the inputs'
+%   SHA-256 checksums and the options.
 %   There is no matches.png. The default name of a pair is
 %   <stem1>__<stem2> (-2, -3, ... on repeats); OUTDIR/summary.csv lists
 %   every pair.
@@ -172,6 +173,7 @@ end
 writesegments(fullfile(folder, 'segments1.txt'), S1);
 writesegments(fullfile(folder, 'segments2.txt'), S2);
 writetext(fullfile(folder, 'matches.txt'), sprintf('%d %d\n', M));
+writetext(fullfile(folder, 'confidence.txt'), sprintf('%.4f\n', info.confidence));
 result = struct('segments1', columns_(S1), 'segments2', columns_(S2), 'matches', columns_(M), ...
                 'precision', [], 'recall', [], 'seconds', 0);
 report = struct();
@@ -182,6 +184,7 @@ report.image2 = [report.image2 e2];
 report.segments = struct('image1', columns_(S1), 'image2', columns_(S2));
 report.stages = struct('descriptor_matches', columns_(info.descriptorMatches), 'seeds_kept', ...
                        columns_(info.seeds), 'matches', columns_(M));
+report.geometry = geometryreport(info.geometry);
 report.rounds = cell(1, size(info.rounds, 1));
 for r = 1:size(info.rounds, 1)
   v = info.rounds(r, :);
@@ -196,12 +199,27 @@ if isfield(info, 'score')
   [~, hname, he] = fileparts(pair.homography);
   report.ground_truth = struct('homography_file', [hname he], 'true_correspondences', g.trueCorrespondences, ...
                                'descriptor_alone', scorestruct(g.descriptorAlone), 'seeds', ...
-                               scorestruct(g.seeds), 'final', scorestruct(g.final));
+                               scorestruct(g.seeds), 'final', scorestruct(g.final), ...
+                               'average_precision', g.averagePrecision, ...
+                               'confident_half_precision', g.confidentHalfPrecision);
   result.precision = g.final(3);
   result.recall = g.final(4);
 end
 writetext(fullfile(folder, 'report.json'), jsonencode(report));
 result.seconds = toc(started);
+end
+
+function r = geometryreport(g)
+% report.json's geometry: planes as a list (a cell, so that one plane is
+% still a JSON array), the fundamental matrix row by row when verified.
+r.planes = arrayfun(@(p) struct('inliers', p.inliers, 'median_residual_px', p.medianResidual), ...
+                    g.planes, 'UniformOutput', false);
+f = g.fundamental;
+r.fundamental = struct('verified', f.verified, 'inliers', f.inliers, 'off_plane_inliers', ...
+                       f.offPlaneInliers, 'median_residual_px', f.medianResidual);
+if f.verified
+  r.fundamental.matrix = reshape(f.F.', 1, 9);
+end
 end
 
 function s = scorestruct(v)
@@ -225,7 +243,7 @@ try
 catch
   return;
 end
-names = {'segments2.txt', 'segments1.txt', 'matches.txt', 'report.json'};
+names = {'segments2.txt', 'segments1.txt', 'matches.txt', 'confidence.txt', 'report.json'};
 if ~isstruct(r) || ~isfield(r, 'key') || ~strcmp(r.key, key) || ~isfield(r, 'result')
   return;
 end

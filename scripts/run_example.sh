@@ -54,7 +54,7 @@ if ((!ground_truth_seeds)); then
   echo
   "$build_dir/matcher/linematch" "$data/graf1.png" "$data/graf3.png" "$output_dir" \
     --homography "$data/H1to3p.xml" --upper-bound
-  echo "  results           $output_dir/{matches.txt,segments1.txt,segments2.txt,report.json}"
+  echo "  results           $output_dir/{matches.txt,confidence.txt,segments1.txt,segments2.txt,report.json}"
   echo "  picture           $output_dir/matches.png"
   echo "                    blue: seeds, green: correct added, red and ringed: false"
   echo "  setup             $((installed - started)) s installing, $((built - installed)) s building"

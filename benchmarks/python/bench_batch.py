@@ -152,7 +152,7 @@ def main():
                         str(work / row["homography"]), "--quiet"], check=True)
         mine = work / "out2" / row["name"]
         same += all((mine / f).read_bytes() == (folder / f).read_bytes()
-                    for f in ("matches.txt", "segments1.txt", "segments2.txt", "matches.png")) and \
+                    for f in ("matches.txt", "confidence.txt", "segments1.txt", "segments2.txt", "matches.png")) and \
             without_timings(mine / "report.json") == without_timings(folder / "report.json")
     print(f"identical to the linematch command: {same} of {n} pairs")
 

@@ -30,12 +30,34 @@
 %     rounds             one row per transfer round: seeds, kept seeds, pair
 %                        records, transferred, refused, added, next seeds
 %     seconds            [segments descriptors checks transfer]
+%     confidence         K x 1 double in [0, 1], row k for column k of M: how
+%                        sure the matcher is of that correspondence (higher
+%                        is more often right; keeping the more confident
+%                        ones trades recall for precision)
+%     geometry           the models the point matches verified:
+%                        planes       1 x P struct array, planes(k).H (3 x 3
+%                                     homography image 1 -> image 2),
+%                                     .inliers (point matches it explains),
+%                                     .medianResidual (pixels of image 2);
+%                                     1 x 0 when none was found
+%                        fundamental  struct: verified (logical), F (3 x 3,
+%                                     x2' * F * x1 = 0 for [x; y; 1] in
+%                                     pixels; [] unless verified), inliers,
+%                                     offPlaneInliers
+%                                     (inliers no plane explains),
+%                                     medianResidual (pixels from the
+%                                     epipolar line)
+%     status             'ok', or 'thin_support' when too few seeds survived
+%                        the checks (no correspondences then)
 %     score              only with the option Homography: trueCorrespondences,
 %                        and [matches correct precision recall] rows
 %                        descriptorAlone, seeds, rounds (one row per round:
 %                        the seeds and the additions so far), final (the
 %                        project's ground-truth rule: 2 px, same direction,
-%                        overlap 0.5)
+%                        overlap 0.5); averagePrecision (the matches ranked
+%                        by confidence, over trueCorrespondences) and
+%                        confidentHalfPrecision (precision of the more
+%                        confident half, ceil(K/2) matches)
 %
 %   Options, as name-value pairs (names in any case) or as the fields of
 %   one struct OPTIONS; the command's flag in brackets:

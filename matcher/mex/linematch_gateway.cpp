@@ -21,7 +21,7 @@
 #include <cctype>
 #include <cmath>
 #include <initializer_list>
-#include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -277,10 +277,49 @@ mxArray* scoreRow(const linematch::Score& s) {
     return doubleRow({double(s.matches), double(s.correct), s.precision, s.recall});
 }
 
-mxArray* infoStruct(const linematch::MatchResult& r, const Options& o, const linematch::GroundTruth* truth) {
+// A 3 x 3 double matrix (the host's column-major layout).
+mxArray* matrix3(const cv::Matx33d& m) {
+    mxArray* out = mxCreateDoubleMatrix(3, 3, mxREAL);
+    double* p = mxGetPr(out);
+    for (int c = 0; c < 3; ++c)
+        for (int r = 0; r < 3; ++r) p[c * 3 + r] = m(r, c);
+    return out;
+}
+
+// The models the point matches verified: planes, a 1 x P struct array
+// (H, inliers, medianResidual), and fundamental, a struct whose F is empty
+// unless the fundamental matrix was verified. Inliers are counts: the
+// point matches they would index are not returned.
+mxArray* geometryStruct(const linematch::TwoViewGeometry& g) {
+    const char* planeFields[] = {"H", "inliers", "medianResidual"};
+    mxArray* planes = mxCreateStructMatrix(1, g.planes.size(), 3, planeFields);
+    for (std::size_t k = 0; k < g.planes.size(); ++k) {
+        const linematch::PlaneModel& p = g.planes[k];
+        mxSetField(planes, k, "H", matrix3(p.homography));
+        mxSetField(planes, k, "inliers", mxCreateDoubleScalar(static_cast<double>(p.inliers.size())));
+        mxSetField(planes, k, "medianResidual", mxCreateDoubleScalar(p.medianResidual));
+    }
+    const linematch::EpipolarModel& e = g.epipolar;
+    const char* fundamentalFields[] = {"verified", "F", "inliers", "offPlaneInliers", "medianResidual"};
+    mxArray* fundamental = mxCreateStructMatrix(1, 1, 5, fundamentalFields);
+    mxSetField(fundamental, 0, "verified", mxCreateLogicalScalar(e.verified));
+    mxSetField(fundamental, 0, "F", e.verified ? matrix3(e.fundamental) : mxCreateDoubleMatrix(0, 0, mxREAL));
+    mxSetField(fundamental, 0, "inliers", mxCreateDoubleScalar(e.inliers));
+    mxSetField(fundamental, 0, "offPlaneInliers", mxCreateDoubleScalar(e.offPlaneInliers));
+    mxSetField(fundamental, 0, "medianResidual", mxCreateDoubleScalar(e.medianResidual));
+    const char* fields[] = {"planes", "fundamental"};
+    mxArray* geometry = mxCreateStructMatrix(1, 1, 2, fields);
+    mxSetField(geometry, 0, "planes", planes);
+    mxSetField(geometry, 0, "fundamental", fundamental);
+    return geometry;
+}
+
+// scores: only with a ground truth.
+mxArray* infoStruct(const linematch::MatchResult& r, const linematch::ResultScores* scores) {
     // status last but one: score, the last, is there only with a ground truth.
-    const char* fields[] = {"descriptorMatches", "seeds", "rounds", "seconds", "status", "score"};
-    mxArray* info = mxCreateStructMatrix(1, 1, o.hasTruth ? 6 : 5, fields);
+    const char* fields[] = {"descriptorMatches", "seeds", "rounds", "seconds", "confidence", "geometry", "status",
+                            "score"};
+    mxArray* info = mxCreateStructMatrix(1, 1, scores ? 8 : 7, fields);
     // "ok", or "thin_support": too few seeds survived the checks, no matches.
     mxSetField(info, 0, "status", mxCreateString(r.status.c_str()));
     mxSetField(info, 0, "descriptorMatches", matchMatrix(r.descriptorMatches));
@@ -295,20 +334,26 @@ mxArray* infoStruct(const linematch::MatchResult& r, const Options& o, const lin
                }));
     mxSetField(info, 0, "seconds",
                doubleRow({r.secondsSegments, r.secondsDescriptors, r.secondsChecks, r.secondsTransfer}));
-    if (truth) {
-        const linematch::ResultScores scores = linematch::scoreResult(r, *truth);
-        const char* scoreFields[] = {"trueCorrespondences", "descriptorAlone", "seeds", "rounds", "final"};
-        mxArray* score = mxCreateStructMatrix(1, 1, 5, scoreFields);
-        mxSetField(score, 0, "trueCorrespondences", mxCreateDoubleScalar(static_cast<double>(scores.trueCorrespondences)));
-        mxSetField(score, 0, "descriptorAlone", scoreRow(scores.descriptorAlone));
-        mxSetField(score, 0, "seeds", scoreRow(scores.seeds));
+    // K x 1, row k for column k of M.
+    mxSetField(info, 0, "confidence", rowMatrix(r.confidence, 1, [](double v, double* row) { row[0] = v; }));
+    mxSetField(info, 0, "geometry", geometryStruct(r.geometry));
+    if (scores) {
+        const char* scoreFields[] = {"trueCorrespondences", "descriptorAlone", "seeds", "rounds", "final",
+                                     "averagePrecision", "confidentHalfPrecision"};
+        mxArray* score = mxCreateStructMatrix(1, 1, 7, scoreFields);
+        mxSetField(score, 0, "trueCorrespondences",
+                   mxCreateDoubleScalar(static_cast<double>(scores->trueCorrespondences)));
+        mxSetField(score, 0, "descriptorAlone", scoreRow(scores->descriptorAlone));
+        mxSetField(score, 0, "seeds", scoreRow(scores->seeds));
         // One row per round: the seeds and the additions so far.
-        mxSetField(score, 0, "rounds", rowMatrix(scores.rounds, 4, [](const auto& round, double* row) {
+        mxSetField(score, 0, "rounds", rowMatrix(scores->rounds, 4, [](const auto& round, double* row) {
                        const linematch::Score& s = round.soFar;
                        const double values[4] = {double(s.matches), double(s.correct), s.precision, s.recall};
                        std::copy(values, values + 4, row);
                    }));
-        mxSetField(score, 0, "final", scoreRow(scores.final));
+        mxSetField(score, 0, "final", scoreRow(scores->final));
+        mxSetField(score, 0, "averagePrecision", mxCreateDoubleScalar(scores->averagePrecision));
+        mxSetField(score, 0, "confidentHalfPrecision", mxCreateDoubleScalar(scores->confidentHalfPrecision));
         mxSetField(info, 0, "score", score);
     }
     return info;
@@ -336,15 +381,16 @@ void run(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
                                              "options: the S1, S2 of an earlier call, or give them as Segments1, "
                                              "Segments2)"));
     }
-    std::unique_ptr<linematch::GroundTruth> truth;
-    if (options.hasTruth)
-        truth = std::make_unique<linematch::GroundTruth>(result.segments1, result.segments2, options.truth);
+    std::optional<linematch::ResultScores> scores;
+    if (options.hasTruth && nlhs > OUT_INFO)
+        scores = linematch::scoreResult(
+            result, linematch::GroundTruth(result.segments1, result.segments2, options.truth));
     // Outputs are created only once nothing can fail any more, so that no
     // array is left behind by an error.
     plhs[OUT_MATCHES] = matchMatrix(result.matches);
     if (nlhs > OUT_SEGMENTS1) plhs[OUT_SEGMENTS1] = segmentMatrix(result.segments1);
     if (nlhs > OUT_SEGMENTS2) plhs[OUT_SEGMENTS2] = segmentMatrix(result.segments2);
-    if (nlhs > OUT_INFO) plhs[OUT_INFO] = infoStruct(result, options, truth.get());
+    if (nlhs > OUT_INFO) plhs[OUT_INFO] = infoStruct(result, scores ? &*scores : nullptr);
 }
 
 }  // namespace

@@ -15,6 +15,8 @@
 #include <chrono>
 #include <filesystem>
 #include <optional>
+#include <stdexcept>
+#include <string>
 #include <vector>
 
 namespace linematch {
@@ -55,6 +57,11 @@ std::unique_ptr<FolderRun> matchToFolder(const FolderRunRequest& request, const 
 
     auto run = std::make_unique<FolderRun>();
     run->result = matchLines(image1, image2, settings);
+    // confidence.txt is read line by line beside matches.txt: a list of
+    // another length would pair the values with the wrong matches.
+    if (run->result.confidence.size() != run->result.matches.size())
+        throw std::logic_error("the matcher gave " + std::to_string(run->result.confidence.size()) +
+                               " confidences for " + std::to_string(run->result.matches.size()) + " matches");
     ReportContext& context = run->context;
     context.image1 = baseName(request.image1);
     context.image2 = baseName(request.image2);
@@ -83,6 +90,7 @@ std::unique_ptr<FolderRun> matchToFolder(const FolderRunRequest& request, const 
         out.add("segments1.txt", segmentFileText(run->result.segments1));
         out.add("segments2.txt", segmentFileText(run->result.segments2));
         out.add("matches.txt", matchFileText(run->result.matches));
+        out.add("confidence.txt", confidenceFileText(run->result.confidence));
         if (request.picture) out.add("matches.png", std::string(png.begin(), png.end()));
         else out.drop("matches.png");
         out.add("report.json", reportJson(run->result, settings, context));

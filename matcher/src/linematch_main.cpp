@@ -3,8 +3,9 @@
 //
 // usage: linematch IMAGE1 IMAGE2 OUTDIR [--homography FILE] [options]
 //
-// Writes OUTDIR/matches.txt (0-based "i w" per line), OUTDIR/segments1.txt
-// and OUTDIR/segments2.txt ("x1 y1 x2 y2" per line, the indices matches.txt
+// Writes OUTDIR/matches.txt (0-based "i w" per line), OUTDIR/confidence.txt
+// (one "%.4f" per match, in the same order), OUTDIR/segments1.txt and
+// OUTDIR/segments2.txt ("x1 y1 x2 y2" per line, the indices matches.txt
 // uses), OUTDIR/matches.png and OUTDIR/report.json, and prints the report.
 // The files are complete or absent (see output_set.hpp): report.json is
 // renamed into place last. The run itself is linematch::matchToFolder

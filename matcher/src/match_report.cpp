@@ -27,6 +27,25 @@ Json scoreJson(const Score& s) {
             {"recall", rounded(s.recall, 4)}};
 }
 
+// The models the point matches verified; the fundamental matrix itself,
+// row by row, only when it was verified.
+Json geometryJson(const TwoViewGeometry& g) {
+    Json planes = Json::array();
+    for (const PlaneModel& p : g.planes)
+        planes.push_back({{"inliers", p.inliers.size()}, {"median_residual_px", rounded(p.medianResidual, 4)}});
+    const EpipolarModel& e = g.epipolar;
+    Json fundamental = {{"verified", e.verified},
+                        {"inliers", e.inliers},
+                        {"off_plane_inliers", e.offPlaneInliers},
+                        {"median_residual_px", rounded(e.medianResidual, 4)}};
+    if (e.verified) {
+        Json matrix = Json::array();
+        for (int k = 0; k < 9; ++k) matrix.push_back(e.fundamental.val[k]);
+        fundamental["matrix"] = matrix;
+    }
+    return {{"planes", planes}, {"fundamental", fundamental}};
+}
+
 std::vector<SegmentMatch> joined(const std::vector<SegmentMatch>& a, const std::vector<SegmentMatch>& b) {
     std::vector<SegmentMatch> out = a;
     out.insert(out.end(), b.begin(), b.end());
@@ -62,6 +81,7 @@ std::string reportJson(const MatchResult& r, const MatcherSettings& settings, co
                    {"planes", r.pointPlanes},
                    {"level", r.pointLevel},
                    {"seed_candidates", r.pointSeeds.size()}};
+    o["geometry"] = geometryJson(r.geometry);
     o["lbd_sought"] = r.lbdSought;
     Json sources = Json::object();
     for (int k = 0; k < kSeedSources; ++k)
@@ -104,6 +124,8 @@ std::string reportJson(const MatchResult& r, const MatcherSettings& settings, co
             perRound.push_back({{"added", scoreJson(s.added)}, {"so_far", scoreJson(s.soFar)}});
         truth["rounds"] = perRound;
         truth["final"] = scoreJson(scores.final);
+        truth["average_precision"] = rounded(scores.averagePrecision, 4);
+        truth["confident_half_precision"] = rounded(scores.confidentHalfPrecision, 4);
         if (c.upperBound) {
             const UpperBoundRun& u = *c.upperBound;
             truth["upper_bound_ground_truth_seeds"] = {
@@ -132,6 +154,12 @@ std::string reportText(const MatchResult& r, const MatcherSettings& settings, co
     std::snprintf(line, sizeof line, "  point matches     %d (%d verified on %d plane%s%s), seed candidates %zu\n",
                   r.pointMatches, r.pointsVerified, r.pointPlanes, r.pointPlanes == 1 ? "" : "s",
                   levels[std::clamp(r.pointLevel, 0, 2)], r.pointSeeds.size());
+    o << line;
+    const EpipolarModel& epipolar = r.geometry.epipolar;
+    std::snprintf(line, sizeof line,
+                  "  geometry          %zu plane%s, fundamental matrix %s (%d inliers, %d off the planes)\n",
+                  r.geometry.planes.size(), r.geometry.planes.size() == 1 ? "" : "s",
+                  epipolar.verified ? "verified" : "not verified", epipolar.inliers, epipolar.offPlaneInliers);
     o << line;
     if (r.lbdSought)
         std::snprintf(line, sizeof line, "  LBD matches       %zu (mutual best match, ratio %.2f)\n",
@@ -180,6 +208,9 @@ std::string reportText(const MatchResult& r, const MatcherSettings& settings, co
     for (std::size_t k = 0; k < scores.rounds.size(); ++k)
         row("  + round " + std::to_string(k + 1) + " (seeds and rounds so far)", scores.rounds[k].soFar);
     row("this matcher", scores.final);
+    std::snprintf(line, sizeof line, "  ranked by confidence: average precision %.3f, the more confident half %.3f\n",
+                  scores.averagePrecision, scores.confidentHalfPrecision);
+    o << line;
     if (c.upperBound) {
         const UpperBoundRun& u = *c.upperBound;
         row("upper bound: ground-truth seeds (*)", t.score(joined(u.seeds, u.added)));

@@ -39,6 +39,16 @@ std::string matchFileText(const std::vector<SegmentMatch>& matches) {
     return out;
 }
 
+std::string confidenceFileText(const std::vector<double>& confidence) {
+    std::string out;
+    char buffer[64];
+    for (double v : confidence) {
+        std::snprintf(buffer, sizeof buffer, "%.4f\n", v);
+        out += buffer;
+    }
+    return out;
+}
+
 void writeSegmentFile(const std::string& path, const std::vector<Segment>& segments) {
     std::ofstream out(path);
     if (!out) throw std::runtime_error("cannot write " + path);

@@ -13,6 +13,10 @@ ResultScores scoreResult(const MatchResult& r, const GroundTruth& truth) {
         s.rounds.push_back({truth.score(added), truth.score(soFar)});
     }
     s.final = truth.score(r.matches);
+    std::vector<bool> isTrue(r.matches.size());
+    for (std::size_t k = 0; k < r.matches.size(); ++k) isTrue[k] = truth.contains(r.matches[k]);
+    s.averagePrecision = averagePrecision(isTrue, r.confidence, s.trueCorrespondences);
+    s.confidentHalfPrecision = confidentHalfPrecision(isTrue, r.confidence);
     return s;
 }
 

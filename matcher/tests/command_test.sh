@@ -25,7 +25,7 @@ check "warp_image writes the image and nine numbers" \
 
 "$linematch" "$data/building.jpg" "$work/warped.png" "$work/out" --homography "$work/H.txt" > "$work/stdout"
 check "linematch exits 0" test $? -eq 0
-for f in matches.txt segments1.txt segments2.txt matches.png report.json; do
+for f in matches.txt confidence.txt segments1.txt segments2.txt matches.png report.json; do
   check "linematch writes $f" test -s "$work/out/$f"
 done
 n1=$(wc -l < "$work/out/segments1.txt")
@@ -33,13 +33,17 @@ n2=$(wc -l < "$work/out/segments2.txt")
 check "matches.txt holds 0-based indices into the segment files" \
   awk -v n1="$n1" -v n2="$n2" 'NF != 2 || $1 < 0 || $1 >= n1 || $2 < 0 || $2 >= n2 { bad = 1 } END { exit bad }' \
   "$work/out/matches.txt"
-# report.json of OUTDIR is valid JSON that counts OUTDIR's matches.txt.
+# report.json of OUTDIR is valid JSON that counts OUTDIR's matches.txt, and
+# confidence.txt has one line per match: the three come from one run.
 report_counts() {
   /usr/bin/python3 -c 'import json, sys
 r = json.load(open(sys.argv[1] + "/report.json"))
-sys.exit(r["stages"]["matches"] != sum(1 for _ in open(sys.argv[1] + "/matches.txt")))' "$1"
+lines = lambda name: sum(1 for _ in open(sys.argv[1] + "/" + name))
+sys.exit(not r["stages"]["matches"] == lines("matches.txt") == lines("confidence.txt"))' "$1"
 }
-check "report.json counts the lines of matches.txt" report_counts "$work/out"
+check "report.json counts the lines of matches.txt and of confidence.txt" report_counts "$work/out"
+check "confidence.txt holds one value in [0, 1] per line, four decimals" \
+  awk '!/^[01]\.[0-9][0-9][0-9][0-9]$/ || $1 < 0 || $1 > 1 { bad = 1 } END { exit bad }' "$work/out/confidence.txt"
 check "report.json scores against the ground truth" grep -q '"ground_truth"' "$work/out/report.json"
 if [[ -x /usr/bin/python3 ]]; then
   check "report.json is valid JSON" /usr/bin/python3 -m json.tool "$work/out/report.json" /dev/null

@@ -1,13 +1,18 @@
-// Files the matcher reads and writes, and the warp tool's homography.
+// Files the matcher reads and writes, the warp tool's homography, and the
+// ranking scores of the matches' confidence.
+#include "linematch/evaluation.hpp"
 #include "linematch/homography_file.hpp"
 #include "linematch/image_warp.hpp"
 #include "linematch/output_files.hpp"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdio>
 #include <fstream>
+#include <stdexcept>
 #include <string>
+#include <vector>
 #include <unistd.h>
 
 namespace {
@@ -90,6 +95,35 @@ TEST_F(SegmentFile, MatchFileIsZeroBasedPairs) {
     std::ifstream in(dir + "/m.txt");
     const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     EXPECT_EQ(text, "0 5\n12 0\n");
+}
+
+TEST(ConfidenceRanking, AveragePrecisionAndTheConfidentHalf) {
+    const double nan = std::nan("");
+    struct Case {
+        const char* name;
+        std::vector<bool> isTrue;
+        std::vector<double> confidence;
+        std::size_t trueCorrespondences;
+        double averagePrecision, confidentHalf;
+    };
+    const Case cases[] = {
+        {"empty", {}, {}, 5, 0, 0},
+        {"all true, 4 to find", {true, true, true}, {0.2, 0.9, 0.5}, 4, 0.75, 1},
+        {"all false", {false, false, false}, {0.9, 0.5, 0.1}, 3, 0, 0},
+        // Ranked #2 (false), then the tie in the matches' order: #0 (true),
+        // #1 (false). The tie the other way round would give 1/3 and 0.
+        {"ties keep the matches' order", {true, false, false}, {0.5, 0.5, 0.9}, 1, 0.5, 0.5},
+        {"a tie among several", {false, true, true, false}, {0.5, 0.5, 0.9, 0.5}, 2, (1 + 2.0 / 3) / 2, 0.5},
+        {"no true correspondences", {true}, {0.3}, 0, 0, 1},
+        {"NaN ranks last", {true, false}, {nan, 0.1}, 1, 0.5, 0},
+    };
+    for (const Case& c : cases) {
+        EXPECT_NEAR(linematch::averagePrecision(c.isTrue, c.confidence, c.trueCorrespondences), c.averagePrecision,
+                    1e-12)
+            << c.name;
+        EXPECT_NEAR(linematch::confidentHalfPrecision(c.isTrue, c.confidence), c.confidentHalf, 1e-12) << c.name;
+    }
+    EXPECT_THROW(linematch::averagePrecision({true, false}, {0.5}, 2), std::invalid_argument);
 }
 
 TEST(CornerShiftHomography, MovesEveryCornerWithinTheShareAndRepeats) {

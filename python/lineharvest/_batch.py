@@ -31,7 +31,7 @@ from ._match import _OPTIONS
 SUMMARY = "summary.csv"
 RECORD = "pair.json"
 SCRATCH = ".partial"
-TEXT_OUTPUTS = ("segments1.txt", "segments2.txt", "matches.txt", "report.json")
+TEXT_OUTPUTS = ("segments1.txt", "segments2.txt", "matches.txt", "confidence.txt", "report.json")
 PICTURE = "matches.png"
 COLUMNS = ("name", "image1", "image2", "homography", "status", "segments1", "segments2", "matches",
            "precision", "recall", "seconds", "error")

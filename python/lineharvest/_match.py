@@ -3,7 +3,7 @@ command) from Python, on NumPy images or image files."""
 
 import inspect
 import textwrap
-from dataclasses import dataclass
+from dataclasses import dataclass, field
 from typing import Any, Dict, List, Optional
 
 import numpy as np
@@ -46,7 +46,24 @@ class MatchResult:
         ``report.json`` at full precision (``true_correspondences``,
         ``descriptor_alone``, ``seeds``, ``rounds`` (``added``, ``so_far``)
         and ``final``, each a dict of ``matches``, ``correct``,
-        ``precision``, ``recall``). None without one.
+        ``precision``, ``recall``; ``average_precision``, the matches
+        ranked by ``confidence`` over ``true_correspondences``, and
+        ``confident_half_precision``, the precision of the more confident
+        half). None without one.
+    confidence : numpy.ndarray of float64, shape (K,)
+        Per row of ``matches``, how sure the matcher is of it, 0 to 1
+        (the command's ``confidence.txt``). Higher is more often right:
+        keeping the more confident ones trades recall for precision.
+    geometry : dict
+        The models the point matches verified: ``planes``, a list of dicts
+        ``homography`` (``(3, 3)`` float64, image 1 -> image 2),
+        ``inliers`` (point matches it explains) and ``median_residual``
+        (pixels of image 2); and ``fundamental``, a dict ``verified``,
+        ``matrix`` (``(3, 3)`` float64 with ``x2' F x1 = 0`` in pixels, None
+        unless verified), ``inliers``, ``off_plane_inliers`` (inliers no
+        plane explains) and ``median_residual`` (pixels from the epipolar
+        line). No planes and an unverified matrix when the point stage is
+        off or found nothing.
     """
 
     matches: np.ndarray
@@ -59,6 +76,10 @@ class MatchResult:
     seconds: Dict[str, float]
     scores: Optional[Dict[str, Any]]
     status: str = "ok"
+    # Defaults only so that a result built by hand without them still
+    # works; match_images always sets both.
+    confidence: np.ndarray = field(default_factory=lambda: np.zeros(0))
+    geometry: Dict[str, Any] = field(default_factory=dict)
 
 
 def match_images(image1, image2, *, homography=None, progress=None, seed_matches=None, point_matches=None,

@@ -19,6 +19,8 @@ class MatchResult:
     seconds: Dict[str, float]
     scores: Optional[Dict[str, Any]]
     status: str
+    confidence: npt.NDArray[np.float64]
+    geometry: Dict[str, Any]
 
 def match_images(
     image1: _Image,

@@ -1,12 +1,12 @@
 // lineharvest._core._match_to_folder: one run of the linematch command on
 // two image files into a folder, through linematch::matchToFolder, the
 // function the command itself calls: the same image checks, the same files
-// (segments1.txt, segments2.txt, matches.txt, matches.png unless picture
-// is false, report.json last, renamed into place together), the same
-// errors. lineharvest.match_pairs runs it once per pair, into a fresh
-// folder that it renames into place when complete. The options are the
-// matcher's table under match_images' keywords. The GIL is released from
-// the first file read to the last file renamed.
+// (segments1.txt, segments2.txt, matches.txt, confidence.txt, matches.png
+// unless picture is false, report.json last, renamed into place together),
+// the same errors. lineharvest.match_pairs runs it once per pair, into a
+// fresh folder that it renames into place when complete. The options are
+// the matcher's table under match_images' keywords. The GIL is released
+// from the first file read to the last file renamed.
 #include "matcher_arguments.hpp"
 
 #include "argument_error.hpp"

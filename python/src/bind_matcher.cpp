@@ -248,6 +248,42 @@ py::array_t<double> segmentArray(const std::vector<linematch::Segment>& segments
     return out;
 }
 
+py::array_t<double> doubleArray(const std::vector<double>& values) {
+    py::array_t<double> out(static_cast<py::ssize_t>(values.size()));
+    std::copy(values.begin(), values.end(), out.mutable_data());
+    return out;
+}
+
+py::array_t<double> matrixArray(const cv::Matx33d& m) {
+    py::array_t<double> out({py::ssize_t{3}, py::ssize_t{3}});
+    std::copy(m.val, m.val + 9, out.mutable_data());
+    return out;
+}
+
+// The models the point matches verified. Inliers are counts: the point
+// matches they would index are not returned.
+py::dict geometryDict(const linematch::TwoViewGeometry& g) {
+    py::list planes;
+    for (const linematch::PlaneModel& p : g.planes) {
+        py::dict plane;
+        plane["homography"] = matrixArray(p.homography);
+        plane["inliers"] = p.inliers.size();
+        plane["median_residual"] = p.medianResidual;
+        planes.append(plane);
+    }
+    const linematch::EpipolarModel& e = g.epipolar;
+    py::dict fundamental;
+    fundamental["verified"] = e.verified;
+    fundamental["matrix"] = e.verified ? py::object(matrixArray(e.fundamental)) : py::object(py::none());
+    fundamental["inliers"] = e.inliers;
+    fundamental["off_plane_inliers"] = e.offPlaneInliers;
+    fundamental["median_residual"] = e.medianResidual;
+    py::dict d;
+    d["planes"] = planes;
+    d["fundamental"] = fundamental;
+    return d;
+}
+
 py::dict scoreDict(const linematch::Score& s) {
     py::dict d;
     d["matches"] = s.matches;
@@ -274,6 +310,8 @@ py::dict scoreReport(const linematch::MatchResult& r, const linematch::GroundTru
     }
     d["rounds"] = rounds;
     d["final"] = scoreDict(scores.final);
+    d["average_precision"] = scores.averagePrecision;
+    d["confident_half_precision"] = scores.confidentHalfPrecision;
     return d;
 }
 
@@ -306,6 +344,8 @@ py::dict resultDict(const linematch::MatchResult& r, const linematch::GroundTrut
     seconds["seed_checks"] = r.secondsChecks;
     seconds["transfer"] = r.secondsTransfer;
     d["seconds"] = seconds;
+    d["confidence"] = doubleArray(r.confidence);
+    d["geometry"] = geometryDict(r.geometry);
     d["scores"] = truth ? py::object(scoreReport(r, *truth)) : py::object(py::none());
     return d;
 }

@@ -73,7 +73,7 @@ def without_timings(report):
 def assert_command_files(out, pairs):
     for k in range(len(SOURCES)):
         mine, theirs = out / f"pair{k}", pairs / "command" / f"pair{k}"
-        for name in ("matches.txt", "segments1.txt", "segments2.txt", "matches.png"):
+        for name in ("matches.txt", "confidence.txt", "segments1.txt", "segments2.txt", "matches.png"):
             assert (mine / name).read_bytes() == (theirs / name).read_bytes(), f"pair{k}/{name}"
         assert without_timings(mine / "report.json") == without_timings(theirs / "report.json"), f"pair{k}"
     assert not (out / ".partial").exists()

@@ -84,6 +84,11 @@ def test_matches_and_segments_equal_the_command_files(graf_result, command_outpu
     assert graf_result.matches.dtype == np.int64 and graf_result.segments1.dtype == np.float64
     assert len(graf_result.matches) > 500  # a real run, not two empty lists agreeing
     assert graf_result.status == json.loads((command_output / "report.json").read_text())["status"] == "ok"
+    # One confidence per match, in [0, 1], the file's "%.4f" of it.
+    confidence = graf_result.confidence
+    assert confidence.dtype == np.float64 and confidence.shape == (len(graf_result.matches),)
+    assert np.all((confidence >= 0) & (confidence <= 1))
+    np.testing.assert_allclose(confidence, np.loadtxt(command_output / "confidence.txt", ndmin=1), atol=5e-5)
 
 
 def test_counts_and_scores_equal_the_command_report(graf_result, command_output):
@@ -110,6 +115,23 @@ def test_counts_and_scores_equal_the_command_report(graf_result, command_output)
     for ours, theirs in zip(scores["rounds"], truth["rounds"]):
         same_score(ours["added"], theirs["added"])
         same_score(ours["so_far"], theirs["so_far"])
+    for key in ("average_precision", "confident_half_precision"):
+        assert scores[key] == pytest.approx(truth[key], abs=5e-5)
+    assert 0 <= scores["average_precision"] <= scores["final"]["recall"]
+
+    # The geometry: the report's counts and residuals, the models as arrays.
+    ours, theirs = graf_result.geometry, report["geometry"]
+    assert [(p["inliers"], pytest.approx(p["median_residual"], abs=5e-5)) for p in ours["planes"]] == [
+        (p["inliers"], p["median_residual_px"]) for p in theirs["planes"]
+    ]
+    assert all(p["homography"].shape == (3, 3) for p in ours["planes"])
+    f, g = ours["fundamental"], theirs["fundamental"]
+    assert (f["verified"], f["inliers"], f["off_plane_inliers"]) == (g["verified"], g["inliers"], g["off_plane_inliers"])
+    assert f["median_residual"] == pytest.approx(g["median_residual_px"], abs=5e-5)
+    if f["verified"]:
+        np.testing.assert_array_equal(f["matrix"].ravel(), g["matrix"])
+    else:
+        assert f["matrix"] is None and "matrix" not in g
 
 
 @pytest.mark.parametrize(
@@ -197,7 +219,9 @@ def test_a_scene_without_segments_gives_empty_arrays():
     require(hasattr(lh, "match_images"), "lineharvest.match_images")
     r = lh.match_images(blank, blank, homography=np.eye(3))
     assert r.matches.shape == (0, 2) and r.segments1.shape == (0, 4) and r.segments2.shape == (0, 4)
-    assert r.scores["final"]["matches"] == 0
+    assert r.confidence.shape == (0,) and r.confidence.dtype == np.float64
+    assert r.geometry["planes"] == [] and not r.geometry["fundamental"]["verified"]
+    assert r.scores["final"]["matches"] == 0 and r.scores["average_precision"] == 0
 
 
 def test_the_gil_is_released(graf_paths):

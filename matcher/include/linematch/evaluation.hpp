@@ -7,6 +7,7 @@
 
 #include <opencv2/core.hpp>
 
+#include <cstddef>
 #include <set>
 #include <utility>
 #include <vector>
@@ -34,5 +35,20 @@ public:
 private:
     std::set<std::pair<int, int>> pairs_;
 };
+
+// How well a per-match confidence ranks the matches, from per-match truth
+// flags (isTrue[k]: match k is a true correspondence) and the confidences
+// in the same order. The matches are ranked by confidence, highest first;
+// ties keep the matches' order (a stable sort) and a NaN confidence ranks
+// last. std::invalid_argument when the two lists differ in length.
+//
+// Average precision: the sum over ranks k of precision@k * isTrue[k],
+// divided by trueCorrespondences (the denominator of the recall, so that a
+// list that misses true correspondences cannot score 1); 0 when there are
+// none.
+double averagePrecision(const std::vector<bool>& isTrue, const std::vector<double>& confidence,
+                        std::size_t trueCorrespondences);
+// Precision of the ceil(n/2) most confident of the n matches; 0 for none.
+double confidentHalfPrecision(const std::vector<bool>& isTrue, const std::vector<double>& confidence);
 
 }  // namespace linematch

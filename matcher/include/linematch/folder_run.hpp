@@ -1,11 +1,11 @@
 // The linematch command's run from its input files to its output folder:
 // the two images read through image_input, the homography file (only to
 // score the result), the matcher, and the output set (segments1.txt,
-// segments2.txt, matches.txt, matches.png, report.json last) committed as
-// output_set.hpp describes. The command and lineharvest.match_pairs both
-// call matchToFolder, so that a batch's pair folders hold what the command
-// writes for that pair, byte for byte (report.json apart from its
-// timings).
+// segments2.txt, matches.txt, confidence.txt, matches.png, report.json
+// last) committed as output_set.hpp describes. The command and
+// lineharvest.match_pairs both call matchToFolder, so that a batch's pair
+// folders hold what the command writes for that pair, byte for byte
+// (report.json apart from its timings).
 #pragma once
 
 #include "linematch/evaluation.hpp"

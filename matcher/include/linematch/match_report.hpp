@@ -1,7 +1,8 @@
-// The matcher's report: counts per stage and per round, timings, and, when
-// a ground-truth homography is given, precision and recall of the
-// descriptor matches alone, of the checked seeds, of each round and of the
-// whole, optionally next to the ground-truth-seeded upper bound.
+// The matcher's report: counts per stage and per round, the verified
+// two-view geometry, timings, and, when a ground-truth homography is given,
+// precision and recall of the descriptor matches alone, of the checked
+// seeds, of each round and of the whole, how well the confidence ranks the
+// matches, optionally next to the ground-truth-seeded upper bound.
 #pragma once
 
 #include "linematch/evaluation.hpp"

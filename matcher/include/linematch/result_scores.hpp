@@ -21,8 +21,14 @@ struct ResultScores {
     Score seeds;            // the seeds the checks kept
     std::vector<RoundScores> rounds;
     Score final;            // all matches
+    // How well MatchResult::confidence ranks the matches (evaluation.hpp):
+    // average precision over trueCorrespondences, and the precision of the
+    // more confident half.
+    double averagePrecision = 0;
+    double confidentHalfPrecision = 0;
 };
 
+// std::invalid_argument when result.confidence is not one value per match.
 ResultScores scoreResult(const MatchResult& result, const GroundTruth& truth);
 
 }  // namespace linematch

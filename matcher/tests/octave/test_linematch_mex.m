@@ -37,6 +37,22 @@
 %! assert (s.final(3) >= s.descriptorAlone(3));
 
 %!test
+%! ## one confidence per column of M, the geometry's fields whatever was
+%! ## found, and the ranking scores beside the others
+%! assert (size (info.confidence), [columns(M), 1]);
+%! assert (all (info.confidence >= 0 & info.confidence <= 1));
+%! g = info.geometry;
+%! assert (all (isfield (g.planes, {"H", "inliers", "medianResidual"})));
+%! assert (all (arrayfun (@(p) isequal (size (p.H), [3 3]), g.planes)));
+%! f = g.fundamental;
+%! assert (islogical (f.verified));
+%! assert (isempty (f.F), ! f.verified);
+%! assert (all (isfield (f, {"inliers", "offPlaneInliers", "medianResidual"})));
+%! s = info.score;
+%! assert (s.averagePrecision >= 0 && s.averagePrecision <= s.final(4) + eps);
+%! assert (s.confidentHalfPrecision >= 0 && s.confidentHalfPrecision <= 1);
+
+%!test
 %! ## S1, S2 handed back as Segments1, Segments2 give the same call again;
 %! ## MinLength, which would change detected segments, does not touch them
 %! [m, s1, s2, i] = linematch (fullfile (d, "graf1.png"), fullfile (d, "graf3.png"), ...

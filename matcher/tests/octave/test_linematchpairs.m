@@ -35,7 +35,7 @@
 %!   assert (str2double (fileread (sprintf ("%s/status%d", work, k))), 0, fileread (sprintf ("%s/log%d", work, k)));
 %! endfor
 %! for k = 1:rows (sources)
-%!   for f = {"matches.txt", "segments1.txt", "segments2.txt"}
+%!   for f = {"matches.txt", "confidence.txt", "segments1.txt", "segments2.txt"}
 %!     assert (fileread (sprintf ("%s/out/p%d/%s", work, k, f{1})), ...
 %!             fileread (sprintf ("%s/command/p%d/%s", work, k, f{1})));
 %!   endfor
