@@ -17,7 +17,10 @@ function T = linematchpairs(PAIRS, OUTDIR, OPTIONS)
 %   OPTIONS a struct of linematch's name-value options (any of HELP
 %           LINEMATCH: MinLength, Ratio, Mutual, SeedChecks, Support,
 %           Agreement, Refit, Rounds, Verify, VerifyDistance, OneLine,
-%           Threads, MaxPixels; names in any case), plus
+%           Threads, MaxPixels, PointSeeds, LbdSeeds, LbdBelow,
+%           AffineViews, KeypointSide, PointLineDistance, PlaneDistance,
+%           Carried, LocalPoints, MinSeeds, ScaleWithImage; names in any
+%           case), plus
 %             Workers  most parfor workers: 0 (default) runs the pairs one
 %                      after the other in this session, Inf uses the open
 %                      parallel pool (see Parallel below).
@@ -192,8 +195,8 @@ for r = 1:size(info.rounds, 1)
                             'transferred', v(4), 'rejected', v(5), 'added', v(6), 'new_seeds', v(7));
 end
 s = info.seconds;
-report.seconds = struct('segments', s(1), 'descriptors', s(2), 'seed_checks', s(3), 'transfer', s(4), ...
-                        'total', toc(started));
+report.seconds = struct('segments', s(1), 'points', s(5), 'descriptors', s(2), 'seed_checks', s(3), ...
+                        'transfer', s(4), 'total', toc(started));
 if isfield(info, 'score')
   g = info.score;
   [~, hname, he] = fileparts(pair.homography);

@@ -29,7 +29,7 @@
 %     seeds              2 x S, the seeds the checks kept
 %     rounds             one row per transfer round: seeds, kept seeds, pair
 %                        records, transferred, refused, added, next seeds
-%     seconds            [segments descriptors checks transfer]
+%     seconds            [segments descriptors checks transfer points]
 %     confidence         K x 1 double in [0, 1], row k for column k of M: how
 %                        sure the matcher is of that correspondence (higher
 %                        is more often right; keeping the more confident
@@ -80,6 +80,29 @@
 %                     on two different lines (true) [--no-one-line]
 %     Threads         threads of the whole matcher, 1..256 (1); the result
 %                     does not depend on it [--threads]
+%     PointSeeds      false: no seeds from keypoint matches verified by
+%                     planes (true) [--no-points]
+%     LbdSeeds        false: no seeds from LBD descriptors (true) [--no-lbd]
+%     LbdBelow        LBD seeds only when the points give fewer seeds than
+%                     this, 0..1e9; 0 = always (100) [--lbd-below]
+%     AffineViews     false: no affine-simulated views when plain keypoint
+%                     matches are few (true) [--no-affine]
+%     KeypointSide    longest side the keypoints are first detected at, in
+%                     [0, 1e5]; 0 = the image as it is (640) [--keypoint-side]
+%     PointLineDistance  pixels a plane-carried segment may lie from its
+%                     partner's line, in (0, 1e6] (2) [--point-line-distance]
+%     PlaneDistance   pixels a transferred correspondence may miss the plane
+%                     carrying it by, in [0, 1e6]; 0 = no check (3)
+%                     [--plane-distance]
+%     Carried         false: the planes give seeds only, not the other
+%                     correspondences they carry (true) [--no-carried]
+%     LocalPoints     inliers of a plane's local fits, 0..1e6; 0 = the
+%                     plane's own homography (24) [--local-points]
+%     MinSeeds        fewer checked seeds: thin support, no correspondences,
+%                     0..1e6 (8) [--min-seeds]
+%     ScaleWithImage  false: neighbourhoods in pixels whatever the image size;
+%                     true: they grow with images larger than 1000 px (true)
+%                     [--no-scale]
 %     MaxPixels       largest image accepted, width x height, 1..1e12
 %                     (268435456 = 2^28) [--max-pixels]
 %     Homography      3 x 3 ground-truth homography image 1 -> image 2, finite

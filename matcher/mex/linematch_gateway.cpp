@@ -332,8 +332,9 @@ mxArray* infoStruct(const linematch::MatchResult& r, const linematch::ResultScor
                                              double(s.newSeeds)};
                    std::copy(values, values + 7, row);
                }));
-    mxSetField(info, 0, "seconds",
-               doubleRow({r.secondsSegments, r.secondsDescriptors, r.secondsChecks, r.secondsTransfer}));
+    // The point stage last: the first four keep the places callers index.
+    mxSetField(info, 0, "seconds", doubleRow({r.secondsSegments, r.secondsDescriptors, r.secondsChecks,
+                                              r.secondsTransfer, r.secondsPoints}));
     // K x 1, row k for column k of M.
     mxSetField(info, 0, "confidence", rowMatrix(r.confidence, 1, [](double v, double* row) { row[0] = v; }));
     mxSetField(info, 0, "geometry", geometryStruct(r.geometry));

@@ -93,7 +93,7 @@ std::unique_ptr<FolderRun> matchToFolder(const FolderRunRequest& request, const 
         out.add("confidence.txt", confidenceFileText(run->result.confidence));
         if (request.picture) out.add("matches.png", std::string(png.begin(), png.end()));
         else out.drop("matches.png");
-        out.add("report.json", reportJson(run->result, settings, context));
+        out.add("report.json", reportJson(run->result, options, context));
         out.commit("report.json");
     }
     return run;

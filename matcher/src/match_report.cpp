@@ -1,5 +1,6 @@
 #include "linematch/match_report.hpp"
 
+#include "linematch/matcher_options.hpp"
 #include "linematch/result_scores.hpp"
 
 #include <nlohmann/json.hpp>
@@ -46,6 +47,39 @@ Json geometryJson(const TwoViewGeometry& g) {
     return {{"planes", planes}, {"fundamental", fundamental}};
 }
 
+// Every option of the front ends' table under its Python keyword, written
+// from the table so that a new option is reported without a word here,
+// after the keys reports have always had (kept for their readers; some
+// name a table option a second time) and the transfer's fixed settings.
+Json settingsJson(const FrontEndSettings& options) {
+    const MatcherSettings& settings = options.matcher;
+    Json o = {{"min_segment_length", settings.minSegmentLength},
+              {"ratio", settings.descriptor.ratio},
+              {"mutual", settings.descriptor.mutual},
+              {"neighbour_support", settings.checks.neighbourSupport},
+              {"pair_agreement", settings.checks.pairAgreement},
+              {"line_refit", settings.checks.lineRefit},
+              {"neighbour_verification", settings.verification.enabled},
+              {"verify_distance", settings.verification.lineDistance},
+              {"one_line", settings.singlePartnerLine},
+              {"vote_distance", settings.checks.voteDistance},
+              {"min_votes", settings.checks.minVotes},
+              {"max_rounds", settings.maxRounds},
+              {"distance_threshold", settings.transfer.thresholds.maxLineDistance},
+              {"angle_threshold", settings.transfer.thresholds.maxAngleDifference},
+              {"overlap_threshold", settings.transfer.thresholds.minOverlapRatio},
+              {"pairs_per_segment", settings.transfer.pairsPerSegment}};
+    for (const MatcherOption& option : matcherOptions()) {
+        const double v = option.get(options);
+        switch (option.type) {
+        case OptionType::onOff: o[option.key] = v != 0; break;
+        case OptionType::whole: o[option.key] = static_cast<long long>(v); break;
+        case OptionType::real: o[option.key] = v; break;
+        }
+    }
+    return o;
+}
+
 std::vector<SegmentMatch> joined(const std::vector<SegmentMatch>& a, const std::vector<SegmentMatch>& b) {
     std::vector<SegmentMatch> out = a;
     out.insert(out.end(), b.begin(), b.end());
@@ -54,28 +88,13 @@ std::vector<SegmentMatch> joined(const std::vector<SegmentMatch>& a, const std::
 
 }  // namespace
 
-std::string reportJson(const MatchResult& r, const MatcherSettings& settings, const ReportContext& c) {
+std::string reportJson(const MatchResult& r, const FrontEndSettings& options, const ReportContext& c) {
     Json o;
     o["status"] = r.status;
     o["image1"] = c.image1;
     o["image2"] = c.image2;
     o["segments"] = {{"image1", r.segments1.size()}, {"image2", r.segments2.size()}};
-    o["settings"] = {{"min_segment_length", settings.minSegmentLength},
-                     {"ratio", settings.descriptor.ratio},
-                     {"mutual", settings.descriptor.mutual},
-                     {"neighbour_support", settings.checks.neighbourSupport},
-                     {"pair_agreement", settings.checks.pairAgreement},
-                     {"line_refit", settings.checks.lineRefit},
-                     {"neighbour_verification", settings.verification.enabled},
-                     {"verify_distance", settings.verification.lineDistance},
-                     {"one_line", settings.singlePartnerLine},
-                     {"vote_distance", settings.checks.voteDistance},
-                     {"min_votes", settings.checks.minVotes},
-                     {"max_rounds", settings.maxRounds},
-                     {"distance_threshold", settings.transfer.thresholds.maxLineDistance},
-                     {"angle_threshold", settings.transfer.thresholds.maxAngleDifference},
-                     {"overlap_threshold", settings.transfer.thresholds.minOverlapRatio},
-                     {"pairs_per_segment", settings.transfer.pairsPerSegment}};
+    o["settings"] = settingsJson(options);
     o["points"] = {{"matches", r.pointMatches},
                    {"verified", r.pointsVerified},
                    {"planes", r.pointPlanes},

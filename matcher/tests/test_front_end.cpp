@@ -1,12 +1,15 @@
 // The front-end layer the command, the MEX gateway and Python share: the
-// option table against the cases every front end's test reads, and the
-// image sizes that crafted headers declare.
+// option table against the cases every front end's test reads, the help
+// files and the report that must name every option, and the image sizes
+// that crafted headers declare.
 #include "linematch/front_end_error.hpp"
 #include "linematch/image_header.hpp"
 #include "linematch/image_input.hpp"
+#include "linematch/match_report.hpp"
 #include "linematch/matcher_options.hpp"
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include <cctype>
 #include <cstdlib>
@@ -71,6 +74,61 @@ TEST(OptionTable, TakesTheCasesEveryFrontEndTakes) {
     }
     for (const linematch::MatcherOption& option : linematch::matcherOptions())
         EXPECT_TRUE(covered.count(option.key)) << option.key << " has no case in " << LINEMATCH_OPTION_CASES;
+}
+
+std::string fileText(const char* path) {
+    std::ifstream in(path);
+    EXPECT_TRUE(in) << path;
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+// name stands alone in text: not a part of a longer name.
+bool namesWord(const std::string& text, const std::string& name) {
+    const auto partOfName = [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; };
+    for (std::size_t at = text.find(name); at != std::string::npos; at = text.find(name, at + 1))
+        if ((at == 0 || !partOfName(text[at - 1])) &&
+            (at + name.size() == text.size() || !partOfName(text[at + name.size()])))
+            return true;
+    return false;
+}
+
+// The help of the MEX file and of linematchpairs are written by hand: an
+// option added to the table must be added to them too.
+TEST(OptionTable, EveryOptionIsInTheMexHelp) {
+    const std::string mexHelp = fileText(LINEMATCH_MEX_HELP);
+    const std::string pairsHelp = fileText(LINEMATCH_PAIRS_HELP);
+    for (const linematch::MatcherOption& option : linematch::matcherOptions()) {
+        // A help line names the option and, in brackets, the command's flag.
+        EXPECT_TRUE(namesWord(mexHelp, option.mexName)) << option.mexName << " is not in " << LINEMATCH_MEX_HELP;
+        EXPECT_NE(mexHelp.find(std::string("[") + option.flag + "]"), std::string::npos)
+            << option.flag << " is not in " << LINEMATCH_MEX_HELP;
+        EXPECT_TRUE(namesWord(pairsHelp, option.mexName)) << option.mexName << " is not in " << LINEMATCH_PAIRS_HELP;
+    }
+}
+
+// report.json records every option a run was made with, each with the
+// value of that run: every option is set away from its default here.
+TEST(OptionTable, EveryOptionIsInTheReportWithItsValue) {
+    const linematch::FrontEndSettings defaults;
+    linematch::FrontEndSettings settings;
+    for (const linematch::MatcherOption& option : linematch::matcherOptions())
+        linematch::applyOption(settings, option, option.get(defaults) == option.hi ? option.lo : option.hi,
+                               option.key);
+    const nlohmann::json report =
+        nlohmann::json::parse(linematch::reportJson(linematch::MatchResult{}, settings, linematch::ReportContext{}));
+    const nlohmann::json& reported = report.at("settings");
+    for (const linematch::MatcherOption& option : linematch::matcherOptions()) {
+        SCOPED_TRACE(option.key);
+        ASSERT_TRUE(reported.contains(option.key));
+        const double v = option.get(settings);
+        ASSERT_NE(v, option.get(defaults));
+        if (option.type == linematch::OptionType::onOff)
+            EXPECT_EQ(reported[option.key], v != 0);
+        else
+            EXPECT_EQ(reported[option.key].get<double>(), v);
+    }
 }
 
 std::string bytes(std::initializer_list<int> values) {

@@ -36,8 +36,8 @@ class MatchResult:
         ``seeds``, ``seeds_kept``, ``pair_records``, ``transferred``,
         ``rejected``, ``added``, ``new_seeds``.
     seconds : dict
-        Seconds per stage: ``segments``, ``descriptors``, ``seed_checks``,
-        ``transfer``.
+        Seconds per stage: ``segments``, ``points``, ``descriptors``,
+        ``seed_checks``, ``transfer``.
     status : str
         ``"ok"``, or ``"thin_support"`` when too few seeds survived the
         checks: no correspondences then (``report.json``'s ``status``).

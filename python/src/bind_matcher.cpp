@@ -340,6 +340,7 @@ py::dict resultDict(const linematch::MatchResult& r, const linematch::GroundTrut
     d["rounds"] = rounds;
     py::dict seconds;
     seconds["segments"] = r.secondsSegments;
+    seconds["points"] = r.secondsPoints;
     seconds["descriptors"] = r.secondsDescriptors;
     seconds["seed_checks"] = r.secondsChecks;
     seconds["transfer"] = r.secondsTransfer;

@@ -100,6 +100,8 @@ def test_counts_and_scores_equal_the_command_report(graf_result, command_output)
     }
     assert [{k: v for k, v in r.items() if k != "round"} for r in report["rounds"]] == graf_result.rounds
     assert [len(m) for m in graf_result.round_matches] == [r["added"] for r in graf_result.rounds]
+    # Every stage the command times, the total apart.
+    assert set(graf_result.seconds) == set(report["seconds"]) - {"total"}
 
     truth, scores = report["ground_truth"], graf_result.scores
 

@@ -7,6 +7,7 @@
 
 #include "linematch/evaluation.hpp"
 #include "linematch/matcher.hpp"
+#include "linematch/matcher_options.hpp"
 #include "linematch/upper_bound.hpp"
 
 #include <string>
@@ -23,7 +24,8 @@ struct ReportContext {
     double ratio = 0.7;
 };
 
-std::string reportJson(const MatchResult& result, const MatcherSettings& settings, const ReportContext& context);
+// settings: every option of the front ends' table (matcher_options.hpp).
+std::string reportJson(const MatchResult& result, const FrontEndSettings& options, const ReportContext& context);
 std::string reportText(const MatchResult& result, const MatcherSettings& settings, const ReportContext& context);
 
 }  // namespace linematch
