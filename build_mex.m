@@ -19,10 +19,11 @@ function build_mex(opencvInclude, opencvLibDir)
     mkdir(outDir);
   end
 
+  % In lineharvest/ and coordsift/, gateway.cpp is the MEX gateway and every
+  % other source is the core (the rule of the CMake build); the folders are
+  % read, so that a new core file is compiled without a word here.
   lh = fullfile(root, 'lineharvest');
-  lhSources = cellfun(@(f) fullfile(lh, f), ...
-    {'gateway.cpp', 'geometry.cpp', 'segment_match.cpp', 'grid_file.cpp', ...
-     'grid_index.cpp', 'cell_lookup.cpp', 'transfer.cpp', 'epipolar.cpp'}, 'UniformOutput', false);
+  lhCore = coresources(lh);
   flags = {'CXXFLAGS=$CXXFLAGS -std=c++17 -ffp-contract=off'};
   if exist('OCTAVE_VERSION', 'builtin')
     % Octave's mex takes compiler flags from the environment instead.
@@ -35,37 +36,35 @@ function build_mex(opencvInclude, opencvLibDir)
   gwArgs = {['-I' gw], ['-I' fullfile(root, 'include')]};
   gwSource = {fullfile(gw, 'mex_args.cpp'), fullfile(gw, 'call_failure.cpp')};
 
-  mex(flags{:}, gwArgs{:}, ['-I' lh], lhSources{:}, gwSource{:}, '-lpthread', ...
+  mex(flags{:}, gwArgs{:}, ['-I' lh], fullfile(lh, 'gateway.cpp'), lhCore{:}, gwSource{:}, '-lpthread', ...
       '-output', fullfile(outDir, 'lineharvest'));
   copyfile(fullfile(lh, 'lineharvest.m'), outDir);
 
   cs = fullfile(root, 'coordsift');
-  mex(flags{:}, gwArgs{:}, fullfile(cs, 'gateway.cpp'), fullfile(cs, 'point_grouping.cpp'), ...
+  csCore = coresources(cs);
+  mex(flags{:}, gwArgs{:}, fullfile(cs, 'gateway.cpp'), csCore{:}, ...
       gwSource{:}, '-output', fullfile(outDir, 'coordsift'));
   copyfile(fullfile(cs, 'coordsift.m'), outDir);
 
   es = fullfile(root, 'epipolarscreen');
-  mex(flags{:}, gwArgs{:}, ['-I' lh], fullfile(es, 'gateway.cpp'), fullfile(lh, 'epipolar.cpp'), ...
-      fullfile(lh, 'geometry.cpp'), gwSource{:}, '-output', fullfile(outDir, 'epipolarscreen'));
+  mex(flags{:}, gwArgs{:}, ['-I' lh], fullfile(es, 'gateway.cpp'), lhCore{:}, ...
+      gwSource{:}, '-lpthread', '-output', fullfile(outDir, 'epipolarscreen'));
   copyfile(fullfile(es, 'epipolarscreen.m'), outDir);
   built = 'lineharvest, coordsift, epipolarscreen';
 
   lm = fullfile(root, 'matcher');
   if exist(fullfile(opencvInclude, 'opencv2', 'line_descriptor.hpp'), 'file')
-    % The library's sources without the commands and their run into a
-    % folder, report, picture and output files.
-    commandOnly = {'linematch_main.cpp', 'warp_image_main.cpp', 'folder_run.cpp', 'match_report.cpp', ...
-                   'match_picture.cpp', 'output_files.cpp', 'output_set.cpp', 'upper_bound.cpp', 'image_warp.cpp'};
+    % The matcher and its front-end layer: every source in matcher/src
+    % (not its folder output/, the commands' run into a folder).
     listing = dir(fullfile(lm, 'src', '*.cpp'));
-    names = setdiff({listing.name}, commandOnly);
-    lmSources = cellfun(@(f) fullfile(lm, 'src', f), names, 'UniformOutput', false);
+    lmSources = cellfun(@(f) fullfile(lm, 'src', f), {listing.name}, 'UniformOutput', false);
     lmLibs = {'-lopencv_line_descriptor', '-lopencv_calib3d', '-lopencv_features2d', ...
               '-lopencv_imgcodecs', '-lopencv_imgproc', '-lopencv_core', '-ljpeg'};
     if nargin >= 2 && ~isempty(opencvLibDir)
       lmLibs = [{['-L' opencvLibDir]}, lmLibs];
     end
     mex(flags{:}, gwArgs{:}, ['-I' opencvInclude], ['-I' lh], ['-I' fullfile(lm, 'include')], ...
-        fullfile(lm, 'mex', 'linematch_gateway.cpp'), lmSources{:}, lhSources{2:end}, gwSource{:}, ...
+        fullfile(lm, 'mex', 'linematch_gateway.cpp'), lmSources{:}, lhCore{:}, gwSource{:}, ...
         fullfile(gw, 'opencv_failure.cpp'), lmLibs{:}, '-lpthread', '-output', fullfile(outDir, 'linematch'));
     copyfile(fullfile(lm, 'mex', 'linematch.m'), outDir);
     built = [built ', linematch'];
@@ -74,4 +73,11 @@ function build_mex(opencvInclude, opencvLibDir)
             opencvInclude);
   end
   fprintf('Built %s in %s\n', built, outDir);
+end
+
+% The sources of the core in FOLDER: every .cpp there but the gateway.
+function sources = coresources(folder)
+  listing = dir(fullfile(folder, '*.cpp'));
+  names = setdiff({listing.name}, {'gateway.cpp'});
+  sources = cellfun(@(f) fullfile(folder, f), names, 'UniformOutput', false);
 end

@@ -9,11 +9,19 @@
 # include folder and the libraries opencv_<module>, and sets
 # lineharvest_opencv_<name>_FOUND in the caller's scope. A module is found
 # when its header opencv2/<module>.hpp and its library are. OPENCV_INCLUDE_DIR
-# and OPENCV_LIBRARY_DIR, as cache or environment variables, name other places.
+# and OPENCV_LIBRARY_DIR, as cache or environment variables, name other places;
+# with CMAKE_DISABLE_FIND_PACKAGE_OpenCV nothing is found.
 function(lineharvest_find_opencv name)
   set(target lineharvest_opencv::${name})
   if(TARGET ${target})
     set(lineharvest_opencv_${name}_FOUND TRUE PARENT_SCOPE)
+    return()
+  endif()
+  # The standard switch that makes a build act as if a package were not
+  # installed: how a machine without OpenCV is tried on one with it.
+  if(CMAKE_DISABLE_FIND_PACKAGE_OpenCV)
+    set(lineharvest_opencv_${name}_FOUND FALSE PARENT_SCOPE)
+    set(lineharvest_opencv_${name}_MISSING ${ARGN} PARENT_SCOPE)
     return()
   endif()
   find_path(OPENCV_INCLUDE_DIR opencv2/core.hpp HINTS ENV OPENCV_INCLUDE_DIR PATH_SUFFIXES opencv4)

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Makes the Octave package archive lineharvest-VERSION.tar.gz (VERSION from
-# the top CMakeLists.txt) in OUTDIR (default: dist/):
+# the file VERSION) in OUTDIR (default: dist/):
 #   pkg install lineharvest-VERSION.tar.gz; pkg load lineharvest
 # gives lineharvest, coordsift, epipolarscreen, buildgridcells and the line
 # matcher linematch (where OpenCV's contrib modules are installed) with
@@ -11,8 +11,8 @@ set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 outdir="$(mkdir -p "${1:-$root/dist}" && cd "${1:-$root/dist}" && pwd)"
 
-version="$(sed -n 's/^project([^)]*VERSION \([0-9.]*\).*/\1/p' "$root/CMakeLists.txt")"
-[[ -n "$version" ]] || { echo "no project VERSION in CMakeLists.txt" >&2; exit 1; }
+version="$(head -n 1 "$root/VERSION")"
+[[ "$version" =~ ^[0-9]+(\.[0-9]+)*$ ]] || { echo "no version in VERSION" >&2; exit 1; }
 
 stage="$(mktemp -d)"
 trap 'rm -rf "$stage"' EXIT
@@ -48,9 +48,13 @@ cp "$root/lineharvest/lineharvest.m" "$root/coordsift/coordsift.m" "$root/epipol
   "$root/matcher/mex/linematch.m" "$pkg/inst/"
 
 # Sources: the cores, the gateways, the shared argument layer, the public headers.
+# Whole folders: a new source file is shipped without a word here (the
+# Makefile compiles matcher/src without its folder output/, which only the
+# commands use, so that is left out).
 for folder in lineharvest coordsift epipolarscreen gateway include matcher/src matcher/include matcher/mex; do
   mkdir -p "$pkg/src/$folder"
-  (cd "$root/$folder" && find . \( -name '*.cpp' -o -name '*.hpp' -o -name '*.h' \) -exec cp --parents {} "$pkg/src/$folder/" \;)
+  (cd "$root/$folder" && find . -path ./output -prune -o \( -name '*.cpp' -o -name '*.hpp' -o -name '*.h' \) \
+     -exec cp --parents {} "$pkg/src/$folder/" \;)
 done
 cp "$root/cmake/mex_entry_export.h" "$root/packaging/octave/Makefile" "$pkg/src/"
 

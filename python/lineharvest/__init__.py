@@ -42,7 +42,8 @@ from ._core import (
     write_epipolar_candidates,
 )
 
-__version__ = "1.1.0"
+# The file VERSION, compiled into the extension module.
+__version__ = _core.__version__
 
 __all__ = [
     "ArgumentTypeError",

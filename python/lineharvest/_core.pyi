@@ -11,6 +11,8 @@ _Path = Union[str, bytes, os.PathLike]
 _Real = Union[float, int, np.floating, np.integer]
 _Int = SupportsIndex
 
+__version__: str
+
 class GridIndex:
     @staticmethod
     def load(path: _Path, cell_size: _Int, y_begin: _Int, y_end: _Int, x_begin: _Int, x_end: _Int) -> GridIndex: ...

@@ -12,6 +12,9 @@ PYBIND11_MODULE(_core, m) {
     pybind11::options options;
     options.disable_function_signatures();
     m.doc() = "Bindings of the lineharvest and coordsift cores; use the package lineharvest.";
+    // The build's version (the file VERSION, through CMake): the package's
+    // __version__, written nowhere else.
+    m.attr("__version__") = LINEHARVEST_VERSION;
     pybinding::registerErrorTranslation();
     pybinding::bindGridIndex(m);
     pybinding::bindTransfer(m);
