@@ -172,7 +172,19 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
         summary.seeds = static_cast<int>(seeds.size());
         tell(settings, "checks", roundShare(settings, round, 0));
         start = Clock::now();
-        const SeedCheckResult checked = checkSeeds(s1, s2, seeds, settings.checks, threads, &memo);
+        SeedCheckResult checked = checkSeeds(s1, s2, seeds, settings.checks, threads, &memo);
+        // A pair record's homography is a plane of the scene only if it
+        // keeps to the fundamental matrix: the ends of its two image-1
+        // segments must land on their epipolar lines.
+        if (result.geometry.epipolar.verified && settings.recordEpipolarDistance > 0) {
+            std::vector<SeedPair> agreeing;
+            for (const SeedPair& record : checked.records)
+                if (keepsToEpipolarLines(record.homography, result.geometry.epipolar.fundamental,
+                                         {s1[seeds[record.seedA].image1Segment], s1[seeds[record.seedB].image1Segment]},
+                                         settings.recordEpipolarDistance * scale))
+                    agreeing.push_back(record);
+            checked.records = std::move(agreeing);
+        }
         result.secondsChecks += secondsSince(start);
         std::vector<SegmentMatch> kept;
         for (std::size_t k = 0; k < seeds.size(); ++k)
@@ -306,8 +318,17 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
     // by that plane alone: the neighbour checks need dense correspondences
     // around a segment, the plane needs none.
     // They count as the last round's additions.
-    if (settings.planesAdd && result.status == "ok" && !result.rounds.empty())
-        for (const SegmentMatch& m : planeCarried) {
+    if (settings.planesAdd && result.status == "ok" && !result.rounds.empty()) {
+        std::vector<SegmentMatch> all = result.matches;
+        std::vector<char> judge(all.size(), 0);
+        for (const SegmentMatch& m : planeCarried)
+            if (!found.count(m)) {
+                all.push_back(m);
+                judge.push_back(1);
+            }
+        for (std::size_t k = 0; k < all.size(); ++k) {
+            if (!judge[k]) continue;
+            const SegmentMatch& m = all[k];
             if (!found.insert(m).second) continue;
             result.matches.push_back(m);
             result.roundMatches.back().push_back(m);
@@ -316,6 +337,7 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
             source.origin = MatchOrigin::planeCarried;
             sources.push_back(source);
         }
+    }
     result.evidence = gatherEvidence(s1, s2, result.matches, sources, carriers, result.geometry, scale);
     result.confidence.resize(result.evidence.size());
     for (std::size_t k = 0; k < result.evidence.size(); ++k) result.confidence[k] = confidenceOf(result.evidence[k]);
