@@ -19,8 +19,9 @@ function T = linematchpairs(PAIRS, OUTDIR, OPTIONS)
 %           Agreement, Refit, Rounds, Verify, VerifyDistance, OneLine,
 %           Threads, MaxPixels, PointSeeds, LbdSeeds, LbdBelow,
 %           AffineViews, KeypointSide, PointLineDistance, PlaneDistance,
-%           Carried, LocalPoints, MinSeeds, ScaleWithImage; names in any
-%           case), plus
+%           Carried, LocalPoints, PlaneAnswer, Fundamental,
+%           EpipolarShare, MinSeeds, ScaleWithImage; names in any case),
+%           plus
 %             Workers  most parfor workers: 0 (default) runs the pairs one
 %                      after the other in this session, Inf uses the open
 %                      parallel pool (see Parallel below).

@@ -98,8 +98,17 @@
 %                     correspondences they carry (true) [--no-carried]
 %     LocalPoints     inliers of a plane's local fits, 0..1e6; 0 = the
 %                     plane's own homography (24) [--local-points]
-%     MinSeeds        fewer checked seeds: thin support, no correspondences,
-%                     0..1e6 (8) [--min-seeds]
+%     PlaneAnswer     false: the planes' correspondences do not join the
+%                     answer without the neighbour checks (true)
+%                     [--no-plane-answer]
+%     Fundamental     false: no fundamental matrix from the keypoint matches
+%                     (true) [--no-fundamental]
+%     EpipolarShare   share of a partner no plane carries that must lie in the
+%                     epipolar band, in [0, 1]; 0 = no check (0.5)
+%                     [--epipolar-share]
+%     MinSeeds        fewer checked seeds: no transfer rounds, and thin
+%                     support unless a plane is verified, 0..1e6 (8)
+%                     [--min-seeds]
 %     ScaleWithImage  false: neighbourhoods in pixels whatever the image size;
 %                     true: they grow with images larger than 1000 px (true)
 %                     [--no-scale]
