@@ -32,10 +32,23 @@ function T = linematchpairs(PAIRS, OUTDIR, OPTIONS)
 %   written exactly as the linematch command writes them, report.json with
 %   the command's keys that the MEX reports (image1, image2, segments,
 %   stages, rounds, seconds, ground_truth without per-round scores), and
-%   pair.json, the record of the inputs' SHA-256 checksums and the options.
-%   There is no matches.png. The default name of a pair is
-%   <stem1>__<stem2> (-2, -3, ... on repeats); OUTDIR/summary.csv lists
-%   every pair.
+%   pair.json, the record of the inputs' SHA-256 checksums, the options and
+%   the outputs' SHA-256 checksums. There is no matches.png. The default
+%   name of a pair is <stem1>__<stem2> (-2, -3, ... on repeats); a given
+%   name is 1 to 200 bytes without slash, backslash or control character,
+%   not starting with '.', not summary.csv, and two names may not differ
+%   only in the case of ASCII letters. OUTDIR/summary.csv lists every pair;
+%   a text cell a spreadsheet would take for a formula (starting with = + -
+%   @, a tab or a carriage return) gets a leading apostrophe.
+%
+%   Only what the batch wrote is replaced or removed: a pair folder whose
+%   pair.json records its outputs' checksums and which holds nothing but
+%   the batch's files, and its scratch folders. Anything else of a pair's
+%   name (a folder of yours, a link, a file) fails that pair with
+%   linematchpairs:outputFile and is left as it is. A rerun reuses a pair
+%   only when its outputs still have the recorded checksums and every
+%   figure of the record is valid; otherwise the pair is matched again.
+%   OUTDIR/.partial must be a real folder, not a link.
 %
 %   Each pair is written into a scratch folder OUTDIR/.partial/<host>-<pid>-..
 %   and renamed into place when complete, so a pair folder is complete or
