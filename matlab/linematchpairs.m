@@ -334,7 +334,7 @@ end
 entries = dir(folder);
 for k = 1:numel(entries)
   name = entries(k).name;
-  if ~any(strcmp(name, {'.', '..'})) && ~ownname(name)
+  if ~any(strcmp(name, {'.', '..'})) && (~ownname(name) || strcmp(pathkind(fullfile(folder, name), false), 'folder'))
     why = sprintf('it holds ''%s'', which the batch does not write', name);
     return;
   end
@@ -463,7 +463,7 @@ for k = 1:numel(entries)
   if ownname(entries(k).name)
     path = fullfile(folder, entries(k).name);
     if exist('OCTAVE_VERSION', 'builtin')
-      unlink(path);
+      [~, ~] = unlink(path);  % a folder by that name, say: left with the folder
     elseif ~strcmp(pathkind(path, false), 'folder')
       delete(path);
     end
@@ -556,9 +556,13 @@ for k = 1:numel(entries)
   status = fullfile('/proc', parts{2}, 'stat');
   alive = isfile(status);
   if alive
-    text = fileread(status);
-    state = strtrim(text(find(text == ')', 1, 'last') + 1:end));
-    alive = ~isempty(state) && ~any(state(1) == 'ZX');
+    try
+      text = fileread(status);
+      state = strtrim(text(find(text == ')', 1, 'last') + 1:end));
+      alive = ~isempty(state) && ~any(state(1) == 'ZX');
+    catch
+      alive = false;  % ended between the look and the read
+    end
   end
   if ~alive
     path = fullfile(scratch, entries(k).name);

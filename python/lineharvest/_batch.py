@@ -312,7 +312,8 @@ def _why_not_ours(folder):
     if record is None or _recorded_checksums(record) is None:
         return f"it holds no {RECORD} of this batch (with the checksums of its outputs)"
     try:
-        foreign = sorted(name for name in os.listdir(folder) if not _own_name(name))
+        with os.scandir(folder) as entries:
+            foreign = sorted(e.name for e in entries if not _own_name(e.name) or e.is_dir(follow_symlinks=False))
     except OSError as error:
         return f"it cannot be listed ({error.strerror})"
     if foreign:

@@ -72,8 +72,9 @@
 %!    case "a folder of the user's"
 %!      mkdir (fullfile (out, "=p"));
 %!      system (sprintf ("echo n > '%s/=p/notes.txt'", out));
-%!    case "a user's folder in a pair folder"
-%!      system (sprintf ("cp -r '%s' '%s/=p' && mkdir '%s/=p/sub' && echo t > '%s/=p/sub/thesis.tex'", good, out, out, out));
+%!    case "a user's folder in a pair folder, named as an output"
+%!      system (sprintf ("cp -r '%s' '%s/=p' && mkdir '%s/=p/matches.png' && echo t > '%s/=p/matches.png/thesis.tex'", ...
+%!                       good, out, out, out));
 %!    case "a link to a pair folder"
 %!      system (sprintf ("cp -r '%s' '%s/elsewhere' && ln -s '%s/elsewhere' '%s/=p'", good, out, out, out));
 %!    case "a FIFO as pair.json"
@@ -116,7 +117,7 @@
 %! assert (T.status, "ok");
 %! summary = strsplit (strtrim (fileread (fullfile (good, "summary.csv"))), "\n");
 %! assert (strncmp (summary{2}, "'=p,", 4), summary{2});
-%! cases = {"a folder of the user's", "refused"; "a user's folder in a pair folder", "refused";
+%! cases = {"a folder of the user's", "refused"; "a user's folder in a pair folder, named as an output", "refused";
 %!          "a link to a pair folder", "refused"; "a FIFO as pair.json", "refused";
 %!          "a record without output checksums", "refused"; "a damaged output", "again";
 %!          "seconds as text", "again"; "a count beyond any int", "again"; "a formula as a count", "again";
