@@ -107,9 +107,8 @@
 %     EpipolarShare   share of a partner no plane carries that must lie in the
 %                     epipolar band, in [0, 1]; 0 = no check (0.5)
 %                     [--epipolar-share]
-%     MinSeeds        fewer checked seeds: no transfer rounds, and thin
-%                     support unless a plane is verified, 0..1e6 (8)
-%                     [--min-seeds]
+%     MinSeeds        fewer checked seeds: no transfer rounds (thin support
+%                     with none and no plane), 0..1e6 (8) [--min-seeds]
 %     ScaleWithImage  false: neighbourhoods in pixels whatever the image size;
 %                     true: they grow with images larger than 1000 px (true)
 %                     [--no-scale]
