@@ -5,6 +5,7 @@
 #include "mex_args.hpp"
 #include "opencv_failure.hpp"
 
+#include "lineharvest/errors.hpp"
 #include "linematch/evaluation.hpp"
 #include "linematch/front_end_error.hpp"
 #include "linematch/homography_file.hpp"
@@ -166,7 +167,7 @@ std::vector<linematch::Segment> segmentColumns(const mxArray* value, const std::
 }
 
 void readOption(Options& o, const std::string& name, const mxArray* value) {
-    if (!value) refuseOption("option " + name + " is empty");
+    if (!value) refuseOption("option " + lineharvest::inputExcerpt(name) + " is empty");
     if (sameName(name, "segments1") || sameName(name, "segments2")) {
         const bool first = sameName(name, "segments1");
         (first ? o.segments1 : o.segments2) = segmentColumns(value, first ? "Segments1" : "Segments2");
@@ -192,7 +193,7 @@ void readOption(Options& o, const std::string& name, const mxArray* value) {
         return;
     }
     const linematch::MatcherOption* option = linematch::findOption(name, linematch::OptionNaming::mexName);
-    if (!option) refuseOption("unknown option '" + name + "'");
+    if (!option) refuseOption("unknown option '" + lineharvest::inputExcerpt(name) + "'");
     linematch::applyOption(o.settings, *option, optionScalar(value, option->mexName),
                            std::string("option ") + option->mexName);
 }
@@ -225,7 +226,7 @@ Options readOptions(int nrhs, const mxArray* prhs[]) {
         char* text = mxArrayToString(name);
         const std::string option = text ? text : "";
         mxFree(text);
-        if (k + 1 >= nrhs) refuseOption("option " + option + " needs a value");
+        if (k + 1 >= nrhs) refuseOption("option " + lineharvest::inputExcerpt(option) + " needs a value");
         readOption(o, option, prhs[k + 1]);
     }
     checkSegmentPair(o);
@@ -335,6 +336,8 @@ void run(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
                                            : " (the indices refer to the segments detected with these images and "
                                              "options: the S1, S2 of an earlier call, or give them as Segments1, "
                                              "Segments2)"));
+    } catch (const linematch::ImageTooLargeForDescriptor& e) {
+        throw CallError{"imageTooLarge", e.what()};
     }
     std::unique_ptr<linematch::GroundTruth> truth;
     if (options.hasTruth)

@@ -169,7 +169,11 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
             // transfer made of them would look like an answer and not be one.
             if (static_cast<int>(kept.size()) < settings.minSeeds) {
                 result.status = "thin_support";
+                // One entry per round in both lists, as after any round
+                // (the reports, the MEX info and the Python result index
+                // them together): this round added nothing.
                 result.rounds.push_back(summary);
+                result.roundMatches.emplace_back();
                 break;
             }
             result.seeds = kept;

@@ -10,6 +10,7 @@
 //
 // usage: warp_image IMAGE OUT_IMAGE OUT_HOMOGRAPHY [--shift F] [--seed S]
 //                   [--scale S] [--rotate DEG] [--tilt T] [--tilt-angle DEG]
+#include "lineharvest/errors.hpp"
 #include "linematch/front_end_error.hpp"
 #include "linematch/homography_file.hpp"
 #include "linematch/image_input.hpp"
@@ -69,10 +70,10 @@ int main(int argc, char** argv) {
                 else if (arg == "--tilt") change.tilt = v;
                 else change.tiltAngle = v;
             }
-            if (value.empty() || *end != '\0') usage(arg + " needs a number, got '" + value + "'");
+            if (value.empty() || *end != '\0') usage(arg + " needs a number, got '" + lineharvest::inputExcerpt(value) + "'");
             continue;
         }
-        if (arg.rfind("--", 0) == 0) usage("unknown option " + arg);
+        if (arg.rfind("--", 0) == 0) usage("unknown option " + lineharvest::inputExcerpt(arg));
         positional.push_back(arg);
     }
     if (positional.size() != 3) usage("expected 3 arguments");

@@ -90,6 +90,9 @@ TEST(PointSeeds, UnrelatedImagesGiveThinSupportAndNoAnswer) {
     EXPECT_TRUE(r.matches.empty());
     EXPECT_TRUE(r.seeds.empty());
     ASSERT_EQ(r.rounds.size(), 1u);
+    // The two per-round lists stay in step: the round added nothing.
+    ASSERT_EQ(r.roundMatches.size(), 1u);
+    EXPECT_TRUE(r.roundMatches[0].empty());
     EXPECT_LT(r.rounds[0].keptSeeds, linematch::MatcherSettings{}.minSeeds);
 }
 
