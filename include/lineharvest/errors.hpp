@@ -19,7 +19,7 @@ inline std::string inputExcerpt(const std::string& text) {
     if (text.size() <= kShown + 3) return text;
     std::size_t cut = kShown;
     while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
-    return text.substr(0, cut) + "... (" + std::to_string(text.size()) + " bytes)";
+    return text.substr(0, cut) + "...";
 }
 
 class HarvestError : public std::runtime_error {
