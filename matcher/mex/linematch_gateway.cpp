@@ -18,6 +18,8 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <csignal>
+
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -25,6 +27,14 @@
 #include <memory>
 #include <string>
 #include <vector>
+
+// Ctrl-C during a match. Octave takes SIGINT on a thread of its own and
+// marks it in octave_interrupt_state (liboctave's, resolved from the host
+// like the mx* functions), acting on it only once the MEX function returns.
+// The matcher's progress callback, called as each stage starts, looks at
+// it: the run stops there and the call fails with linematch:interrupted,
+// the mark left for Octave to act on as for any Ctrl-C.
+extern "C" sig_atomic_t octave_interrupt_state;
 
 namespace {
 
@@ -92,6 +102,9 @@ cv::Mat imageInput(const mexargs::Inputs& in, int position, const Options& o) {
 }
 
 [[noreturn]] void refuseOption(const std::string& message) { throw CallError{"badOptions", message}; }
+
+
+struct Interrupted {};
 
 // One numeric or logical real scalar option value.
 double optionScalar(const mxArray* value, const std::string& name) {
@@ -322,12 +335,18 @@ void run(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     const cv::Mat image1 = imageInput(in, IN_IMAGE1, options);
     const cv::Mat image2 = imageInput(in, IN_IMAGE2, options);
     linematch::MatchResult result;
+    linematch::MatcherSettings settings = options.settings.matcher;
+    settings.progress = [](const std::string&, double) {
+        if (octave_interrupt_state > 0) throw Interrupted{};
+    };
     try {
         if (options.hasSegments1)
-            result = linematch::matchSegments(image1, image2, options.segments1, options.segments2,
-                                              options.settings.matcher, options.given);
+            result = linematch::matchSegments(image1, image2, options.segments1, options.segments2, settings,
+                                              options.given);
         else
-            result = linematch::matchLines(image1, image2, options.settings.matcher, options.given);
+            result = linematch::matchLines(image1, image2, settings, options.given);
+    } catch (const Interrupted&) {
+        throw CallError{"interrupted", "interrupted (Ctrl-C) before the match was finished"};
     } catch (const linematch::GivenSeedOutOfRange& e) {
         // Checked by the core against the segment lists (detected ones are
         // known only now).
