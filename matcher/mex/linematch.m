@@ -99,10 +99,11 @@
 %   (an array of the wrong type or shape), imageFile (a file name that is
 %   missing, not a regular file, not readable or not an image), damagedImage
 %   (a truncated or corrupt PNG or JPEG file), imageTooLarge (more pixels
-%   than MaxPixels), badOptions (an unknown option, a value of the wrong type
+%   than MaxPixels, or a diagonal over 32703 pixels, the line descriptor's
+%   limit), badOptions (an unknown option, a value of the wrong type
 %   or out of range, Segments1 without Segments2 or the reverse, a
-%   SeedMatches index outside the segments),
-%   outOfMemory, opencv, internal.
+%   SeedMatches index outside the segments), interrupted (Ctrl-C: the
+%   match stops as its next stage starts), outOfMemory, opencv, internal.
 %
 %   Example:
 %     d = '/usr/share/doc/opencv-doc/examples/data/';
