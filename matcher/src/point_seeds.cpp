@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <future>
 #include <map>
+#include <numeric>
 #include <tuple>
 #include <utility>
 
@@ -438,21 +439,31 @@ public:
 
     // The indices, ascending and each once, of the segments listed in the
     // cells of the points taken along m; every index when there is no grid
-    // (a reach that is not a finite number).
+    // (a reach that is not a finite number) or when the cells list a good
+    // part of all segments anyway (long segments crossing the whole image),
+    // where scanning them all costs less than sorting.
     const std::vector<int>& near(const Segment& m) {
-        found_.clear();
-        if (!built_) {
-            for (int w = 0; w < static_cast<int>(seen_.size()); ++w) found_.push_back(w);
+        const auto all = [&]() -> const std::vector<int>& {
+            found_.resize(seen_.size());
+            std::iota(found_.begin(), found_.end(), 0);
             return found_;
-        }
+        };
+        found_.clear();
+        if (!built_) return all();
         if (++lookup_ == 0) {
             std::fill(seen_.begin(), seen_.end(), 0u);
             lookup_ = 1;
         }
         Segment clipped;
         if (!clip(m, clipped)) return found_;
+        const std::size_t enough = seen_.size() / 8;
+        bool crowded = false;
         forPoints(clipped, [&](long long cx, long long cy) {
             const std::size_t c = static_cast<std::size_t>(cy * nx_ + cx);
+            if (crowded || found_.size() + (start_[c + 1] - start_[c]) > enough + 64) {
+                crowded = true;
+                return;
+            }
             for (std::size_t k = start_[c]; k < start_[c + 1]; ++k) {
                 const int w = items_[k];
                 if (seen_[static_cast<std::size_t>(w)] == lookup_) continue;
@@ -460,6 +471,7 @@ public:
                 found_.push_back(w);
             }
         });
+        if (crowded) return all();
         std::sort(found_.begin(), found_.end());
         return found_;
     }
