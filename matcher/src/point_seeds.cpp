@@ -431,8 +431,20 @@ public:
                                 items_[fill[c]++] = w;
                         }
                 });
-            if (pass == 0)
-                for (std::size_t c = 1; c < start_.size(); ++c) start_[c] += start_[c - 1];
+            if (pass == 0) {
+                std::size_t used = 0;
+                for (std::size_t c = 1; c < start_.size(); ++c) {
+                    used += start_[c] != 0;
+                    start_[c] += start_[c - 1];
+                }
+                // Cells that each list a good part of all segments (long
+                // ones crossing the image) select nothing: every lookup
+                // would scan them all anyway.
+                if (static_cast<double>(start_.back()) > static_cast<double>(used) * (n / 8 + 64)) {
+                    start_.clear();
+                    return;
+                }
+            }
         }
         built_ = true;
     }
