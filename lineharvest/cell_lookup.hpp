@@ -81,6 +81,14 @@ private:
     std::uint32_t lookup_ = 0;
 };
 
+// Calls visit(cell) for each grid cell, in raster order and each once per
+// run of pixels in it, that the raster of (x1, y1)-(x2, y2), truncated toward
+// zero and cut after kRasterCapacity pixels, crosses inside the window.
+// Endpoints beyond the int range visit nothing.
+template <class Visit>
+void forEachCrossedCell(const GridIndex& grid, double x1, double y1, double x2, double y2, LookupScratch& scratch,
+                        Visit visit);
+
 // Replaces candidates with the sorted, distinct image-2 segment indices of
 // the grid cells that the raster of (x1, y1)-(x2, y2), truncated toward
 // zero and cut after kRasterCapacity pixels, crosses inside the window.

@@ -7,10 +7,9 @@
 
 namespace lineharvest {
 
-template <class Skip>
-void collectCellCandidates(const GridIndex& grid, double x1, double y1, double x2, double y2,
-                           LookupScratch& scratch, std::vector<int>& candidates, Skip skip) {
-    candidates.clear();
+template <class Visit>
+void forEachCrossedCell(const GridIndex& grid, double x1, double y1, double x2, double y2, LookupScratch& scratch,
+                        Visit visit) {
     // Endpoints beyond the int range lie outside every window anyway.
     if (!truncatesToInt(x1) || !truncatesToInt(y1) || !truncatesToInt(x2) || !truncatesToInt(y2)) return;
 
@@ -19,7 +18,6 @@ void collectCellCandidates(const GridIndex& grid, double x1, double y1, double x
     rasterizeLine(static_cast<int>(x1), static_cast<int>(y1), static_cast<int>(x2), static_cast<int>(y2),
                   scratch.rasterBuffer[0], scratch.rasterBuffer[1], count, kRasterCapacity);
 
-    scratch.nextLookup();
     const RasterWindow window = grid.window();
     const int cellSize = grid.cellSize();
     const long long columns = grid.gridColumns();
@@ -35,10 +33,19 @@ void collectCellCandidates(const GridIndex& grid, double x1, double y1, double x
         if (cell == previousCell) continue;
         previousCell = cell;
         if (cell < 0 || cell >= numCells) continue;
-        const std::size_t c = static_cast<std::size_t>(cell);
+        visit(static_cast<std::size_t>(cell));
+    }
+}
+
+template <class Skip>
+void collectCellCandidates(const GridIndex& grid, double x1, double y1, double x2, double y2,
+                           LookupScratch& scratch, std::vector<int>& candidates, Skip skip) {
+    candidates.clear();
+    scratch.nextLookup();
+    forEachCrossedCell(grid, x1, y1, x2, y2, scratch, [&](std::size_t c) {
         for (const int* e = grid.cellBegin(c); e != grid.cellEnd(c); ++e)
             if (scratch.firstInLookup(*e) && !skip(*e)) candidates.push_back(*e);
-    }
+    });
     std::sort(candidates.begin(), candidates.end());
 }
 

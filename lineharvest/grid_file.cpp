@@ -36,9 +36,9 @@ public:
             try {
                 cell_.push_back(convertToken(token));
             } catch (const std::out_of_range&) {
-                throw GridTokenOutOfRange({source_, lineNumber_, std::string(token)});
+                throw GridTokenOutOfRange({source_, lineNumber_, inputExcerpt(std::string(token))});
             } catch (const std::invalid_argument&) {
-                throw GridTokenInvalid({source_, lineNumber_, std::string(token)});
+                throw GridTokenInvalid({source_, lineNumber_, inputExcerpt(std::string(token))});
             }
             start = line.find_first_not_of(' ', end);
         }

@@ -86,11 +86,72 @@ struct KnownMatches {
     }
 };
 
+// The grid's cells once more, each cell's entries ordered by the direction
+// of their segments, for grids whose cells hold many segments (long ones
+// crossing the whole image: each lookup would otherwise meet most of the
+// segments, whatever their direction). The directions are cut into classes
+// at least as wide as the angle threshold, so a segment that can pass the
+// angle test lies in the mapped segment's class or a neighbouring one; a
+// segment without a direction (zero length, or not finite) is in the extra class
+// `classes`, which every lookup reads (its angle test cannot fail).
+struct DirectedCells {
+    int classes = 0;  // 0: not built, every entry of a cell is looked at
+    std::vector<int> entries;
+    std::vector<unsigned char> entryClass;
+
+    static constexpr int kMaxClasses = 64;
+    // Entries per non-empty cell from which the ordered copy pays.
+    static constexpr double kDenseCell = 4.0;
+
+    // The direction class of the segment (x1 y1 x2 y2), or `classes` when it
+    // has no direction.
+    int classOf(const double* s) const {
+        const double dx = s[2] - s[0], dy = s[3] - s[1];
+        // Infinite or NaN coordinates make the angle test NaN, which passes;
+        // a length near the underflow makes it 0.
+        if (!std::isfinite(dx) || !std::isfinite(dy) || std::fabs(dx) + std::fabs(dy) < 1e-100) return classes;
+        const double angle = std::atan2(dy, dx);
+        const int c = static_cast<int>(std::floor((angle + kPi) / (2 * kPi) * classes));
+        return std::min(std::max(c, 0), classes - 1);
+    }
+
+    DirectedCells(const GridIndex& grid, SegmentArray segments2, double maxAngle) {
+        std::size_t used = 0;
+        for (std::size_t c = 0; c < grid.numCells(); ++c) used += grid.cellEnd(c) != grid.cellBegin(c);
+        if (used == 0 || static_cast<double>(grid.numEntries()) < kDenseCell * static_cast<double>(used)) return;
+        // Classes a little wider than the threshold, so that rounding in the
+        // angle test cannot reach past the neighbouring class.
+        const double width = maxAngle * (1 + 1e-6) + 1e-9;
+        if (!(width > 0)) return;
+        const double fit = std::floor(2 * kPi / width);
+        if (!(fit >= 4)) return;  // with three classes or fewer every class is a neighbour
+        classes = static_cast<int>(std::min<double>(fit, kMaxClasses));
+        std::vector<unsigned char> segmentClass(static_cast<std::size_t>(segments2.count));
+        for (int w = 0; w < segments2.count; ++w)
+            segmentClass[static_cast<std::size_t>(w)] =
+                static_cast<unsigned char>(classOf(segments2.data + 4 * static_cast<std::size_t>(w)));
+        entries.assign(grid.cellBegin(0), grid.cellBegin(0) + grid.numEntries());
+        entryClass.resize(entries.size());
+        for (std::size_t c = 0; c < grid.numCells(); ++c) {
+            const auto begin = entries.begin() + (grid.cellBegin(c) - grid.cellBegin(0));
+            const auto end = entries.begin() + (grid.cellEnd(c) - grid.cellBegin(0));
+            std::stable_sort(begin, end, [&](int a, int b) {
+                return segmentClass[static_cast<std::size_t>(a)] < segmentClass[static_cast<std::size_t>(b)];
+            });
+            for (auto e = begin; e != end; ++e)
+                entryClass[static_cast<std::size_t>(e - entries.begin())] = segmentClass[static_cast<std::size_t>(*e)];
+        }
+    }
+
+    static constexpr double kPi = 3.14159265358979323846;
+};
+
 class Transfer {
 public:
     Transfer(const TransferInput& input, const GridIndex& grid)
         : input_(input), grid_(grid), known_(input.pairRecords, input.segments1.count),
-          lines_(3 * static_cast<std::size_t>(input.segments2.count)) {
+          lines_(3 * static_cast<std::size_t>(input.segments2.count)),
+          directed_(grid, input.segments2, input.thresholds.maxAngleDifference) {
         for (int w = 0; w < input.segments2.count; ++w) {
             lineThroughSegment(input.segments2.data + 4 * static_cast<std::size_t>(w),
                                &lines_[3 * static_cast<std::size_t>(w)]);
@@ -127,8 +188,7 @@ public:
                     const double dx = mapped[0] - mapped[2], dy = mapped[1] - mapped[3];
                     if (dx * dx + dy * dy > kMaxSquaredMappedLength) continue;
 
-                    collectCellCandidates(t_.grid_, mapped[0], mapped[1], mapped[2], mapped[3], scratch_, candidates_,
-                                          [this, i](int w) { return flaggedFor_[static_cast<std::size_t>(w)] == i; });
+                    collect(mapped, i);
                     double meanDistance = 0;
                     for (int w : candidates_) {
                         const double* candidate = in.segments2.data + 4 * static_cast<std::size_t>(w);
@@ -144,6 +204,37 @@ public:
         }
 
     private:
+        // The unflagged image-2 segments in the cells the mapped segment
+        // crosses, ascending; with the directed cells, only those whose
+        // direction can pass the angle test.
+        void collect(const double* mapped, int i) {
+            const auto flagged = [this, i](int w) { return flaggedFor_[static_cast<std::size_t>(w)] == i; };
+            const DirectedCells& d = t_.directed_;
+            const int own = d.classes ? d.classOf(mapped) : 0;
+            if (d.classes == 0 || own == d.classes) {
+                collectCellCandidates(t_.grid_, mapped[0], mapped[1], mapped[2], mapped[3], scratch_, candidates_,
+                                      flagged);
+                return;
+            }
+            const int wanted[4] = {(own + d.classes - 1) % d.classes, own, (own + 1) % d.classes, d.classes};
+            const int* const first = t_.grid_.numCells() ? t_.grid_.cellBegin(0) : nullptr;
+            candidates_.clear();
+            scratch_.nextLookup();
+            forEachCrossedCell(t_.grid_, mapped[0], mapped[1], mapped[2], mapped[3], scratch_, [&](std::size_t c) {
+                const unsigned char* const classBegin = d.entryClass.data() + (t_.grid_.cellBegin(c) - first);
+                const unsigned char* const classEnd = d.entryClass.data() + (t_.grid_.cellEnd(c) - first);
+                if (classBegin == classEnd) return;
+                for (int k = 0; k < 4; ++k) {
+                    const auto range = std::equal_range(classBegin, classEnd, static_cast<unsigned char>(wanted[k]));
+                    for (const unsigned char* e = range.first; e != range.second; ++e) {
+                        const int w = d.entries[static_cast<std::size_t>(e - d.entryClass.data())];
+                        if (scratch_.firstInLookup(w) && !flagged(w)) candidates_.push_back(w);
+                    }
+                }
+            });
+            std::sort(candidates_.begin(), candidates_.end());
+        }
+
         const Transfer& t_;
         LookupScratch scratch_;
         std::vector<int> flaggedFor_;
@@ -199,6 +290,7 @@ private:
     const GridIndex& grid_;
     KnownMatches known_;
     std::vector<double> lines_;
+    DirectedCells directed_;
 };
 
 }  // namespace

@@ -11,6 +11,17 @@
 
 namespace lineharvest {
 
+// A piece of a caller's input as error messages quote it: whole when short,
+// otherwise its first 60 bytes (not cutting a UTF-8 character) and "...",
+// so that a 100 MB token is not copied into the message and printed.
+inline std::string inputExcerpt(const std::string& text) {
+    constexpr std::size_t kShown = 60;
+    if (text.size() <= kShown + 3) return text;
+    std::size_t cut = kShown;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;
+    return text.substr(0, cut) + "...";
+}
+
 class HarvestError : public std::runtime_error {
 public:
     HarvestError(std::string kind, const std::string& message)
@@ -22,7 +33,8 @@ private:
 };
 
 // Position of a failing grid token: the source (a path, or the name given
-// to a stream), the 0-based line (= cell) and the token itself.
+// to a stream), the 0-based line (= cell) and the token itself (its
+// inputExcerpt when long).
 struct GridTokenPosition {
     std::string source;
     long long line = 0;

@@ -12,6 +12,7 @@
 // (folder_run.hpp), which lineharvest.match_pairs calls too. Exit status 0
 // on success, 1 when an input cannot be read or an output cannot be
 // written, 2 for a bad command line.
+#include "lineharvest/errors.hpp"
 #include "linematch/folder_run.hpp"
 #include "linematch/front_end_error.hpp"
 #include "linematch/match_report.hpp"
@@ -65,7 +66,7 @@ std::string usageText() {
 double number(const std::string& option, const std::string& text) {
     char* end = nullptr;
     const double v = std::strtod(text.c_str(), &end);
-    if (text.empty() || *end != '\0') usage(option + " needs a number, got '" + text + "'");
+    if (text.empty() || *end != '\0') usage(option + " needs a number, got '" + lineharvest::inputExcerpt(text) + "'");
     return v;
 }
 
@@ -103,7 +104,7 @@ int main(int argc, char** argv) {
                 usage(e.what());
             }
         } else if (arg.rfind("--", 0) == 0) {
-            usage("unknown option " + arg);
+            usage("unknown option " + lineharvest::inputExcerpt(arg));
         } else {
             positional.push_back(arg);
         }

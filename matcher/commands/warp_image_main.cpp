@@ -3,12 +3,19 @@
 // rotation and a tilt, and writes the warped image and the map (image ->
 // warped image; nine numbers, row by row) as ground truth for the line
 // matcher. With a scale, rotation or tilt the warped image gets the size
-// that holds all of it.
+// that holds all of it. The image is read as the matcher reads its files
+// (image_input.hpp: EXIF orientation applied, the size checked from the
+// header), in its own colours and depth, so that the map holds for the
+// picture linematch sees.
 //
 // usage: warp_image IMAGE OUT_IMAGE OUT_HOMOGRAPHY [--shift F] [--seed S]
 //                   [--scale S] [--rotate DEG] [--tilt T] [--tilt-angle DEG]
+#include "lineharvest/errors.hpp"
+#include "linematch/front_end_error.hpp"
 #include "linematch/homography_file.hpp"
+#include "linematch/image_input.hpp"
 #include "linematch/image_warp.hpp"
+#include "linematch/matcher_options.hpp"
 
 #include <opencv2/imgcodecs.hpp>
 
@@ -27,7 +34,8 @@ const char* const kUsage =
     "  --scale S       then scale by S (> 0; 1)\n"
     "  --rotate DEG    then rotate by DEG degrees, counter-clockwise (0)\n"
     "  --tilt T        then squeeze by 1/T (T >= 1; 1), as a plane seen obliquely\n"
-    "  --tilt-angle DEG  direction of the squeeze, degrees from the x axis (0)\n";
+    "  --tilt-angle DEG  direction of the squeeze, degrees from the x axis (0)\n"
+    "IMAGE is read as linematch reads it: turned upright by its EXIF orientation.\n";
 
 [[noreturn]] void usage(const std::string& message) {
     std::cerr << "warp_image: " << message << "\n" << kUsage;
@@ -62,16 +70,17 @@ int main(int argc, char** argv) {
                 else if (arg == "--tilt") change.tilt = v;
                 else change.tiltAngle = v;
             }
-            if (value.empty() || *end != '\0') usage(arg + " needs a number, got '" + value + "'");
+            if (value.empty() || *end != '\0') usage(arg + " needs a number, got '" + lineharvest::inputExcerpt(value) + "'");
             continue;
         }
-        if (arg.rfind("--", 0) == 0) usage("unknown option " + arg);
+        if (arg.rfind("--", 0) == 0) usage("unknown option " + lineharvest::inputExcerpt(arg));
         positional.push_back(arg);
     }
     if (positional.size() != 3) usage("expected 3 arguments");
     try {
-        const cv::Mat image = cv::imread(positional[0], cv::IMREAD_UNCHANGED);
-        if (image.empty()) throw std::runtime_error("cannot read image " + positional[0]);
+        // Not IMREAD_UNCHANGED: with it OpenCV ignores the EXIF orientation.
+        const cv::Mat image = linematch::readImageFile(positional[0], linematch::FrontEndSettings{}.maxPixels,
+                                                       cv::IMREAD_ANYDEPTH | cv::IMREAD_ANYCOLOR);
         cv::Matx33d h = linematch::cornerShiftHomography(image.size(), shift, static_cast<std::uint32_t>(seed));
         cv::Size canvas = image.size();
         if (!change.identity()) h = linematch::viewChangeHomography(image.size(), h, change, canvas);

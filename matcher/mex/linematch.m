@@ -16,7 +16,17 @@
 %   Image files are read the way the linematch command reads them: only
 %   regular files are opened (a FIFO or a device is refused), the size in
 %   the header must be within MaxPixels before anything is decoded, and a
-%   truncated or corrupt PNG or JPEG is refused as damaged.
+%   truncated or corrupt PNG or JPEG is refused as damaged. A file whose
+%   size its header does not give, or of floating-point or 32-bit samples
+%   (OpenEXR, HDR, PFM, float TIFF), is refused (imageFile).
+%
+%   EXIF orientation: a file name is read turned upright by the file's EXIF
+%   orientation tag, as the linematch command and Python read it, so S1, S2
+%   and Homography are in the upright picture's pixels. Octave's imread
+%   returns the stored pixels without turning them: for a photo whose tag
+%   says "rotated", linematch(imread(F1), ...) matches the sideways picture.
+%   Pass the file name, linematch(F1, F2, ...), to get the same picture as
+%   the command.
 %
 %   M   2 x K double: column k says image-1 segment M(1,k) corresponds to
 %       image-2 segment M(2,k) (0-based indices into S1 and S2).
@@ -143,10 +153,11 @@
 %   (an array of the wrong type or shape), imageFile (a file name that is
 %   missing, not a regular file, not readable or not an image), damagedImage
 %   (a truncated or corrupt PNG or JPEG file), imageTooLarge (more pixels
-%   than MaxPixels), badOptions (an unknown option, a value of the wrong type
+%   than MaxPixels, or a diagonal over 32703 pixels, the line descriptor's
+%   limit), badOptions (an unknown option, a value of the wrong type
 %   or out of range, Segments1 without Segments2 or the reverse, a
-%   SeedMatches index outside the segments),
-%   outOfMemory, opencv, internal.
+%   SeedMatches index outside the segments), interrupted (Ctrl-C: the
+%   match stops as its next stage starts), outOfMemory, opencv, internal.
 %
 %   Example:
 %     d = '/usr/share/doc/opencv-doc/examples/data/';

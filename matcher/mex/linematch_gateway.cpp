@@ -5,6 +5,7 @@
 #include "mex_args.hpp"
 #include "opencv_failure.hpp"
 
+#include "lineharvest/errors.hpp"
 #include "linematch/evaluation.hpp"
 #include "linematch/front_end_error.hpp"
 #include "linematch/homography_file.hpp"
@@ -17,6 +18,8 @@
 #include <opencv2/imgcodecs.hpp>
 #include <opencv2/imgproc.hpp>
 
+#include <csignal>
+
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -24,6 +27,14 @@
 #include <optional>
 #include <string>
 #include <vector>
+
+// Ctrl-C during a match. Octave takes SIGINT on a thread of its own and
+// marks it in octave_interrupt_state (liboctave's, resolved from the host
+// like the mx* functions), acting on it only once the MEX function returns.
+// The matcher's progress callback, called as each stage starts, looks at
+// it: the run stops there and the call fails with linematch:interrupted,
+// the mark left for Octave to act on as for any Ctrl-C.
+extern "C" sig_atomic_t octave_interrupt_state;
 
 namespace {
 
@@ -91,6 +102,9 @@ cv::Mat imageInput(const mexargs::Inputs& in, int position, const Options& o) {
 }
 
 [[noreturn]] void refuseOption(const std::string& message) { throw CallError{"badOptions", message}; }
+
+
+struct Interrupted {};
 
 // One numeric or logical real scalar option value.
 double optionScalar(const mxArray* value, const std::string& name) {
@@ -166,7 +180,7 @@ std::vector<linematch::Segment> segmentColumns(const mxArray* value, const std::
 }
 
 void readOption(Options& o, const std::string& name, const mxArray* value) {
-    if (!value) refuseOption("option " + name + " is empty");
+    if (!value) refuseOption("option " + lineharvest::inputExcerpt(name) + " is empty");
     if (sameName(name, "segments1") || sameName(name, "segments2")) {
         const bool first = sameName(name, "segments1");
         (first ? o.segments1 : o.segments2) = segmentColumns(value, first ? "Segments1" : "Segments2");
@@ -192,7 +206,7 @@ void readOption(Options& o, const std::string& name, const mxArray* value) {
         return;
     }
     const linematch::MatcherOption* option = linematch::findOption(name, linematch::OptionNaming::mexName);
-    if (!option) refuseOption("unknown option '" + name + "'");
+    if (!option) refuseOption("unknown option '" + lineharvest::inputExcerpt(name) + "'");
     linematch::applyOption(o.settings, *option, optionScalar(value, option->mexName),
                            std::string("option ") + option->mexName);
 }
@@ -225,7 +239,7 @@ Options readOptions(int nrhs, const mxArray* prhs[]) {
         char* text = mxArrayToString(name);
         const std::string option = text ? text : "";
         mxFree(text);
-        if (k + 1 >= nrhs) refuseOption("option " + option + " needs a value");
+        if (k + 1 >= nrhs) refuseOption("option " + lineharvest::inputExcerpt(option) + " needs a value");
         readOption(o, option, prhs[k + 1]);
     }
     checkSegmentPair(o);
@@ -367,12 +381,18 @@ void run(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     const cv::Mat image1 = imageInput(in, IN_IMAGE1, options);
     const cv::Mat image2 = imageInput(in, IN_IMAGE2, options);
     linematch::MatchResult result;
+    linematch::MatcherSettings settings = options.settings.matcher;
+    settings.progress = [](const std::string&, double) {
+        if (octave_interrupt_state > 0) throw Interrupted{};
+    };
     try {
         if (options.hasSegments1)
-            result = linematch::matchSegments(image1, image2, options.segments1, options.segments2,
-                                              options.settings.matcher, options.given);
+            result = linematch::matchSegments(image1, image2, options.segments1, options.segments2, settings,
+                                              options.given);
         else
-            result = linematch::matchLines(image1, image2, options.settings.matcher, options.given);
+            result = linematch::matchLines(image1, image2, settings, options.given);
+    } catch (const Interrupted&) {
+        throw CallError{"interrupted", "interrupted (Ctrl-C) before the match was finished"};
     } catch (const linematch::GivenSeedOutOfRange& e) {
         // Checked by the core against the segment lists (detected ones are
         // known only now).
@@ -381,6 +401,8 @@ void run(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
                                            : " (the indices refer to the segments detected with these images and "
                                              "options: the S1, S2 of an earlier call, or give them as Segments1, "
                                              "Segments2)"));
+    } catch (const linematch::ImageTooLargeForDescriptor& e) {
+        throw CallError{"imageTooLarge", e.what()};
     }
     std::optional<linematch::ResultScores> scores;
     if (options.hasTruth && nlhs > OUT_INFO)

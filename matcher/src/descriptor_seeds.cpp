@@ -177,7 +177,7 @@ cv::Mat lbdDescriptors(const cv::Mat& gray, const std::vector<Segment>& segments
     // then reads them), and coordinates or lengths beyond 32767 wrap.
     // Batches of at most 32767 key lines give the same rows as one call.
     if (std::hypot(gray.cols, gray.rows) > kLbdMaxDiagonal)
-        throw std::invalid_argument("image too large for the line descriptor: its diagonal must be at most " +
+        throw ImageTooLargeForDescriptor("image too large for the line descriptor: its diagonal must be at most " +
                                     std::to_string(kLbdMaxDiagonal) + " pixels");
     cv::Mat ordered(static_cast<int>(keyLines.size()), 32, CV_8U);
     const auto lbd = cv::line_descriptor::BinaryDescriptor::createBinaryDescriptor();

@@ -1,8 +1,12 @@
 #include "linematch/homography_file.hpp"
 
+
 #include "linematch/front_end_error.hpp"
 #include "linematch/image_input.hpp"
 
+#include "lineharvest/errors.hpp"
+
+#include <cctype>
 #include <cmath>
 #include <cstdio>
 #include <fstream>
@@ -50,15 +54,23 @@ cv::Matx33d readHomographyFile(const std::string& path) {
         std::ifstream in(path);
         if (!in) refuse(path, "cannot be read");
         for (int k = 0; k < 9; ++k) {
+            // A token is kept up to a length no number needs, so that a file
+            // of one huge token is neither held nor quoted whole.
+            constexpr std::size_t kLongest = 1024;
             std::string token;
-            if (!(in >> token)) refuse(path, "does not hold nine numbers");
+            std::size_t length = 0;
+            in >> std::ws;
+            for (int c; (c = in.peek()) != EOF && !std::isspace(c); in.get(), ++length)
+                if (token.size() < kLongest) token += static_cast<char>(c);
+            if (length == 0) refuse(path, "does not hold nine numbers");
             std::istringstream parse(token);
             double v = 0;
-            if (!(parse >> v) || !parse.eof()) refuse(path, "'" + token + "' is not a number");
+            if (length > token.size() || !(parse >> v) || !parse.eof())
+                refuse(path, "'" + lineharvest::inputExcerpt(token) + "' is not a number");
             h(k / 3, k % 3) = v;
         }
-        std::string extra;
-        if (in >> extra) refuse(path, "holds more than nine numbers");
+        in >> std::ws;
+        if (in.peek() != EOF) refuse(path, "holds more than nine numbers");
     }
     checkHomography(h, "homographyFile", "homography file " + path);
     return h;

@@ -88,8 +88,13 @@ cv::Mat readImageFile(const std::string& path, double maxPixels, int flags) {
         throw FrontEndError(kind, what + " " + path + ": " + why, path);
     };
 
+    if (info.st_size == 0) refuse("imageFile", "the file is empty");
     const ImageHeader header = readImageHeader(
         [&](std::size_t offset, unsigned char* out, std::size_t n) { return readAt(file.fd, offset, out, n); });
+    // A file of no format OpenCV decodes fails there too; refused here, a
+    // format OpenCV would decode without a known size is never decoded.
+    if (header.format.empty()) refuse("imageFile", "not an image file OpenCV can decode");
+    if (!header.refusal.empty()) refuse("imageFile", "the " + header.format + " file is not read: " + header.refusal);
     if (header.width >= 0 && header.height >= 0)
         checkImagePixels(header.width, header.height, maxPixels, what + " " + path + ": the " + header.format + " header says it",
                          path);

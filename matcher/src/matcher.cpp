@@ -194,9 +194,13 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
         if (round == 0) {
             for (std::size_t k = 0; k < seeds.size(); ++k)
                 if (checked.seedKept[k]) ++result.keptBySource[static_cast<int>(sourced.source[k])];
-            // Too few seeds that their neighbours confirm: whatever the
-            // transfer made of them would look like an answer and not be one.
+            // Too few seeds that their neighbours confirm for the transfer:
+            // whatever it made of them would look like an answer and not be
+            // one.
             if (static_cast<int>(kept.size()) < settings.minSeeds) {
+                // One entry per round in both lists, as after any round
+                // (the reports, the MEX info and the Python result index
+                // them together).
                 result.rounds.push_back(summary);
                 result.roundMatches.emplace_back();
                 // Too few for the rounds. A kept seed has neighbours that

@@ -9,8 +9,10 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <cstdint>
 #include <future>
 #include <map>
+#include <numeric>
 #include <tuple>
 #include <utility>
 
@@ -478,6 +480,168 @@ SegmentCarriers carriersOf(const std::vector<Segment>& segments, const PlaneMap&
     return c;
 }
 
+namespace {
+
+// The image-2 segments near a carried segment, so that each carried
+// segment is compared with those instead of with every image-2 segment
+// (which made the plane stage grow with the product of the two counts).
+// A segment lands on w only when both its endpoints lie within reach of
+// w's line and the two share some extent along it: then some point of it
+// lies within reach of the segment w itself. Each w is listed in the cells
+// around points taken every half cell along it, cells at least twice the
+// reach wide, so every point within reach of w lies in a cell that lists
+// w, and the cells around the points taken along the carried segment hold
+// every w it can land on (and others, which the full test then refuses).
+class SegmentCells {
+public:
+    SegmentCells(const std::vector<Segment>& segments, double reach) : seen_(segments.size(), 0) {
+        if (segments.empty() || !(reach >= 0) || !std::isfinite(reach)) return;
+        double x0 = HUGE_VAL, y0 = HUGE_VAL, x1 = -HUGE_VAL, y1 = -HUGE_VAL, total = 0;
+        for (const Segment& s : segments) {
+            x0 = std::min({x0, s[0], s[2]}), x1 = std::max({x1, s[0], s[2]});
+            y0 = std::min({y0, s[1], s[3]}), y1 = std::max({y1, s[1], s[3]});
+            total += segmentLength(s);
+        }
+        const double n = static_cast<double>(segments.size());
+        // Twice the reach (and a pixel more for rounding); no more than
+        // about 4 cells per segment, and about 32 listings per segment.
+        cell_ = std::max({2 * (reach + 1), 8.0, std::sqrt((x1 - x0 + 1) * (y1 - y0 + 1) / (4 * n + 1024)),
+                          18 * total / (32 * n + 1e6)});
+        if (!std::isfinite(cell_) || !std::isfinite(x0 + y0 + x1 + y1)) return;
+        // Two cells of margin: the points taken along a carried segment
+        // may lie up to a cell outside the segments' extent.
+        x0_ = x0 - 2 * cell_, y0_ = y0 - 2 * cell_;
+        nx_ = static_cast<long long>((x1 - x0_) / cell_) + 3;
+        ny_ = static_cast<long long>((y1 - y0_) / cell_) + 3;
+        start_.assign(static_cast<std::size_t>(nx_ * ny_) + 1, 0);
+        std::vector<int> last(static_cast<std::size_t>(nx_ * ny_), -1);
+        for (int pass = 0; pass < 2; ++pass) {
+            std::fill(last.begin(), last.end(), -1);
+            std::vector<std::size_t> fill(start_.begin(), start_.end() - 1);
+            if (pass == 1) items_.resize(start_.back());
+            for (int w = 0; w < static_cast<int>(segments.size()); ++w)
+                forPoints(segments[static_cast<std::size_t>(w)], [&](long long cx, long long cy) {
+                    for (long long y = std::max(cy - 1, 0LL); y <= std::min(cy + 1, ny_ - 1); ++y)
+                        for (long long x = std::max(cx - 1, 0LL); x <= std::min(cx + 1, nx_ - 1); ++x) {
+                            const std::size_t c = static_cast<std::size_t>(y * nx_ + x);
+                            if (last[c] == w) continue;
+                            last[c] = w;
+                            if (pass == 0)
+                                ++start_[c + 1];
+                            else
+                                items_[fill[c]++] = w;
+                        }
+                });
+            if (pass == 0) {
+                std::size_t used = 0;
+                for (std::size_t c = 1; c < start_.size(); ++c) {
+                    used += start_[c] != 0;
+                    start_[c] += start_[c - 1];
+                }
+                // Cells that each list a good part of all segments (long
+                // ones crossing the image) select nothing: every lookup
+                // would scan them all anyway.
+                if (static_cast<double>(start_.back()) > static_cast<double>(used) * (n / 8 + 64)) {
+                    start_.clear();
+                    return;
+                }
+            }
+        }
+        built_ = true;
+    }
+
+    // The indices, ascending and each once, of the segments listed in the
+    // cells of the points taken along m; every index when there is no grid
+    // (a reach that is not a finite number) or when the cells list a good
+    // part of all segments anyway (long segments crossing the whole image),
+    // where scanning them all costs less than sorting.
+    const std::vector<int>& near(const Segment& m) {
+        const auto all = [&]() -> const std::vector<int>& {
+            found_.resize(seen_.size());
+            std::iota(found_.begin(), found_.end(), 0);
+            return found_;
+        };
+        found_.clear();
+        if (!built_) return all();
+        if (++lookup_ == 0) {
+            std::fill(seen_.begin(), seen_.end(), 0u);
+            lookup_ = 1;
+        }
+        Segment clipped;
+        if (!clip(m, clipped)) return found_;
+        const std::size_t enough = seen_.size() / 8;
+        bool crowded = false;
+        forPoints(clipped, [&](long long cx, long long cy) {
+            const std::size_t c = static_cast<std::size_t>(cy * nx_ + cx);
+            if (crowded || found_.size() + (start_[c + 1] - start_[c]) > enough + 64) {
+                crowded = true;
+                return;
+            }
+            for (std::size_t k = start_[c]; k < start_[c + 1]; ++k) {
+                const int w = items_[k];
+                if (seen_[static_cast<std::size_t>(w)] == lookup_) continue;
+                seen_[static_cast<std::size_t>(w)] = lookup_;
+                found_.push_back(w);
+            }
+        });
+        if (crowded) return all();
+        std::sort(found_.begin(), found_.end());
+        return found_;
+    }
+
+private:
+    // f(cx, cy) for the cells (inside the grid) of points every half cell
+    // along s, both ends included.
+    template <class F>
+    void forPoints(const Segment& s, F&& f) const {
+        const double steps = std::ceil(segmentLength(s) / (cell_ / 2));
+        const long long k1 = std::isfinite(steps) ? static_cast<long long>(std::max(steps, 1.0)) : 1;
+        for (long long k = 0; k <= k1; ++k) {
+            const double t = static_cast<double>(k) / static_cast<double>(k1);
+            const double x = s[0] + t * (s[2] - s[0]), y = s[1] + t * (s[3] - s[1]);
+            const double fx = std::floor((x - x0_) / cell_), fy = std::floor((y - y0_) / cell_);
+            if (!(fx >= 0 && fy >= 0 && fx < static_cast<double>(nx_) && fy < static_cast<double>(ny_))) continue;
+            f(static_cast<long long>(fx), static_cast<long long>(fy));
+        }
+    }
+
+    // m cut to the grid (Liang-Barsky); false when it misses it. Points of
+    // m outside the grid are more than a cell from every segment.
+    bool clip(const Segment& m, Segment& out) const {
+        const double xa = x0_, ya = y0_, xb = x0_ + static_cast<double>(nx_) * cell_,
+                     yb = y0_ + static_cast<double>(ny_) * cell_;
+        const double dx = m[2] - m[0], dy = m[3] - m[1];
+        double t0 = 0, t1 = 1;
+        const double p[4] = {-dx, dx, -dy, dy}, q[4] = {m[0] - xa, xb - m[0], m[1] - ya, yb - m[1]};
+        for (int k = 0; k < 4; ++k) {
+            if (!std::isfinite(p[k]) || !std::isfinite(q[k])) return false;
+            if (p[k] == 0) {
+                if (q[k] < 0) return false;
+                continue;
+            }
+            const double r = q[k] / p[k];
+            if (p[k] < 0)
+                t0 = std::max(t0, r);
+            else
+                t1 = std::min(t1, r);
+        }
+        if (t0 > t1) return false;
+        out = {m[0] + t0 * dx, m[1] + t0 * dy, m[0] + t1 * dx, m[1] + t1 * dy};
+        return true;
+    }
+
+    bool built_ = false;
+    double x0_ = 0, y0_ = 0, cell_ = 1;
+    long long nx_ = 0, ny_ = 0;
+    std::vector<std::size_t> start_;
+    std::vector<int> items_;
+    std::vector<std::uint32_t> seen_;
+    std::uint32_t lookup_ = 0;
+    std::vector<int> found_;
+};
+
+}  // namespace
+
 void correspondencesFromPlanes(const std::vector<Segment>& segments1, const std::vector<Segment>& segments2,
                                const SegmentCarriers& carriers, const PointSeedSettings& settings,
                                std::vector<SegmentMatch>& seeds, std::vector<SegmentMatch>& carried) {
@@ -504,6 +668,7 @@ void correspondencesFromPlanes(const std::vector<Segment>& segments1, const std:
         double extent;
     };
     std::map<int, Candidate> bestForImage2;
+    SegmentCells cells(segments2, maxDistance);
     for (int i = 0; i < static_cast<int>(segments1.size()); ++i) {
         const Segment& s = segments1[i];
         if (!carriers.known[i]) continue;
@@ -517,7 +682,9 @@ void correspondencesFromPlanes(const std::vector<Segment>& segments1, const std:
         int best = -1;
         double bestExtent = 0;
         std::vector<int> landings;
-        for (int w = 0; w < static_cast<int>(segments2.size()); ++w) {
+        // Ascending, as a scan of every w would meet them: ties keep going
+        // to the lower index.
+        for (int w : cells.near(m)) {
             const cv::Rect2d& o = boxes2[w];
             if (box.x > o.x + o.width || o.x > box.x + box.width || box.y > o.y + o.height || o.y > box.y + box.height)
                 continue;
@@ -558,12 +725,13 @@ namespace {
 // Image-1 segments that h carries onto the line of some image-2 segment
 // (both ends within maxDistance, running the same way, overlapping).
 int segmentsLanding(const cv::Matx33d& h, const std::vector<Segment>& segments1, const std::vector<int>& which,
-                    const std::vector<Segment>& segments2, const std::vector<cv::Vec3d>& lines2, double maxDistance) {
+                    const std::vector<Segment>& segments2, const std::vector<cv::Vec3d>& lines2, SegmentCells& cells,
+                    double maxDistance) {
     int landing = 0;
     for (int i : which) {
         const Segment m = mapSegment(h, segments1[i]);
         if (!std::isfinite(m[0]) || !std::isfinite(m[2])) continue;
-        for (std::size_t w = 0; w < segments2.size(); ++w) {
+        for (int w : cells.near(m)) {
             const cv::Vec3d& l = lines2[w];
             if (std::fabs(l[0] * m[0] + l[1] * m[1] + l[2]) > maxDistance ||
                 std::fabs(l[0] * m[2] + l[1] * m[3] + l[2]) > maxDistance)
@@ -586,6 +754,7 @@ std::vector<PointPlane> prunePlanesByLines(const std::vector<PointCorrespondence
     if (planes.size() < 2 || segments2.empty()) return planes;
     std::vector<cv::Vec3d> lines2(segments2.size());
     for (std::size_t w = 0; w < segments2.size(); ++w) lines2[w] = unitLine(segments2[w]);
+    SegmentCells cells(segments2, settings.lineDistance);
     PointSeedSettings plain = settings;
     plain.localPoints = 0;
     std::vector<PointPlane> kept{planes.front()};
@@ -599,10 +768,12 @@ std::vector<PointPlane> prunePlanesByLines(const std::vector<PointCorrespondence
             cv::Matx33d h;
             if (map.carrier(segments1[i], h) && h == planes[p].homography) mine.push_back(static_cast<int>(i));
         }
-        const int own = segmentsLanding(planes[p].homography, segments1, mine, segments2, lines2, settings.lineDistance);
+        const int own =
+            segmentsLanding(planes[p].homography, segments1, mine, segments2, lines2, cells, settings.lineDistance);
         int best = 0;
         for (const PointPlane& q : kept)
-            best = std::max(best, segmentsLanding(q.homography, segments1, mine, segments2, lines2, settings.lineDistance));
+            best = std::max(best, segmentsLanding(q.homography, segments1, mine, segments2, lines2, cells,
+                                                  settings.lineDistance));
         // The lines of its region tell a real plane from an earlier one seen
         // a few pixels off through coarse keypoints: only the real one puts
         // clearly more of them onto lines of image 2.

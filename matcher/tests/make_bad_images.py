@@ -74,6 +74,18 @@ def main(out, data):
     case("huge.png", "imageTooLarge", png(60000, 60000, b"\0" * 1000))
     sof = b"\xff\xc0" + struct.pack(">HBHHB", 11, 8, 60000, 60000, 1) + b"\x01\x11\x00"
     case("huge.jpg", "imageTooLarge", b"\xff\xd8" + sof + b"\xff\xd9")
+    # Headers that once went unread, so that the whole file was decoded
+    # before its size was known.
+    comments = b"\xff\xfe\x00\x04hi" * 10001
+    case("comments.jpg", "imageTooLarge", b"\xff\xd8" + comments + sof + b"\xff\xd9")
+    dib36 = b"BM" + struct.pack("<IHHII", 50, 0, 0, 50, 36) + struct.pack("<ii", 60000, 60000) + bytes(28)
+    case("dib36.bmp", "imageTooLarge", dib36)
+    big = b"II+\x00" + struct.pack("<HHQ", 8, 0, 16) + struct.pack("<Q", 2)
+    big += struct.pack("<HHQQ", 256, 16, 1, 60000) + struct.pack("<HHQQ", 257, 16, 1, 60000) + bytes(8)
+    case("bigtiff.tif", "imageTooLarge", big)
+    # Samples that are not 8- or 16-bit integers: refused, not matched as black.
+    case("float.exr", "imageFile", b"\x76\x2f\x31\x01\x02\x00\x00\x00" + bytes(64))
+    case("float.pfm", "imageFile", b"Pf\n4 3\n-1.0\n" + struct.pack("<12f", *([0.5] * 12)))
     (out / "folder.png").mkdir(exist_ok=True)
     case("directory", "imageFile")
     cases[-1] = ("directory", str(out / "folder.png"), "imageFile")

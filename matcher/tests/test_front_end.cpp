@@ -1,7 +1,7 @@
 // The front-end layer the command, the MEX gateway and Python share: the
 // option table against the cases every front end's test reads, the help
 // files and the report that must name every option, and the image sizes
-// that crafted headers declare.
+// that crafted headers declare (or why a file is not decoded).
 #include "linematch/front_end_error.hpp"
 #include "linematch/image_header.hpp"
 #include "linematch/image_input.hpp"
@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <array>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -137,25 +138,118 @@ std::string bytes(std::initializer_list<int> values) {
     return s;
 }
 
-// Each crafted header declares 40000 x 30000 pixels in a few bytes.
-TEST(ImageHeader, GivesTheSizeEachFormatDeclares) {
+// value in n bytes, little- or big-endian.
+std::string number(unsigned long long value, int n, bool little = true) {
+    std::string s(static_cast<std::size_t>(n), '\0');
+    for (int k = 0; k < n; ++k) s[static_cast<std::size_t>(little ? k : n - 1 - k)] = static_cast<char>(value >> (8 * k));
+    return s;
+}
+
+// A TIFF (or BigTIFF) whose one directory holds these fields (tag, type,
+// value), each of one value; values wider than the entry's room are
+// stored after the directory.
+std::string tiff(bool big, bool little, std::initializer_list<std::array<unsigned long long, 3>> fields) {
+    const int room = big ? 8 : 4, countSize = big ? 8 : 2, entrySize = big ? 20 : 12;
+    const auto typeSize = [](unsigned long long type) { return type >= 16 ? 8 : type == 4 || type == 9 ? 4 : type == 3 || type == 8 ? 2 : 1; };
+    const std::size_t header = big ? 16 : 8;
+    std::string out = std::string(little ? "II" : "MM") + number(big ? 43 : 42, 2, little);
+    out += big ? number(8, 2, little) + number(0, 2, little) + number(header, 8, little) : number(header, 4, little);
+    std::string directory = number(fields.size(), countSize, little), extra;
+    const std::size_t extraAt = header + countSize + entrySize * fields.size() + room;
+    for (const auto& f : fields) {
+        const int size = typeSize(f[1]);
+        directory += number(f[0], 2, little) + number(f[1], 2, little) + number(1, room, little);
+        if (size > room) {
+            directory += number(extraAt + extra.size(), room, little);
+            extra += number(f[2], size, little);
+        } else {
+            directory += number(f[2], size, little) + std::string(static_cast<std::size_t>(room - size), '\0');
+        }
+    }
+    return out + directory + std::string(static_cast<std::size_t>(room), '\0') + extra;
+}
+
+// A BMP file header and a DIB header of dibSize bytes declaring the size.
+std::string bmp(int dibSize, long long width, long long height) {
+    std::string out = "BM" + number(0, 8) + number(14 + dibSize, 4) + number(dibSize, 4);
+    out += dibSize == 12 ? number(width, 2) + number(height, 2) : number(width & 0xffffffff, 4) + number(height & 0xffffffff, 4);
+    return out + std::string(static_cast<std::size_t>(dibSize - (dibSize == 12 ? 8 : 12)), '\0');
+}
+
+// Each crafted header declares a size in a few bytes (40000 x 30000 unless
+// a case says otherwise), or is refused before decoding, with why.
+TEST(ImageHeader, GivesTheSizeEachFormatDeclaresOrWhyNot) {
+    std::string comments = bytes({0xff, 0xd8});
+    for (int k = 0; k < 10001; ++k) comments += bytes({0xff, 0xfe, 0, 4, 'h', 'i'});
+    comments += bytes({0xff, 0xc0, 0, 11, 8, 0x75, 0x30, 0x9c, 0x40, 1, 1, 0x11, 0});
+    // TIFF types: BYTE 1, SHORT 3, LONG 4, SBYTE 6, SSHORT 8, SLONG 9, LONG8 16, SLONG8 17.
     const struct {
+        const char* name;
         const char* format;
         std::string file;
+        long long width = 40000, height = 30000;
+        const char* refusal = "";  // part of the reason, when refused
     } cases[] = {
-        {"PNG", bytes({0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R', 0, 0, 0x9c, 0x40,
-                       0, 0, 0x75, 0x30, 8, 0, 0, 0, 0})},
+        {"PNG", "PNG", bytes({0x89, 'P', 'N', 'G', '\r', '\n', 0x1a, '\n', 0, 0, 0, 13, 'I', 'H', 'D', 'R', 0, 0, 0x9c,
+                              0x40, 0, 0, 0x75, 0x30, 8, 0, 0, 0, 0})},
         // An APP1 block before the frame header is skipped by its length.
-        {"JPEG", bytes({0xff, 0xd8, 0xff, 0xe1, 0, 4, 0, 0, 0xff, 0xc2, 0, 11, 8, 0x75, 0x30, 0x9c, 0x40, 1, 1, 0x11,
-                        0})},
-        {"BMP", bytes({'B', 'M', 0, 0, 0, 0, 0, 0, 0, 0, 54, 0, 0, 0, 40, 0, 0, 0, 0x40, 0x9c, 0, 0, 0xd0, 0x8a, 0xff,
-                       0xff})},  // a negative height: rows top-down
-        {"PNM", "P5\n# a comment\n40000 30000\n255\n"},
-        {"TIFF", bytes({'I', 'I', '*', 0, 8, 0, 0, 0, 2, 0, 0, 1, 3, 0, 1, 0, 0, 0, 0x40, 0x9c, 0, 0, 1, 1, 4, 0, 1, 0,
-                        0, 0, 0x30, 0x75, 0, 0})},
+        {"JPEG", "JPEG", bytes({0xff, 0xd8, 0xff, 0xe1, 0, 4, 0, 0, 0xff, 0xc2, 0, 11, 8, 0x75, 0x30, 0x9c, 0x40, 1, 1,
+                                0x11, 0})},
+        {"JPEG after 10001 comments", "JPEG", comments},
+        {"JPEG without a frame header", "JPEG", bytes({0xff, 0xd8, 0xff, 0xda, 0, 2, 0xff, 0xd9}), -1, -1, "no image size"},
+        {"JPEG with its height in DNL", "JPEG", bytes({0xff, 0xd8, 0xff, 0xc0, 0, 11, 8, 0, 0, 0x9c, 0x40, 1, 1, 0x11, 0}),
+         -1, -1, "no image size"},
+        {"BMP 40, rows top-down", "BMP", bmp(40, 40000, -30000)},
+        {"BMP OS/2 12", "BMP", bmp(12, 40000, 30000)},
+        {"BMP OS/2 16", "BMP", bmp(16, 40000, 30000)},
+        {"BMP 36", "BMP", bmp(36, 40000, 30000)},
+        {"BMP 52", "BMP", bmp(52, 40000, 30000)},
+        {"BMP 56", "BMP", bmp(56, 40000, 30000)},
+        {"BMP OS/2 64", "BMP", bmp(64, 40000, 30000)},
+        {"BMP 108", "BMP", bmp(108, 40000, 30000)},
+        {"BMP 124", "BMP", bmp(124, 40000, 30000)},
+        {"BMP 2^31 wide", "BMP", bmp(40, -2147483648LL, 1), 2147483648LL, 1},
+        {"PNM", "PNM", "P5\n# a comment\n40000 30000\n255\n"},
+        {"PNM, a long comment", "PNM", "P5 #" + std::string(100000, 'x') + "\n40000 30000 255\n"},
+        {"PAM", "PAM", "P7\nWIDTH 40000\nHEIGHT 30000\nDEPTH 1\nMAXVAL 255\nTUPLTYPE GRAYSCALE\nENDHDR\n"},
+        {"PFM", "PFM", "Pf\n4 3\n-1.0\n", -1, -1, "floating-point"},
+        {"TIFF SHORT, LONG", "TIFF", tiff(false, true, {{256, 3, 40000}, {257, 4, 30000}})},
+        {"TIFF big-endian LONG", "TIFF", tiff(false, false, {{256, 4, 40000}, {257, 4, 30000}})},
+        {"TIFF BYTE, SBYTE", "TIFF", tiff(false, true, {{256, 1, 200}, {257, 6, 100}}), 200, 100},
+        {"TIFF SSHORT, SLONG", "TIFF", tiff(false, false, {{256, 8, 20000}, {257, 9, 30000}}), 20000, 30000},
+        {"TIFF negative SSHORT", "TIFF", tiff(false, true, {{256, 8, 0xffff}, {257, 3, 30000}}), -1, -1,
+         "-1 x 30000"},
+        {"TIFF RATIONAL width", "TIFF", tiff(false, true, {{256, 5, 40000}, {257, 3, 30000}}), -1, -1, "not an integer"},
+        {"TIFF without a width", "TIFF", tiff(false, true, {{257, 3, 30000}}), -1, -1, "no ImageWidth"},
+        {"TIFF float samples", "TIFF", tiff(false, true, {{256, 3, 4}, {257, 3, 3}, {258, 3, 32}, {339, 3, 3}}), -1,
+         -1, "floating-point"},
+        {"TIFF 32-bit integers", "TIFF", tiff(false, true, {{256, 3, 4}, {257, 3, 3}, {258, 3, 32}}), -1, -1,
+         "32-bit"},
+        {"TIFF 16-bit", "TIFF", tiff(false, true, {{256, 3, 4}, {257, 3, 3}, {258, 3, 16}}), 4, 3},
+        {"BigTIFF LONG8", "BigTIFF", tiff(true, true, {{256, 16, 40000}, {257, 16, 30000}})},
+        {"BigTIFF big-endian SLONG8, SHORT", "BigTIFF", tiff(true, false, {{256, 17, 40000}, {257, 3, 30000}})},
+        {"WebP lossy", "WebP", "RIFF" + number(30, 4) + "WEBPVP8 " + number(10, 4) + bytes({0, 0, 0, 0x9d, 1, 0x2a}) +
+                                  number(16000, 2) + number(9000, 2), 16000, 9000},
+        {"WebP lossless", "WebP", "RIFF" + number(30, 4) + "WEBPVP8L" + number(10, 4) + bytes({0x2f}) +
+                                      number(15999 | (8999ULL << 14), 4) + "xxxxx", 16000, 9000},
+        {"WebP extended", "WebP", "RIFF" + number(30, 4) + "WEBPVP8X" + number(10, 4) + number(0, 4) +
+                                      number(39999, 3) + number(29999, 3)},
+        {"JPEG 2000 codestream", "JPEG 2000", bytes({0xff, 0x4f, 0xff, 0x51, 0, 41, 0, 0}) + number(40010, 4, false) +
+                                                  number(30020, 4, false) + number(10, 4, false) + number(20, 4, false) +
+                                                  std::string(16, '\0') + number(1, 2, false) + bytes({7, 1, 1})},
+        {"JP2 file", "JPEG 2000", bytes({0, 0, 0, 12, 'j', 'P', ' ', ' ', '\r', '\n', 0x87, '\n'}) + number(20, 4, false) +
+                                      "ftypjp2 " + number(0, 8) + number(0, 4, false) + "jp2c" +
+                                      bytes({0xff, 0x4f, 0xff, 0x51, 0, 41, 0, 0}) + number(40000, 4, false) +
+                                      number(30000, 4, false) + std::string(24, '\0') + number(1, 2, false) +
+                                      bytes({0x9f, 1, 1}), -1, -1, "32-bit"},
+        {"Sun raster", "Sun raster", number(0x59a66a95, 4, false) + number(40000, 4, false) + number(30000, 4, false)},
+        {"OpenEXR", "OpenEXR", bytes({0x76, 0x2f, 0x31, 0x01, 2, 0, 0, 0}), -1, -1, "floating-point"},
+        {"Radiance HDR", "Radiance HDR", "#?RADIANCE\nFORMAT=32-bit_rle_rgbe\n\n-Y 3 +X 4\n", -1, -1, "floating-point"},
+        {"DICOM", "DICOM", std::string(128, '\0') + "DICM", -1, -1, "no image size"},
+        {"none", "", "not an image\n", -1, -1},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.format);
+        SCOPED_TRACE(c.name);
         const linematch::ImageHeader h = linematch::readImageHeader([&](std::size_t offset, unsigned char* out,
                                                                         std::size_t n) -> std::size_t {
             if (offset >= c.file.size()) return 0;
@@ -164,8 +258,13 @@ TEST(ImageHeader, GivesTheSizeEachFormatDeclares) {
             return m;
         });
         EXPECT_EQ(h.format, c.format);
-        EXPECT_EQ(h.width, 40000);
-        EXPECT_EQ(h.height, 30000);
+        if (*c.refusal) {
+            EXPECT_NE(h.refusal.find(c.refusal), std::string::npos) << h.refusal;
+        } else {
+            EXPECT_EQ(h.refusal, "");
+            EXPECT_EQ(h.width, c.width);
+            EXPECT_EQ(h.height, c.height);
+        }
     }
 }
 

@@ -4,7 +4,9 @@
 // they run on any machine with opencv-doc.
 #include "linematch/evaluation.hpp"
 #include "linematch/image_warp.hpp"
+#include "linematch/line_geometry.hpp"
 #include "linematch/matcher.hpp"
+#include "linematch/point_seeds.hpp"
 #include "sample_images.hpp"
 #include "linematch/segments.hpp"
 
@@ -13,6 +15,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <numeric>
+#include <random>
+#include <set>
 #include <stdexcept>
 #include <string>
 
@@ -90,6 +95,9 @@ TEST(PointSeeds, UnrelatedImagesGiveThinSupportAndNoAnswer) {
     EXPECT_TRUE(r.matches.empty());
     EXPECT_TRUE(r.seeds.empty());
     ASSERT_EQ(r.rounds.size(), 1u);
+    // The two per-round lists stay in step: the round added nothing.
+    ASSERT_EQ(r.roundMatches.size(), 1u);
+    EXPECT_TRUE(r.roundMatches[0].empty());
     EXPECT_LT(r.rounds[0].keptSeeds, linematch::MatcherSettings{}.minSeeds);
 }
 
@@ -147,3 +155,64 @@ TEST(PointSeeds, SameAnswerEveryRun) {
 }
 
 }  // namespace
+
+// Segments carried exactly onto their partners are all found, however many
+// and however long they are, and however far apart they lie: the search
+// looks only at the image-2 segments near each carried one. Short segments
+// keep to slots of their own, so that none lands on two lines; long ones
+// cross the whole field.
+TEST(PointSeeds, PlanesCarryEverySegmentOntoItsPartner) {
+    const struct {
+        int count;
+        double shortest, longest, field;
+        bool slotted;
+    } scenes[] = {
+        {1500, 10, 40, 4000, true},          // detected-like
+        {800, 200, 2000, 2000, false},       // long ones crossing the whole field
+        {400, 10, 60, 1 << 20, true},        // sparse over a large field
+    };
+    const cv::Matx33d h(0.9, -0.2, 35, 0.15, 1.05, -20, 0, 0, 1);
+    for (const auto& scene : scenes) {
+        SCOPED_TRACE(std::to_string(scene.count) + " segments");
+        std::mt19937 generator(7);
+        const auto uniform = [&](double lo, double hi) { return std::uniform_real_distribution<double>(lo, hi)(generator); };
+        const int side = static_cast<int>(std::ceil(std::sqrt(scene.count)));
+        const double slot = scene.field / side;
+        std::vector<linematch::Segment> segments1, segments2(static_cast<std::size_t>(scene.count));
+        for (int k = 0; k < scene.count; ++k) {
+            const double l = uniform(scene.shortest, scene.longest), a = uniform(-CV_PI, CV_PI);
+            double x = uniform(0, scene.field), y = uniform(0, scene.field);
+            if (scene.slotted) {  // the middle half of slot k, the segment centred there
+                x = (k % side + uniform(0.25, 0.75)) * slot - l / 2 * std::cos(a);
+                y = (k / side + uniform(0.25, 0.75)) * slot - l / 2 * std::sin(a);
+            }
+            segments1.push_back({x, y, x + l * std::cos(a), y + l * std::sin(a)});
+        }
+        // Partner of segment i: image-2 segment partner[i], listed in shuffled order.
+        std::vector<int> partner(segments1.size());
+        std::iota(partner.begin(), partner.end(), 0);
+        std::shuffle(partner.begin(), partner.end(), generator);
+        // The partner lies 1.9 px to the side of the carried segment (within
+        // lineDistance, 2) and is cut by a twentieth at each end: no point of
+        // one need lie in a cell of the other.
+        for (std::size_t i = 0; i < segments1.size(); ++i) {
+            const linematch::Segment m = linematch::mapSegment(h, segments1[i]);
+            const double dx = m[2] - m[0], dy = m[3] - m[1], l = std::hypot(dx, dy);
+            const double nx = -dy / l * 1.9, ny = dx / l * 1.9;
+            segments2[static_cast<std::size_t>(partner[i])] = {m[0] + 0.05 * dx + nx, m[1] + 0.05 * dy + ny,
+                                                                m[2] - 0.05 * dx + nx, m[3] - 0.05 * dy + ny};
+        }
+        linematch::SegmentCarriers carriers;
+        carriers.known.assign(segments1.size(), 1);
+        carriers.homography.assign(segments1.size(), h);
+        std::vector<linematch::SegmentMatch> seeds, carried;
+        linematch::correspondencesFromPlanes(segments1, segments2, carriers, linematch::PointSeedSettings{}, seeds,
+                                             carried);
+        std::set<linematch::SegmentMatch> found(carried.begin(), carried.end());
+        int missing = 0;
+        for (std::size_t i = 0; i < segments1.size(); ++i)
+            missing += !found.count({static_cast<int>(i), partner[i]});
+        EXPECT_EQ(missing, 0);
+        EXPECT_EQ(seeds.size(), segments1.size());
+    }
+}

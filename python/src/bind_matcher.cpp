@@ -13,6 +13,7 @@
 #include "array_arguments.hpp"
 #include "matcher_arguments.hpp"
 
+#include "lineharvest/errors.hpp"
 #include "linematch/evaluation.hpp"
 #include "linematch/front_end_error.hpp"
 #include "linematch/homography_file.hpp"
@@ -127,7 +128,8 @@ bool flagArgument(py::handle object, const char* name) {
 
 // A whole number (anything with __index__, not bool) as a double; one
 // too large for 64 bits is infinite, and the range check refuses it.
-double wholeArgument(py::handle object, const char* name) {
+double wholeArgument(py::handle object, const linematch::MatcherOption& option) {
+    const char* name = option.key;
     if (PyBool_Check(object.ptr()) || !PyIndex_Check(object.ptr()))
         refuseType("badOptions", std::string(name) + " must be an integer, got " + typeName(object));
     py::object index = py::reinterpret_steal<py::object>(PyNumber_Index(object.ptr()));
@@ -135,7 +137,11 @@ double wholeArgument(py::handle object, const char* name) {
     int overflow = 0;
     const long long value = PyLong_AsLongLongAndOverflow(index.ptr(), &overflow);
     if (value == -1 && PyErr_Occurred()) throw py::error_already_set();
-    if (overflow != 0) return overflow * HUGE_VAL;
+    // Beyond 64 bits, and so beyond every range: said with the number given
+    // (a double of it would read "inf").
+    if (overflow != 0)
+        refuseValue("badOptions", std::string(name) + " must be " + linematch::optionRange(option) + ", got " +
+                                      lineharvest::inputExcerpt(py::str(index).cast<std::string>()));
     return static_cast<double>(value);
 }
 
@@ -147,11 +153,11 @@ linematch::FrontEndSettings optionArguments(py::dict given) {
     for (auto item : given) {
         const std::string key = py::str(item.first).cast<std::string>();
         const linematch::MatcherOption* option = linematch::findOption(key, linematch::OptionNaming::key);
-        if (!option) refuseType("badOptions", "match_images() got an unexpected keyword argument '" + key + "'");
+        if (!option) refuseType("badOptions", "match_images() got an unexpected keyword argument '" + lineharvest::inputExcerpt(key) + "'");
         double value = 0;
         switch (option->type) {
         case linematch::OptionType::real: value = realScalar(item.second, option->key); break;
-        case linematch::OptionType::whole: value = wholeArgument(item.second, option->key); break;
+        case linematch::OptionType::whole: value = wholeArgument(item.second, *option); break;
         case linematch::OptionType::onOff: value = flagArgument(item.second, option->key) ? 1 : 0; break;
         }
         try {
@@ -487,6 +493,8 @@ py::dict matchImages(py::handle image1, py::handle image2, py::dict options, py:
                                                           "images and options: the segments1, segments2 of an "
                                                           "earlier result, or give them as segments1=, "
                                                           "segments2=)"));
+        } catch (const linematch::ImageTooLargeForDescriptor& e) {
+            refuseValue("imageTooLarge", e.what());
         }
     }
     return resultDict(run->result, run->truth.get());

@@ -7,9 +7,17 @@
 
 #include <opencv2/core.hpp>
 
+#include <stdexcept>
 #include <vector>
 
 namespace linematch {
+
+// An image beyond what the line descriptor can index (its diagonal over
+// 32703 pixels): the front ends report it as their imageTooLarge, as they
+// do an image over their pixel limit.
+struct ImageTooLargeForDescriptor : std::invalid_argument {
+    using std::invalid_argument::invalid_argument;
+};
 
 struct DescriptorSettings {
     // best distance < ratio * second-best distance; 1 or more switches the

@@ -1,7 +1,10 @@
 // What an image file says about itself before it is decoded: its size from
-// the header (PNG, JPEG, BMP, PNM, TIFF), and whether a PNG or JPEG is
-// whole (a truncated or corrupt one decodes to a partial picture with only
-// a warning on standard error).
+// the header of every format OpenCV decodes (PNG, JPEG, BMP, PNM and PAM,
+// TIFF and BigTIFF, WebP, JPEG 2000, Sun raster), why it is not read
+// (floating-point or 32-bit samples: OpenEXR, Radiance HDR, PFM, such
+// TIFFs; a header without a size), and whether a PNG or JPEG is whole (a
+// truncated or corrupt one decodes to a partial picture with only a warning
+// on standard error).
 #pragma once
 
 #include <cstddef>
@@ -16,9 +19,13 @@ namespace linematch {
 using ByteReader = std::function<std::size_t(std::size_t offset, unsigned char* out, std::size_t n)>;
 
 struct ImageHeader {
-    std::string format;       // "PNG", "JPEG", "BMP", "PNM", "TIFF"; empty when not one of them
+    std::string format;       // "PNG", "JPEG", "BMP", "PNM", "TIFF", ...; empty when no format OpenCV decodes
     long long width = -1;     // -1 when the header does not say
     long long height = -1;
+    // Why the file is not decoded ("it holds floating-point samples; ...",
+    // "its header gives no image size, ..."); empty when it may be. Set
+    // whenever the size is unknown: no file is decoded blind.
+    std::string refusal;
 };
 
 ImageHeader readImageHeader(const ByteReader& read);

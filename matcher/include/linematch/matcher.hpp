@@ -126,7 +126,8 @@ struct MatchResult {
     std::array<int, kSeedSources> seedsBySource{}, keptBySource{};
     // Seeds the checks kept in the first round.
     std::vector<SegmentMatch> seeds;
-    // Correspondences each round added (not found before), in transfer order.
+    // Correspondences each round added (not found before), in transfer order;
+    // one entry per entry of rounds (an empty one for a thin_support stop).
     std::vector<std::vector<SegmentMatch>> roundMatches;
     std::vector<RoundSummary> rounds;
     // seeds followed by every round's additions (the planes' own
