@@ -81,6 +81,8 @@ MATCHER_SOURCES = [
     "match_confidence.cpp",
     "seed_sources.cpp",
     "image_scale.cpp",
+    "image_features.cpp",
+    "feature_cache.cpp",
     # The front-end layer every front end shares: options, image files,
     # homographies, scores.
     "matcher_options.cpp",
