@@ -346,8 +346,17 @@ MatchResult matchPrepared(ImageFeatures& features1, ImageFeatures& features2, co
     // by that plane alone: the neighbour checks need dense correspondences
     // around a segment, the plane needs none.
     // They count as the last round's additions.
-    if (settings.planesAdd && result.status == "ok" && !result.rounds.empty())
-        for (const SegmentMatch& m : planeCarried) {
+    if (settings.planesAdd && result.status == "ok" && !result.rounds.empty()) {
+        std::vector<SegmentMatch> all = result.matches;
+        std::vector<char> judge(all.size(), 0);
+        for (const SegmentMatch& m : planeCarried)
+            if (!found.count(m)) {
+                all.push_back(m);
+                judge.push_back(1);
+            }
+        for (std::size_t k = 0; k < all.size(); ++k) {
+            if (!judge[k]) continue;
+            const SegmentMatch& m = all[k];
             if (!found.insert(m).second) continue;
             result.matches.push_back(m);
             result.roundMatches.back().push_back(m);
@@ -356,6 +365,7 @@ MatchResult matchPrepared(ImageFeatures& features1, ImageFeatures& features2, co
             source.origin = MatchOrigin::planeCarried;
             sources.push_back(source);
         }
+    }
     result.evidence = gatherEvidence(s1, s2, result.matches, sources, carriers, result.geometry, scale);
     result.confidence.resize(result.evidence.size());
     for (std::size_t k = 0; k < result.evidence.size(); ++k) result.confidence[k] = confidenceOf(result.evidence[k]);

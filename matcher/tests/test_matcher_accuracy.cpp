@@ -108,6 +108,43 @@ TEST(MatcherAccuracy, AVerifiedPlaneAnswersWhereSeedsAreThin) {
     EXPECT_EQ(linematch::matchLines(a, linematch::warpImage(a, h), settings).status, "thin_support");
 }
 
+// A scene of two planes: the image folded along the vertical line through
+// its middle, each half seen through its own homography (the two agree on
+// the fold, so the halves meet). A segment is scored by the homography of
+// its half; one across the fold is not scored.
+TEST(MatcherAccuracy, EachHalfOfAFoldIsCarriedByItsOwnPlane) {
+    const cv::Mat a = readImage("building.jpg");
+    ASSERT_FALSE(a.empty());
+    const double fold = a.cols / 2.0;
+    const cv::Matx33d left = linematch::cornerShiftHomography(a.size(), 0.05, 3);
+    // Identity on the fold line x = fold, a change of perspective beyond it.
+    const cv::Matx33d bend(1, 0, 0, 0, 1, 0, 0.0008, 0, 1 - 0.0008 * fold);
+    const cv::Matx33d right = left * bend;
+    cv::Mat mask = cv::Mat::zeros(a.size(), CV_8U);
+    mask.colRange(0, a.cols / 2).setTo(255);
+    const cv::Mat leftView = linematch::warpImage(a, left), rightView = linematch::warpImage(a, right);
+    const cv::Mat leftMask = linematch::warpImage(mask, left);
+    cv::Mat b = rightView.clone();
+    leftView.copyTo(b, leftMask > 127);
+
+
+    const linematch::MatchResult r = linematch::matchLines(a, b);
+    EXPECT_GE(r.geometry.planes.size(), 2u);
+    const linematch::GroundTruth truthLeft(r.segments1, r.segments2, left), truthRight(r.segments1, r.segments2, right);
+    int scored[2] = {0, 0}, correct[2] = {0, 0};
+    for (const linematch::SegmentMatch& m : r.matches) {
+        const linematch::Segment& s = r.segments1[m.image1Segment];
+        if ((s[0] < fold) != (s[2] < fold)) continue;
+        const int side = s[0] < fold ? 0 : 1;
+        ++scored[side];
+        correct[side] += (side == 0 ? truthLeft : truthRight).contains(m) ? 1 : 0;
+    }
+    for (int side : {0, 1}) {
+        ASSERT_GE(scored[side], 50) << side;
+        EXPECT_GE(static_cast<double>(correct[side]) / scored[side], 0.9) << side;
+    }
+}
+
 TEST(MatcherAccuracy, ThreadsDoNotChangeTheResult) {
     const cv::Mat a = readImage("building.jpg");
     ASSERT_FALSE(a.empty());

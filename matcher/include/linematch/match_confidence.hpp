@@ -61,7 +61,10 @@ std::vector<MatchEvidence> gatherEvidence(const std::vector<Segment>& segments1,
 // (the band is then undetermined).
 double epipolarShare(const cv::Matx33d& fundamental, const Segment& segment1, const Segment& segment2);
 
-// Confidence in [0, 1] from the evidence (see the .cpp for the terms).
+// Confidence in [0, 1] from the evidence: the fit of the carrying model,
+// the routes that found the correspondence and the epipolar band (see the
+// .cpp for the factors). It orders the matches; it is not a calibrated
+// probability.
 double confidenceOf(const MatchEvidence& evidence);
 
 }  // namespace linematch
