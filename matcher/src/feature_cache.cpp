@@ -70,12 +70,22 @@ void storeGrownFeatures(const std::string& file, ImageFeatures& features) {
     features.grown = false;
 }
 
+FeatureParts collectionParts(bool overlapCheck) {
+    FeatureParts parts;
+    parts.affine = overlapCheck;
+    return parts;
+}
+
 CachedPairRun matchCachedToFolder(const FolderRunRequest& request, const FrontEndSettings& options,
-                                  const std::string& features1, const std::string& features2) {
+                                  const std::string& features1, const std::string& features2, bool overlapCheck) {
     CachedPairRun out;
+    const FeatureParts parts = collectionParts(overlapCheck && options.matcher.points.enabled &&
+                                               options.matcher.points.affineViews);
     out.run = matchToFolder(request, options, [&](const cv::Mat& image1, const cv::Mat& image2) {
-        out.features1 = cachedFeatures(request.image1, features1, options, FeatureParts(), image1);
-        out.features2 = cachedFeatures(request.image2, features2, options, FeatureParts(), image2);
+        out.features1 = cachedFeatures(request.image1, features1, options, parts, image1);
+        out.features2 = cachedFeatures(request.image2, features2, options, parts, image2);
+        if (overlapCheck && !mayOverlap(out.features1.features, out.features2.features, options.matcher))
+            return noOverlapResult(out.features1.features, out.features2.features);
         // The images are at hand: whatever else the pair needs is computed
         // from them and stored for the image's other pairs.
         out.features1.features.gray = image1;

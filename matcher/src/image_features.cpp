@@ -3,6 +3,9 @@
 #include "linematch/descriptor_seeds.hpp"
 #include "linematch/segments.hpp"
 
+#include <opencv2/calib3d.hpp>
+#include <opencv2/features2d.hpp>
+#include <opencv2/flann.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include <cstdint>
@@ -116,6 +119,69 @@ void completePairLbd(ImageFeatures& features1, ImageFeatures& features2, bool si
         sideBySide, missing1, missing2, [&] { computeLbd(features1); }, [&] { computeLbd(features2); });
     features1.grown = features1.grown || missing1;
     features2.grown = features2.grown || missing2;
+}
+
+// --- pairs that do not overlap -----------------------------------------------
+
+namespace {
+
+// Approximate ratio-test matches of two keypoint sets: a fixed k-d tree
+// search (the same answer on every run) at a few percent of the exact
+// search's cost.
+std::vector<PointCorrespondence> roughMatches(const KeypointSet& k1, const KeypointSet& k2, double ratio) {
+    std::vector<PointCorrespondence> matches;
+    if (k1.descriptors.rows < 1 || k2.descriptors.rows < 2) return matches;
+    cv::flann::Index index(k2.descriptors, cv::flann::KDTreeIndexParams(4), cvflann::FLANN_DIST_L2);
+    cv::Mat indices, distances;
+    index.knnSearch(k1.descriptors, indices, distances, 2, cv::flann::SearchParams(32));
+    const float ratio2 = static_cast<float>(ratio * ratio);  // squared distances
+    for (int r = 0; r < indices.rows; ++r) {
+        const int best = indices.at<int>(r, 0);
+        if (best < 0 || !(distances.at<float>(r, 0) < ratio2 * distances.at<float>(r, 1))) continue;
+        matches.push_back({k1.points[r], k2.points[best]});
+    }
+    return matches;
+}
+
+}  // namespace
+
+bool mayOverlap(const ImageFeatures& features1, const ImageFeatures& features2, const MatcherSettings& settings) {
+    const PointSeedSettings& p = settings.points;
+    if (!p.enabled) return true;  // nothing to judge by
+    const int minInliers = std::max(p.minInliers, 5);
+    const double scale = std::max(1.0, std::max({features1.size.width, features1.size.height, features2.size.width,
+                                                 features2.size.height}) / 1000.0);
+    bool judged = false;
+    for (int level : {0, 2}) {
+        if (level == 2 && !p.affineViews) continue;
+        if (!features1.hasKeypoints[level] || !features2.hasKeypoints[level]) continue;
+        judged = true;
+        const std::vector<PointCorrespondence> matches =
+            roughMatches(features1.keypoints[level], features2.keypoints[level], p.ratio);
+        if (static_cast<int>(matches.size()) < minInliers) continue;
+        std::vector<cv::Point2d> from, to;
+        for (const PointCorrespondence& m : matches) {
+            from.push_back(m.image1);
+            to.push_back(m.image2);
+        }
+        // Three times the point stage's tolerance: a plane it would verify
+        // is found here too, whatever the approximate search missed.
+        cv::Mat inliers;
+        const cv::Mat h = cv::findHomography(from, to, cv::RANSAC, 3 * p.inlierDistance * scale, inliers, 2000, 0.995);
+        if (!h.empty() && cv::countNonZero(inliers) >= minInliers) return true;
+    }
+    // Without the levels to judge by, the pair is matched in full.
+    return !judged;
+}
+
+MatchResult noOverlapResult(const ImageFeatures& features1, const ImageFeatures& features2) {
+    MatchResult result;
+    result.status = "no_overlap";
+    result.segments1 = features1.segments;
+    result.segments2 = features2.segments;
+    result.rounds.emplace_back();
+    result.roundMatches.emplace_back();
+    return result;
 }
 
 // --- the file ---------------------------------------------------------------

@@ -88,7 +88,8 @@ py::dict fillSummary(py::dict summary, const linematch::FolderRun& run) {
 // One pair of a collection: as _match_to_folder, from the images' cached
 // features (linematch::matchCachedToFolder).
 py::dict matchCachedToFolder(py::handle image1, py::handle image2, py::handle outdir, py::dict options,
-                             py::handle features1, py::handle features2, py::handle homographyFile, bool picture) {
+                             py::handle features1, py::handle features2, py::handle homographyFile, bool picture,
+                             bool overlapCheck) {
     const linematch::FrontEndSettings settings = optionArguments(options);
     linematch::FolderRunRequest request;
     request.image1 = pathArgument(image1, "image1");
@@ -100,7 +101,7 @@ py::dict matchCachedToFolder(py::handle image1, py::handle image2, py::handle ou
     linematch::CachedPairRun run;
     try {
         py::gil_scoped_release unlocked;
-        run = linematch::matchCachedToFolder(request, settings, file1, file2);
+        run = linematch::matchCachedToFolder(request, settings, file1, file2, overlapCheck);
     } catch (const linematch::FrontEndError& e) {
         const std::string& path = e.path();
         raiseFrontEnd(e, path == request.image1          ? "image1"
@@ -119,13 +120,15 @@ py::dict matchCachedToFolder(py::handle image1, py::handle image2, py::handle ou
 
 // One image of a collection: its features from file, or computed and
 // stored there (the first keypoint level up front).
-py::dict extractToFile(py::handle image, py::handle file, py::dict options) {
+py::dict extractToFile(py::handle image, py::handle file, py::dict options, bool overlapCheck) {
     const linematch::FrontEndSettings settings = optionArguments(options);
     const std::string path = pathArgument(image, "image"), where = pathArgument(file, "file");
     linematch::CachedFeatures cached;
     try {
         py::gil_scoped_release unlocked;
-        cached = linematch::cachedFeatures(path, where, settings, linematch::FeatureParts());
+        cached = linematch::cachedFeatures(path, where, settings,
+                                           linematch::collectionParts(overlapCheck && settings.matcher.points.enabled &&
+                                                                      settings.matcher.points.affineViews));
     } catch (const linematch::FrontEndError& e) {
         raiseFrontEnd(e, "image");
     } catch (const linematch::FeatureFileError& e) {
@@ -184,9 +187,10 @@ void bindMatchFolder(py::module_& m) {
           "The linematch command's run into a folder; use lineharvest.match_pairs.");
     m.def("_match_cached_to_folder", &matchCachedToFolder, py::arg("image1"), py::arg("image2"), py::arg("outdir"),
           py::arg("options"), py::arg("features1"), py::arg("features2"), py::kw_only(),
-          py::arg("homography_file"), py::arg("picture"),
+          py::arg("homography_file"), py::arg("picture"), py::arg("overlap_check"),
           "A collection's pair from the images' cached features; use lineharvest.match_pairs.");
     m.def("_extract_features", &extractToFile, py::arg("image"), py::arg("file"), py::arg("options"),
+          py::kw_only(), py::arg("overlap_check"),
           "An image's features from file, or computed and stored there; use lineharvest.match_pairs.");
     m.def("_feature_arrays", &featureArrays, py::arg("file"), "A features file as NumPy arrays.");
     m.def("_feature_key", &featureKey, py::arg("options"),

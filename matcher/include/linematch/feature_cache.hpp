@@ -39,8 +39,16 @@ struct CachedPairRun {
 
 // matchToFolder on the pair's cached features: the same folder, byte for
 // byte (report.json apart from its timings). The parts the pair needs and
-// the files lack are computed from the images and stored back.
+// the files lack are computed from the images and stored back. With
+// overlapCheck, a pair that mayOverlap rules out is answered "no_overlap"
+// from the features (the affine views' keypoints are then computed, once
+// per image, if the files lack them).
 CachedPairRun matchCachedToFolder(const FolderRunRequest& request, const FrontEndSettings& options,
-                                  const std::string& features1, const std::string& features2);
+                                  const std::string& features1, const std::string& features2,
+                                  bool overlapCheck = false);
+
+// What a collection computes for each image up front: the first level, and
+// the affine views where the overlap check needs them.
+FeatureParts collectionParts(bool overlapCheck);
 
 }  // namespace linematch

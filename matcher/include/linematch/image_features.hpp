@@ -96,6 +96,21 @@ void completePairLevel(ImageFeatures& features1, ImageFeatures& features2, const
                        int level, bool sideBySide);
 void completePairLbd(ImageFeatures& features1, ImageFeatures& features2, bool sideBySide);
 
+// Whether two images may overlap, from their features alone and at a small
+// share of the pair's cost: the first-level keypoints and, where both
+// features hold them, the affine views' are matched approximately (a k-d
+// tree, ratio test) and a homography is fitted robustly with a generous
+// tolerance. False only when no level gives a plane of
+// settings.points.minInliers inliers: the point stage could then verify no
+// plane either (it needs that many), and the pair gets no answer from the
+// points. A pair may still have been answered by LBD seeds alone; callers
+// that must give exactly matchLines' answer do not ask.
+bool mayOverlap(const ImageFeatures& features1, const ImageFeatures& features2, const MatcherSettings& settings);
+
+// The answer to a pair that does not overlap: its segments, no
+// correspondences, status "no_overlap".
+MatchResult noOverlapResult(const ImageFeatures& features1, const ImageFeatures& features2);
+
 // The features file: a magic, a format version, the payload (sizes, then
 // the arrays, little-endian) and a 64-bit checksum of the payload. The
 // grey image is not stored. saveFeatures writes a temporary file beside
