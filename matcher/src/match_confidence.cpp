@@ -49,6 +49,20 @@ double epipolarShare(const cv::Matx33d& f, const Segment& s1, const Segment& s2)
     return std::clamp(common / shorter, 0.0, 1.0);
 }
 
+bool keepsToEpipolarLines(const cv::Matx33d& h, const cv::Matx33d& f, const std::vector<Segment>& segments,
+                          double maxDistance) {
+    for (const Segment& s : segments)
+        for (int end = 0; end < 2; ++end) {
+            const cv::Vec3d p(s[2 * end], s[2 * end + 1], 1.0);
+            const cv::Vec3d q = h * p, l = f * p;
+            const double norm = std::hypot(l[0], l[1]);
+            if (!(q[2] != 0) || !(norm > 0)) return false;
+            const double d = std::fabs(l[0] * q[0] / q[2] + l[1] * q[1] / q[2] + l[2]) / norm;
+            if (!(d <= maxDistance)) return false;
+        }
+    return true;
+}
+
 std::vector<MatchEvidence> gatherEvidence(const std::vector<Segment>& segments1, const std::vector<Segment>& segments2,
                                           const std::vector<SegmentMatch>& matches,
                                           const std::vector<MatchSource>& sources, const SegmentCarriers& carriers,

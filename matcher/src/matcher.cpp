@@ -212,7 +212,19 @@ MatchResult matchPrepared(ImageFeatures& features1, ImageFeatures& features2, co
         summary.seeds = static_cast<int>(seeds.size());
         tell(settings, "checks", roundShare(settings, round, 0));
         start = Clock::now();
-        const SeedCheckResult checked = checkSeeds(s1, s2, seeds, settings.checks, threads, &memo);
+        SeedCheckResult checked = checkSeeds(s1, s2, seeds, settings.checks, threads, &memo);
+        // A pair record's homography is a plane of the scene only if it
+        // keeps to the fundamental matrix: the ends of its two image-1
+        // segments must land on their epipolar lines.
+        if (result.geometry.epipolar.verified && settings.recordEpipolarDistance > 0) {
+            std::vector<SeedPair> agreeing;
+            for (const SeedPair& record : checked.records)
+                if (keepsToEpipolarLines(record.homography, result.geometry.epipolar.fundamental,
+                                         {s1[seeds[record.seedA].image1Segment], s1[seeds[record.seedB].image1Segment]},
+                                         settings.recordEpipolarDistance * scale))
+                    agreeing.push_back(record);
+            checked.records = std::move(agreeing);
+        }
         result.secondsChecks += secondsSince(start);
         std::vector<SegmentMatch> kept;
         for (std::size_t k = 0; k < seeds.size(); ++k)

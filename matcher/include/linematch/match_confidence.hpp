@@ -61,6 +61,11 @@ std::vector<MatchEvidence> gatherEvidence(const std::vector<Segment>& segments1,
 // (the band is then undetermined).
 double epipolarShare(const cv::Matx33d& fundamental, const Segment& segment1, const Segment& segment2);
 
+// True when h carries every end of the segments to within maxDistance
+// pixels of that end's epipolar line under the fundamental matrix.
+bool keepsToEpipolarLines(const cv::Matx33d& h, const cv::Matx33d& fundamental, const std::vector<Segment>& segments,
+                          double maxDistance);
+
 // Confidence in [0, 1] from the evidence: the fit of the carrying model,
 // the routes that found the correspondence and the epipolar band (see the
 // .cpp for the factors). It orders the matches; it is not a calibrated

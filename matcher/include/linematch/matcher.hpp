@@ -61,6 +61,10 @@ struct MatcherSettings {
     // segment inside the epipolar band of its image-1 segment's ends
     // (0: no such check).
     double minEpipolarShare = 0.5;
+    // Where it is verified, a pair record whose homography puts an end of
+    // its two image-1 seed segments farther than this (pixels at about
+    // 1000 px) from that end's epipolar line is dropped (0: kept).
+    double recordEpipolarDistance = 3.0;
     // Threads of the whole pipeline: the two images' segments and
     // descriptors side by side, then the descriptor matching, the seed
     // checks, the pair index table, the transfer and the verification each
