@@ -61,7 +61,7 @@ def opencv_flags():
 opencv_include, opencv_libdirs = opencv_flags()
 
 # What the line matcher links, as the CMake build of linematch does.
-MATCHER_OPENCV_MODULES = ["line_descriptor", "calib3d", "features2d", "imgcodecs", "imgproc"]
+MATCHER_OPENCV_MODULES = ["line_descriptor", "calib3d", "features2d", "flann", "imgcodecs", "imgproc"]
 # The matcher's library sources: everything but the commands' entry points
 # and the image warping, which only the commands use.
 MATCHER_SOURCES = [

@@ -5,10 +5,10 @@
 
 #include <opencv2/calib3d.hpp>
 #include <opencv2/features2d.hpp>
-#include <opencv2/flann.hpp>
 #include <opencv2/imgproc.hpp>
 
 #include <cstdint>
+#include <cstdlib>
 #include <cstdio>
 #include <cstring>
 #include <fstream>
@@ -125,20 +125,20 @@ void completePairLbd(ImageFeatures& features1, ImageFeatures& features2, bool si
 
 namespace {
 
-// Approximate ratio-test matches of two keypoint sets: a fixed k-d tree
-// search (the same answer on every run) at a few percent of the exact
-// search's cost.
+// Approximate ratio-test matches of two keypoint sets: OpenCV's default
+// k-d tree search (4 trees, 32 checks) at a few percent of the exact
+// search's cost. The trees are drawn with the C library's generator,
+// seeded here so that a pair is judged the same on every run.
 std::vector<PointCorrespondence> roughMatches(const KeypointSet& k1, const KeypointSet& k2, double ratio) {
     std::vector<PointCorrespondence> matches;
     if (k1.descriptors.rows < 1 || k2.descriptors.rows < 2) return matches;
-    cv::flann::Index index(k2.descriptors, cv::flann::KDTreeIndexParams(4), cvflann::FLANN_DIST_L2);
-    cv::Mat indices, distances;
-    index.knnSearch(k1.descriptors, indices, distances, 2, cv::flann::SearchParams(32));
-    const float ratio2 = static_cast<float>(ratio * ratio);  // squared distances
-    for (int r = 0; r < indices.rows; ++r) {
-        const int best = indices.at<int>(r, 0);
-        if (best < 0 || !(distances.at<float>(r, 0) < ratio2 * distances.at<float>(r, 1))) continue;
-        matches.push_back({k1.points[r], k2.points[best]});
+    std::srand(1);
+    cv::FlannBasedMatcher matcher;
+    std::vector<std::vector<cv::DMatch>> nearest;
+    matcher.knnMatch(k1.descriptors, k2.descriptors, nearest, 2);
+    for (const std::vector<cv::DMatch>& n : nearest) {
+        if (n.size() < 2 || !(n[0].distance < ratio * n[1].distance)) continue;
+        matches.push_back({k1.points[n[0].queryIdx], k2.points[n[0].trainIdx]});
     }
     return matches;
 }
