@@ -101,7 +101,8 @@ def main():
     # A pair of two scenes from the cached features, here.
     graf, wall = data / "graf" / "img1.png", data / "wall" / "img1.png"
     key = lh._collection.settings_hash(dict(lh._batch.MATCHER_DEFAULTS, threads=1))
-    files = [str(lh._collection.feature_file(str(work / "collection"), lh._batch._checksum(p), key)) for p in (graf, wall)]
+    files = [str(lh._collection.feature_file(str(work / "collection"), lh._batch._checksum(p), key))
+             for p in (graf, wall)]
     times = []
     for _ in range(5):
         folder = work / "single"

@@ -41,7 +41,8 @@ CachedFeatures cachedFeatures(const std::string& image, const std::string& file,
         storeGrownFeatures(file, out.features);
         return out;
     }
-    out.features = extractFeatures(gray.empty() ? readImageFile(image, options.maxPixels) : gray, options.matcher, parts);
+    out.features =
+        extractFeatures(gray.empty() ? readImageFile(image, options.maxPixels) : gray, options.matcher, parts);
     out.computed = true;
     saveFeatures(file, out.features);
     return out;

@@ -42,7 +42,8 @@ void needImage(const ImageFeatures& features, const char* part) {
 
 void computeLevel(ImageFeatures& features, const MatcherSettings& settings, int level) {
     needImage(features, kLevelNames[level]);
-    features.keypoints[level] = detectKeypoints(features.gray, settings.points, levelSide(settings.points, level), level == 2);
+    features.keypoints[level] =
+        detectKeypoints(features.gray, settings.points, levelSide(settings.points, level), level == 2);
     features.hasKeypoints[level] = true;
 }
 
@@ -70,8 +71,10 @@ void maybeSideBySide(bool parallel, bool doFirst, bool doSecond, const First& fi
 std::string featureSettingsKey(const MatcherSettings& settings) {
     char text[256];
     const PointSeedSettings& p = settings.points;
-    std::snprintf(text, sizeof text, "min_length=%.17g first=%.17g detail=%.17g affine=%.17g keypoints=%d affine_keypoints=%d",
-                  settings.minSegmentLength, p.firstSide, p.detailSide, p.affineSide, p.maxKeypoints, p.affineKeypoints);
+    std::snprintf(text, sizeof text,
+                  "min_length=%.17g first=%.17g detail=%.17g affine=%.17g keypoints=%d affine_keypoints=%d",
+                  settings.minSegmentLength, p.firstSide, p.detailSide, p.affineSide, p.maxKeypoints,
+                  p.affineKeypoints);
     return text;
 }
 
@@ -258,7 +261,8 @@ public:
     }
     std::uint64_t count(std::uint64_t itemBytes) {
         const std::uint64_t n = get<std::uint64_t>();
-        if (n > kMaxCount || (itemBytes > 0 && n * itemBytes > size_ - at_)) fail("truncated or damaged (a count beyond the file)");
+        if (n > kMaxCount || (itemBytes > 0 && n * itemBytes > size_ - at_))
+            fail("truncated or damaged (a count beyond the file)");
         return n;
     }
     std::string text() {
@@ -367,7 +371,8 @@ ImageFeatures featuresFromBytes(const std::string& bytes, const std::string& whe
             p.y = r.get<double>();
         }
         k.descriptors = r.matrix(CV_32F, 128);
-        if (k.descriptors.rows != static_cast<int>(k.points.size())) r.fail("keypoints and descriptors differ in number");
+        if (k.descriptors.rows != static_cast<int>(k.points.size()))
+            r.fail("keypoints and descriptors differ in number");
         f.hasKeypoints[level] = true;
     }
     if (parts & kHasLbd) {

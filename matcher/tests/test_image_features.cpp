@@ -118,6 +118,8 @@ TEST(ImageFeatures, PairsFromStoredFeaturesAreMatchLinesExactly) {
         EXPECT_EQ(cached.matches, direct.matches);
         EXPECT_EQ(cached.confidence, direct.confidence);
         EXPECT_FALSE(f1.grown || f2.grown);
+        // The overlap check tells the two apart from the stored keypoints.
+        EXPECT_EQ(linematch::mayOverlap(f1, f2, settings), std::string(c.name) != "unrelated");
 
         // Only the first level stored and no image: a pair that needs more
         // says so; with the image it completes the features.

@@ -232,7 +232,8 @@ def write_store(outdir, images, pairs, rows, key):
     """OUTDIR/features.h5 and OUTDIR/matches.h5 from the features files and
     the pair folders, each written under another name and renamed into
     place. Groups are named after the images' labels and the pairs' names;
-    a group's attributes say what it was made from."""
+    a group's attributes (and, for Octave's load, small text datasets) say
+    what it was made from."""
     import h5py
     import json
     import numpy as np
@@ -246,6 +247,9 @@ def write_store(outdir, images, pairs, rows, key):
             for image in images:
                 group = h5.create_group(labels[image])
                 group.attrs["path"] = image
+                # Text as fixed-length byte strings too: Octave's load reads
+                # datasets (not attributes), and these as char arrays.
+                group["path"] = np.bytes_(os.fsencode(image))
                 try:
                     checksum = _batch._checksum(image)
                     found = _core._feature_arrays(feature_file(outdir, checksum, key))
@@ -283,6 +287,8 @@ def write_store(outdir, images, pairs, rows, key):
                 elif row is not None:
                     group.attrs["error"] = row["error"] or ""
                 group.attrs["status"] = status
+                for name in ("image1", "image2", "status"):
+                    group[name] = np.bytes_(os.fsencode(str(group.attrs[name])))
                 group["matches"] = found[0]
                 group["confidence"] = found[1]
         os.replace(matches + scratch, matches)
