@@ -13,6 +13,13 @@ bool exists(const std::string& path) {
     return ::lstat(path.c_str(), &info) == 0;
 }
 
+// A cache entry is read only when it is a regular file of its own: a
+// symbolic link there (to anything) is replaced, never followed.
+bool regularFile(const std::string& path) {
+    struct stat info;
+    return ::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
 }  // namespace
 
 CachedFeatures cachedFeatures(const std::string& image, const std::string& file, const FrontEndSettings& options,
@@ -21,6 +28,7 @@ CachedFeatures cachedFeatures(const std::string& image, const std::string& file,
     const std::string key = featureSettingsKey(options.matcher);
     if (exists(file)) {
         try {
+            if (!regularFile(file)) throw FeatureFileError(file + ": not a regular file");
             out.features = loadFeatures(file);
             if (out.features.settingsKey != key)
                 throw FeatureFileError(file + ": features of other settings (" + out.features.settingsKey + ")");
@@ -51,6 +59,7 @@ CachedFeatures cachedFeatures(const std::string& image, const std::string& file,
 void storeGrownFeatures(const std::string& file, ImageFeatures& features) {
     if (!features.grown) return;
     try {
+        if (!regularFile(file)) throw FeatureFileError(file + ": not a regular file");
         const ImageFeatures stored = loadFeatures(file);
         if (stored.settingsKey == features.settingsKey && stored.size == features.size &&
             stored.segments == features.segments) {
