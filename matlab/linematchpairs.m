@@ -32,11 +32,24 @@ function T = linematchpairs(PAIRS, OUTDIR, OPTIONS)
 %   segments2.txt written exactly as the linematch command writes them,
 %   report.json with the command's keys that the MEX reports (image1,
 %   image2, segments, geometry, stages, rounds, seconds, ground_truth
-%   without per-round scores), and pair.json, the record of the inputs'
-%   SHA-256 checksums and the options.
-%   There is no matches.png. The default name of a pair is
-%   <stem1>__<stem2> (-2, -3, ... on repeats); OUTDIR/summary.csv lists
-%   every pair.
+%   without per-round scores), and
+%   pair.json, the record of the inputs' SHA-256 checksums, the options and
+%   the outputs' SHA-256 checksums. There is no matches.png. The default
+%   name of a pair is <stem1>__<stem2> (-2, -3, ... on repeats); a given
+%   name is 1 to 200 bytes without slash, backslash or control character,
+%   not starting with '.', not summary.csv, and two names may not differ
+%   only in the case of ASCII letters. OUTDIR/summary.csv lists every pair;
+%   a text cell a spreadsheet would take for a formula (starting with = + -
+%   @, a tab or a carriage return) gets a leading apostrophe.
+%
+%   Only what the batch wrote is replaced or removed: a pair folder whose
+%   pair.json records its outputs' checksums and which holds nothing but
+%   the batch's files, and its scratch folders. Anything else of a pair's
+%   name (a folder of yours, a link, a file) fails that pair with
+%   linematchpairs:outputFile and is left as it is. A rerun reuses a pair
+%   only when its outputs still have the recorded checksums and every
+%   figure of the record is valid; otherwise the pair is matched again.
+%   OUTDIR/.partial must be a real folder, not a link.
 %
 %   Each pair is written into a scratch folder OUTDIR/.partial/<host>-<pid>-..
 %   and renamed into place when complete, so a pair folder is complete or
@@ -101,6 +114,7 @@ if ~isfolder(outdir) && ~mkdir(outdir)
   error('linematchpairs:outputFile', 'cannot make the folder %s', outdir);
 end
 pairs = readpairs(PAIRS);
+scratchroot(outdir);  % a linked .partial is refused before any pair runs
 % The record: the options that change the result (Threads, in any case,
 % does not).
 recorded = OPTIONS;
@@ -120,7 +134,10 @@ if isempty(T)
              'segments2', {}, 'matches', {}, 'precision', {}, 'recall', {}, 'seconds', {}, 'error', {});
 end
 writesummary(outdir, T);
-[~, ~] = rmdir(fullfile(outdir, '.partial'));  % left when other sessions still write
+removeleftovers(outdir);
+if strcmp(pathkind(fullfile(outdir, '.partial'), false), 'folder')
+  [~, ~] = rmdir(fullfile(outdir, '.partial'));  % left when other sessions still write
+end
 end
 
 % --- one pair -----------------------------------------------------------
@@ -132,12 +149,18 @@ row = struct('name', pair.name, 'image1', pair.image1, 'image2', pair.image2, 'h
              'recall', [], 'seconds', [], 'error', '');
 scratch = '';
 try
-  inputs = struct('image1', filesha256(pair.image1), 'image2', filesha256(pair.image2), 'homography', '');
+  inputs = struct('image1', filesha256(pair.image1, 'imageFile', true), ...
+                  'image2', filesha256(pair.image2, 'imageFile', true), 'homography', '');
   if ~isempty(pair.homography)
-    inputs.homography = filesha256(pair.homography);
+    inputs.homography = filesha256(pair.homography, 'homographyFile', true);
   end
   key = jsonencode(struct('inputs', inputs, 'options', recorded));
   target = fullfile(outdir, pair.name);
+  % Before the pair is matched: what is in the way stays in the way.
+  why = whynotours(target);
+  if ~isempty(why)
+    refuseforeign(target, why);
+  end
   result = recordedresult(target, key);
   if isempty(result)
     scratch = scratchfolder(outdir);
@@ -145,9 +168,15 @@ try
       error('linematchpairs:outputFile', 'cannot make the folder %s', scratch);
     end
     result = matchinto(scratch, pair, options, started);
+    names = outputnames();
+    digests = cell(size(names));
+    for k = 1:numel(names)
+      digests{k} = filesha256(fullfile(scratch, names{k}), 'outputFile', false);
+    end
     writetext(fullfile(scratch, 'pair.json'), ...
               jsonencode(struct('key', key, 'image1', pair.image1, 'image2', pair.image2, ...
-                                'homography', pair.homography, 'result', result)));
+                                'homography', pair.homography, 'result', result, ...
+                                'checksums', containers.Map(names, digests))));
     moveintoplace(scratch, target, outdir, key);
     scratch = '';
   end
@@ -156,11 +185,15 @@ try
   end
   row.status = 'ok';
 catch err
-  row.error = strrep([err.identifier ': ' err.message], sprintf('\n'), ' ');
+  id = err.identifier;
+  if isempty(id)
+    id = 'linematchpairs:pairFailed';  % an error of Octave's or MATLAB's own, named as the batch's
+  end
+  row.error = strrep([id ': ' err.message], sprintf('\n'), ' ');
   row.seconds = toc(started);
 end
-if ~isempty(scratch) && isfolder(scratch)
-  removefolder(scratch);
+if ~isempty(scratch)
+  removeown(scratch);
 end
 end
 
@@ -230,46 +263,196 @@ function n = columns_(A)
 n = size(A, 2);
 end
 
-function result = recordedresult(folder, key)
-% The summary figures of a complete pair folder made from these inputs with
-% these options, else [].
-result = [];
-record = fullfile(folder, 'pair.json');
-if ~isfile(record)
+function names = outputnames()
+% The files linematchpairs writes into a pair folder besides pair.json.
+names = {'segments1.txt', 'segments2.txt', 'matches.txt', 'confidence.txt', 'report.json'};
+end
+
+function own = ownname(name)
+% A name the batch writes into a pair folder: pair.json, an output (the
+% Python batch's matches.png too), or the temporary name ".<output>.XXXXXX"
+% that the matcher's writer (mkstemp) gives an output until it is renamed.
+own = any(strcmp(name, [{'pair.json', 'matches.png'}, outputnames()])) || ...
+      ~isempty(regexp(name, ['^\.(segments1\.txt|segments2\.txt|matches\.txt|report\.json|matches\.png)' ...
+                             '\.[A-Za-z0-9]{6}$'], 'once'));
+end
+
+function r = readrecord(folder)
+% pair.json of folder as a struct, or [] when there is none or it is not
+% one: only a regular file (not a link, not a FIFO that would block) of at
+% most 1 MB is read.
+r = [];
+path = fullfile(folder, 'pair.json');
+if ~strcmp(pathkind(path, false), 'file')
+  return;
+end
+fid = fopen(path, 'r');
+if fid < 0
+  return;
+end
+text = fread(fid, 2^20 + 1, '*char')';
+fclose(fid);
+if numel(text) > 2^20
   return;
 end
 try
-  r = jsondecode(fileread(record));
+  r = jsondecode(text);
 catch
+  r = [];
   return;
 end
-names = {'segments2.txt', 'segments1.txt', 'matches.txt', 'confidence.txt', 'report.json'};
-if ~isstruct(r) || ~isfield(r, 'key') || ~strcmp(r.key, key) || ~isfield(r, 'result')
+if ~isstruct(r) || ~isscalar(r)
+  r = [];
+end
+end
+
+function digests = recordedchecksums(r)
+% The record's checksums of the outputs as a struct (jsondecode makes
+% "matches.txt" the field matches_txt), or [] when they are not in their
+% form.
+digests = [];
+if ~isstruct(r) || ~isfield(r, 'checksums') || ~isstruct(r.checksums) || ~isscalar(r.checksums)
   return;
 end
-for k = 1:numel(names)
-  if ~isfile(fullfile(folder, names{k}))
+known = strrep([outputnames(), {'matches.png'}], '.', '_');
+fields = fieldnames(r.checksums);
+if isempty(fields) || ~all(ismember(fields, known))
+  return;
+end
+for k = 1:numel(fields)
+  v = r.checksums.(fields{k});
+  if ~ischar(v) || isempty(regexp(v, '^[0-9a-f]{64}$', 'once'))
     return;
   end
 end
-result = r.result;
+digests = r.checksums;
+end
+
+function why = whynotours(folder)
+% '' when folder is absent or is a pair folder this batch (or
+% lineharvest.match_pairs) wrote: a real folder, not a link to one, whose
+% pair.json records its outputs' checksums, holding nothing but the files
+% the batch writes. Otherwise the reason it is left alone.
+why = '';
+switch pathkind(folder, false)
+  case 'none'
+    return;
+  case 'link'
+    why = 'it is a symbolic link';
+    return;
+  case 'folder'
+  otherwise
+    why = 'it is not a folder';
+    return;
+end
+if isempty(recordedchecksums(readrecord(folder)))
+  why = 'it holds no pair.json of this batch (with the checksums of its outputs)';
+  return;
+end
+entries = dir(folder);
+for k = 1:numel(entries)
+  name = entries(k).name;
+  if ~any(strcmp(name, {'.', '..'})) && (~ownname(name) || strcmp(pathkind(fullfile(folder, name), false), 'folder'))
+    why = sprintf('it holds ''%s'', which the batch does not write', name);
+    return;
+  end
+end
+end
+
+function refuseforeign(folder, why)
+error('linematchpairs:outputFile', ['%s is in the way and left as it is: %s. The batch replaces only pair ' ...
+      'folders it wrote; move it away or give the pair another name'], folder, why);
+end
+
+function result = validresult(r)
+% The summary figures of a record, checked one by one (a record is a file
+% anyone can edit), in the summary's order; [] if one is off.
+result = [];
+columns = {'segments1', 'segments2', 'matches', 'precision', 'recall', 'seconds'};
+if ~isstruct(r) || ~isscalar(r) || numel(fieldnames(r)) ~= numel(columns) || ~all(isfield(r, columns))
+  return;
+end
+number = @(v) isnumeric(v) && isreal(v) && isscalar(v) && isfinite(v);
+clean = struct();
+for c = columns(1:3)
+  v = r.(c{1});
+  if ~number(v) || v ~= fix(v) || v < 0 || v > 2^31 - 1
+    return;
+  end
+  clean.(c{1}) = double(v);
+end
+for c = columns(4:5)
+  v = r.(c{1});
+  if ~(isnumeric(v) && isempty(v)) && ~(number(v) && v >= 0 && v <= 1)
+    return;
+  end
+  clean.(c{1}) = double(v);
+end
+if isempty(clean.precision) ~= isempty(clean.recall) || ~number(r.seconds) || r.seconds < 0 || r.seconds > 1e7
+  return;
+end
+clean.seconds = double(r.seconds);
+result = clean;
+end
+
+function result = recordedresult(folder, key)
+% The summary figures of a pair folder made from these inputs with these
+% options whose outputs still have the checksums recorded, else [] (the
+% pair is matched again).
+result = [];
+r = readrecord(folder);
+if isempty(r) || ~isfield(r, 'key') || ~ischar(r.key) || ~strcmp(r.key, key) || ~isfield(r, 'result')
+  return;
+end
+digests = recordedchecksums(r);
+names = outputnames();
+if isempty(digests) || numel(fieldnames(digests)) ~= numel(names)
+  return;
+end
+clean = validresult(r.result);
+if isempty(clean)
+  return;
+end
+for k = 1:numel(names)
+  field = strrep(names{k}, '.', '_');
+  if ~isfield(digests, field)
+    return;
+  end
+  try
+    if ~strcmp(filesha256(fullfile(folder, names{k}), 'outputFile', false), digests.(field))
+      return;
+    end
+  catch
+    return;
+  end
+end
+result = clean;
 end
 
 function moveintoplace(folder, target, outdir, key)
-% Renames the complete folder to target. An older target folder is moved
-% aside and removed; when another session has just put the same pair's
-% complete folder there, that one stays.
+% Renames the complete folder to target. An older pair folder of this
+% batch is moved aside and removed; anything else there is refused. When
+% another session has just put the same pair's complete folder there, that
+% one stays.
 for attempt = 1:8
   if renamefolder(folder, target)
     return;
   end
   if ~isempty(recordedresult(target, key))
-    removefolder(folder);
+    removeown(folder);
     return;
   end
+  why = whynotours(target);
+  if ~isempty(why)
+    refuseforeign(target, why);
+  end
   aside = scratchfolder(outdir);
-  if renamefolder(target, aside)
-    removefolder(aside);
+  if renamefolder(target, aside) && ~removeown(aside)
+    % Something not the batch's came in between the look and the rename:
+    % it stays, out of the way, with a name that says why.
+    kept = sprintf('%s.kept-%s', target, regexprep(aside, '^.*-', ''));
+    renamefolder(aside, kept);
+    refuseforeign(target, sprintf('it changed while it was replaced; it is now %s', kept));
   end
 end
 error('linematchpairs:outputFile', 'cannot move the results into %s', target);
@@ -284,11 +467,81 @@ else
 end
 end
 
-function removefolder(folder)
-if exist('OCTAVE_VERSION', 'builtin')
-  confirm_recursive_rmdir(false, 'local');
+function removed = removeown(folder)
+% Removes the files the batch writes (ownname) from folder, then folder if
+% that empties it. Never follows a link: a folder that is a link is left,
+% entries are unlinked (a link named matches.txt goes, not what it points
+% at); anything else stays.
+removed = false;
+if ~strcmp(pathkind(folder, false), 'folder')
+  return;
 end
-[~] = rmdir(folder, 's');
+entries = dir(folder);
+for k = 1:numel(entries)
+  if ownname(entries(k).name)
+    path = fullfile(folder, entries(k).name);
+    if exist('OCTAVE_VERSION', 'builtin')
+      [~, ~] = unlink(path);  % a folder by that name, say: left with the folder
+    elseif ~strcmp(pathkind(path, false), 'folder')
+      delete(path);
+    end
+  end
+end
+removed = logical(rmdir(folder));
+end
+
+function kind = pathkind(path, follow)
+% 'none', 'link', 'folder', 'file' (a regular one) or 'other' (a FIFO, a
+% device, ...); a last link is followed only with follow true.
+if exist('OCTAVE_VERSION', 'builtin')
+  if follow
+    [st, err] = stat(path);
+  else
+    [st, err] = lstat(path);
+  end
+  if err ~= 0
+    kind = 'none';
+  elseif S_ISLNK(st.mode)
+    kind = 'link';
+  elseif S_ISDIR(st.mode)
+    kind = 'folder';
+  elseif S_ISREG(st.mode)
+    kind = 'file';
+  else
+    kind = 'other';
+  end
+  return;
+end
+p = java.io.File(path).toPath();
+options = javaArray('java.nio.file.LinkOption', double(~follow));
+if ~follow
+  options(1) = java.nio.file.LinkOption.NOFOLLOW_LINKS;
+end
+if ~follow && java.nio.file.Files.isSymbolicLink(p)
+  kind = 'link';
+elseif ~java.nio.file.Files.exists(p, options)
+  kind = 'none';
+elseif java.nio.file.Files.isDirectory(p, options)
+  kind = 'folder';
+elseif java.nio.file.Files.isRegularFile(p, options)
+  kind = 'file';
+else
+  kind = 'other';
+end
+end
+
+function scratch = scratchroot(outdir)
+% OUTDIR/.partial, made if missing. It must be a real folder: through a
+% symbolic link the batch would write, and remove its leftovers, outside
+% OUTDIR.
+scratch = fullfile(outdir, '.partial');
+if strcmp(pathkind(scratch, false), 'none')
+  [~] = mkdir(scratch);
+end
+if ~strcmp(pathkind(scratch, false), 'folder')
+  error('linematchpairs:outputFile', ['%s is a symbolic link or not a folder: the batch keeps its scratch ' ...
+        'files only in a folder of its own; remove it'], scratch);
+end
 end
 
 function folder = scratchfolder(outdir)
@@ -297,19 +550,18 @@ if isempty(count)
   count = 0;
 end
 count = count + 1;
-scratch = fullfile(outdir, '.partial');
-if ~isfolder(scratch)
-  [~] = mkdir(scratch);
-end
+scratch = scratchroot(outdir);
 [host, pid] = thisprocess();
 folder = fullfile(scratch, sprintf('%s-%d-m%d%s', host, pid, count, strrep(sprintf('%.6f', now), '.', '')));
 end
 
 function removeleftovers(outdir)
-% Scratch folders of sessions of this host that are gone (killed). Only
-% where /proc tells (Linux); a zombie counts as gone.
+% The scratch folders and summary files of sessions of this host that are
+% gone (killed), with the temporaries in them. Only where /proc tells
+% (Linux); a zombie counts as gone. Nothing through a link: a linked
+% .partial is not looked into, and only the batch's own files are removed.
 scratch = fullfile(outdir, '.partial');
-if ~isfolder(scratch) || ~isfolder('/proc/self')
+if ~strcmp(pathkind(scratch, false), 'folder') || ~isfolder('/proc/self')
   return;
 end
 [host, ~] = thisprocess();
@@ -322,15 +574,20 @@ for k = 1:numel(entries)
   status = fullfile('/proc', parts{2}, 'stat');
   alive = isfile(status);
   if alive
-    text = fileread(status);
-    state = strtrim(text(find(text == ')', 1, 'last') + 1:end));
-    alive = ~isempty(state) && ~any(state(1) == 'ZX');
+    try
+      text = fileread(status);
+      state = strtrim(text(find(text == ')', 1, 'last') + 1:end));
+      alive = ~isempty(state) && ~any(state(1) == 'ZX');
+    catch
+      alive = false;  % ended between the look and the read
+    end
   end
   if ~alive
     path = fullfile(scratch, entries(k).name);
-    if isfolder(path)
-      removefolder(path);
-    else
+    kind = pathkind(path, false);
+    if strcmp(kind, 'folder')
+      removeown(path);
+    elseif strcmp(kind, 'file') && numel(path) > 4 && strcmp(path(end-3:end), '.csv')
       delete(path);
     end
   end
@@ -399,14 +656,15 @@ end
 H = reshape(values, 3, 3)';
 end
 
-function digest = filesha256(path)
+function digest = filesha256(path, kind, follow)
 % Only a regular file is opened: a FIFO would block the session for good.
-if ~isfile(path)
-  error('linematchpairs:imageFile', 'cannot open %s: not a regular file', path);
+% With follow false a symbolic link is refused too.
+if ~strcmp(pathkind(path, follow), 'file')
+  error(['linematchpairs:' kind], 'cannot open %s: not a regular file', path);
 end
 fid = fopen(path, 'r');
 if fid < 0
-  error('linematchpairs:imageFile', 'cannot open %s', path);
+  error(['linematchpairs:' kind], 'cannot open %s', path);
 end
 bytes = fread(fid, Inf, '*uint8');
 fclose(fid);
@@ -443,8 +701,14 @@ function text = csvcell(column, value)
 if isempty(value)
   text = '';
 elseif ischar(value)
+  % Text a spreadsheet would take for a formula (starting with = + - @, a
+  % tab or a carriage return) gets a leading apostrophe: OWASP's defence
+  % against CSV injection, as lineharvest.match_pairs writes it.
   text = value;
-  if any(text == ',' | text == '"' | text == sprintf('\n'))
+  if any(text(1) == sprintf('=+-@\t\r'))
+    text = [char(39) text];
+  end
+  if any(text == ',' | text == '"' | text == sprintf('\n') | text == sprintf('\r'))
     text = ['"' strrep(text, '"', '""') '"'];
   end
 elseif strcmp(column, 'seconds')
@@ -485,15 +749,24 @@ end
 n = size(rows, 1);
 given = rows(:, 4);
 named = given(~cellfun(@isempty, given));
-if numel(unique(named)) ~= numel(named)
-  error('linematchpairs:badPairs', 'two pairs have the same name');
-end
+% A given name is one folder name in OUTDIR, the set lineharvest.match_pairs
+% accepts: at most 200 bytes, no slash or backslash, no control character (a NUL
+% would cut the name short: two pairs, one folder), not starting with '.',
+% not summary.csv.
 for k = 1:numel(named)
-  if named{k}(1) == '.' || any(named{k} == '/') || strcmp(named{k}, 'summary.csv')
-    error('linematchpairs:badPairs', 'the name ''%s'' cannot be a folder name here', named{k});
+  name = named{k};
+  if ~isrow(name) || name(1) == '.' || any(name == '/' | name == char(92) | name < 32 | name == 127) || ...
+     strcmp(folderkey(name), 'summary.csv') || numel(unicode2native(name, 'UTF-8')) > 200
+    error('linematchpairs:badPairs', ['the name ''%s'' cannot be a folder name here (1 to 200 bytes, no slash, ' ...
+          'backslash or control character, not starting with ''.'', not summary.csv)'], name);
   end
 end
-taken = named;
+% Names that differ only in the case of ASCII letters are one folder on a
+% case-insensitive file system (a shared SMB or macOS folder).
+taken = cellfun(@folderkey, named, 'UniformOutput', false);
+if numel(unique(taken)) ~= numel(taken)
+  error('linematchpairs:badPairs', 'two pairs have the same name (ASCII letters'' case aside)');
+end
 pairs = struct('name', cell(1, n), 'image1', '', 'image2', '', 'homography', '');
 for k = 1:n
   if isempty(rows{k, 1}) || isempty(rows{k, 2})
@@ -515,18 +788,40 @@ for k = 1:n
     end
     name = stem;
     repeat = 1;
-    while any(strcmp(name, taken)) || strcmp(name, 'summary.csv')
+    while any(strcmp(folderkey(name), taken)) || strcmp(folderkey(name), 'summary.csv')
       repeat = repeat + 1;
       name = sprintf('%s-%d', stem, repeat);
     end
-    taken{end + 1} = name; %#ok<AGROW>
+    taken{end + 1} = folderkey(name); %#ok<AGROW>
   end
   pairs(k).name = name;
 end
 end
 
+function key = folderkey(name)
+% The name with its ASCII letters in lower case (as match_pairs folds them).
+key = name;
+upper = key >= 'A' & key <= 'Z';
+key(upper) = char(key(upper) + 32);
+end
+
 function [rows, base] = readpairfile(path, columns)
-text = fileread(path);
+% Only a regular file is read: a FIFO would block the session for good.
+if ~strcmp(pathkind(path, true), 'file')
+  error('linematchpairs:badPairs', 'cannot read the pair file %s: not a regular file', path);
+end
+try
+  text = fileread(path);
+catch err
+  error('linematchpairs:badPairs', 'cannot read the pair file %s: %s', path, err.message);
+end
+% A byte-order mark (spreadsheets write one) is not part of the first
+% column's name: UTF-8's three bytes, or U+FEFF where fileread decodes.
+if numel(text) >= 3 && isequal(double(text(1:3)), [239 187 191])
+  text = text(4:end);
+elseif ~isempty(text) && double(text(1)) == 65279
+  text = text(2:end);
+end
 base = fileparts(absolutepath(path, pwd));
 lines = regexp(text, '\r?\n', 'split');
 lines = lines(~cellfun(@skipped, lines));

@@ -47,8 +47,9 @@
 %                                     (inliers no plane explains),
 %                                     medianResidual (pixels from the
 %                                     epipolar line)
-%     status             'ok', or 'thin_support' when too few seeds survived
-%                        the checks (no correspondences then)
+%     status             'ok', or 'thin_support' when no seed survived the
+%                        checks and no plane was verified (no
+%                        correspondences then)
 %     score              only with the option Homography: trueCorrespondences,
 %                        and [matches correct precision recall] rows
 %                        descriptorAlone, seeds, rounds (one row per round:

@@ -91,7 +91,9 @@ std::unique_ptr<FolderRun> matchToFolder(const FolderRunRequest& request, const 
         // Held from the first temporary file to the last rename: a signal
         // leaves neither a half-renamed set nor temporary files behind.
         const SignalsHeld held;
-        OutputSet out(outDir);
+        // A killed run's temporaries of these files go (see OutputSet).
+        OutputSet out(outDir, {"segments1.txt", "segments2.txt", "matches.txt", "confidence.txt", "matches.png",
+                               "report.json"});
         out.add("segments1.txt", segmentFileText(run->result.segments1));
         out.add("segments2.txt", segmentFileText(run->result.segments2));
         out.add("matches.txt", matchFileText(run->result.matches));

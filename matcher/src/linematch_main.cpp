@@ -132,8 +132,7 @@ int main(int argc, char** argv) {
         if (run->result.status == "thin_support")
             std::cerr << "linematch: thin support: "
                       << (run->result.rounds.empty() ? 0 : run->result.rounds[0].keptSeeds)
-                      << " seeds survived the checks (fewer than " << settings.minSeeds
-                      << "); no correspondences returned\n";
+                      << " seeds survived the checks and no plane was verified; no correspondences returned\n";
         if (!quiet) std::cout << linematch::reportText(run->result, settings, run->context);
     } catch (const linematch::FrontEndError& e) {
         std::cerr << "linematch: " << e.what() << (e.kind() == "imageTooLarge" ? " (see --max-pixels)" : "") << "\n";

@@ -185,7 +185,7 @@ std::string reportText(const MatchResult& r, const MatcherSettings& settings, co
                   r.seeds.size(), r.matches.size() - r.seeds.size(),
                   r.status == "ok"           ? ""
                   : r.status == "no_overlap" ? "  -- no overlap: the images' keypoints share no plane, no answer"
-                                             : "  -- thin support: too few consistent seeds, no answer");
+                                             : "  -- thin support: no consistent seed and no plane, no answer");
     o << line;
     std::snprintf(line, sizeof line,
                   "  time              %.2f s (segments %.2f, points %.2f, descriptors %.2f, checks %.2f, transfer %.2f)\n",

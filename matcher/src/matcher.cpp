@@ -239,11 +239,13 @@ MatchResult matchPrepared(ImageFeatures& features1, ImageFeatures& features2, co
             if (static_cast<int>(kept.size()) < settings.minSeeds) {
                 result.rounds.push_back(summary);
                 result.roundMatches.emplace_back();
-                // Without a verified plane nothing vouches for the few
-                // seeds; with one, its correspondences are the answer.
+                // Too few for the rounds. A kept seed has neighbours that
+                // agree with it, and a verified plane vouches for its own
+                // correspondences: either is an answer, however small.
+                // Only with neither is there nothing to return.
                 const bool planeVerified = settings.planesAdd &&
                                            std::find(carriers.known.begin(), carriers.known.end(), 1) != carriers.known.end();
-                if (!planeVerified) {
+                if (!planeVerified && kept.empty()) {
                     result.status = "thin_support";
                     break;
                 }

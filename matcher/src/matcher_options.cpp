@@ -138,7 +138,7 @@ const std::vector<MatcherOption>& matcherOptions() {
          [](const S& s) { return s.matcher.minEpipolarShare; },
          [](S& s, double v) { s.matcher.minEpipolarShare = v; }},
         {"min_seeds", "MinSeeds", "--min-seeds", OptionType::whole, 0, 1e6, false,
-         "fewer checked seeds: no transfer rounds, and thin support unless a plane is verified",
+         "fewer checked seeds: no transfer rounds (thin support with none and no plane)",
          [](const S& s) { return double(s.matcher.minSeeds); },
          [](S& s, double v) { s.matcher.minSeeds = static_cast<int>(v); }},
         {"scale_with_image", "ScaleWithImage", "--no-scale", OptionType::onOff, 0, 1, false,

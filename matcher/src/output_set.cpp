@@ -2,6 +2,7 @@
 
 #include "linematch/front_end_error.hpp"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -30,17 +31,59 @@ struct Descriptor {
 
 }  // namespace
 
-OutputSet::OutputSet(std::string folder) : folder_(std::move(folder)) {
+namespace {
+
+// mkstemp's temporary name of `name`: "." + name + "." + six letters or digits.
+bool isTemporaryOf(const std::string& entry, const std::string& name) {
+    const std::size_t head = name.size() + 2;
+    if (entry.size() != head + 6 || entry[0] != '.' || entry.compare(1, name.size(), name) != 0 ||
+        entry[head - 1] != '.')
+        return false;
+    for (std::size_t k = head; k < entry.size(); ++k) {
+        const char c = entry[k];
+        if (!((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'))) return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+OutputSet::OutputSet(std::string folder, const std::vector<std::string>& staleNames) : folder_(std::move(folder)) {
     std::error_code error;
     std::filesystem::create_directories(folder_, error);
     if (!std::filesystem::is_directory(folder_))
         throw FrontEndError("outputFile",
                             "cannot create directory " + folder_ + (error ? ": " + error.message() : ""), folder_);
+    folderFd_ = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (folderFd_ < 0) refuse(folder_, errno);
+    // Every live OutputSet of a folder holds it locked (shared, exclusive
+    // in its commit), and a killed process's lock goes with it: an
+    // exclusive lock got without waiting means that no live writer owns
+    // the temporaries here. Where the file system has no locks they stay.
+    if (!staleNames.empty() && ::flock(folderFd_, LOCK_EX | LOCK_NB) == 0) {
+        std::vector<std::string> stale;
+        const int listing = ::dup(folderFd_);
+        if (DIR* entries = listing < 0 ? nullptr : ::fdopendir(listing)) {
+            while (const dirent* entry = ::readdir(entries))
+                for (const std::string& name : staleNames)
+                    if (isTemporaryOf(entry->d_name, name)) stale.emplace_back(entry->d_name);
+            ::closedir(entries);
+        } else if (listing >= 0) {
+            ::close(listing);
+        }
+        // unlinkat: a link by that name goes, never what it points at.
+        for (const std::string& name : stale) ::unlinkat(folderFd_, name.c_str(), 0);
+    }
+    // Shared (the exclusive one above becomes shared); a writer committing
+    // is waited for. Without locks the commit's own lock decides, as before.
+    while (::flock(folderFd_, LOCK_SH) != 0)
+        if (errno != EINTR) break;
 }
 
 OutputSet::~OutputSet() {
     for (const File& f : files_)
         if (!f.temporary.empty()) ::unlink(f.temporary.c_str());
+    if (folderFd_ >= 0) ::close(folderFd_);
 }
 
 void OutputSet::add(const std::string& name, const std::string& bytes) {
@@ -74,11 +117,10 @@ void OutputSet::add(const std::string& name, const std::string& bytes) {
 void OutputSet::drop(const std::string& name) { dropped_.push_back(name); }
 
 void OutputSet::commit(const std::string& last) {
-    Descriptor folder;
-    folder.fd = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (folder.fd < 0) refuse(folder_, errno);
+    // The shared lock becomes exclusive, on the same descriptor: a second
+    // descriptor of the folder would wait for this one's own shared lock.
     // Held until the descriptor closes, also when the process is killed.
-    while (::flock(folder.fd, LOCK_EX) != 0)
+    while (::flock(folderFd_, LOCK_EX) != 0)
         if (errno != EINTR) refuse(folder_, errno);
     const auto removeOld = [&](const std::string& name) {
         const std::string path = folder_ + "/" + name;
@@ -95,7 +137,7 @@ void OutputSet::commit(const std::string& last) {
         if (f.name != last) place(f);
     for (File& f : files_)
         if (f.name == last) place(f);
-    ::fsync(folder.fd);
+    ::fsync(folderFd_);
 }
 
 }  // namespace linematch

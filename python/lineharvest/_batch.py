@@ -7,7 +7,13 @@ scratch folder ``OUTDIR/.partial/<host>-<pid>-<random>``, adds ``pair.json``
 renames the folder to ``OUTDIR/<name>``, so that a pair folder is either
 complete or absent. A rerun takes a pair folder as done when its
 ``pair.json`` names the same input checksums, options and package version
-and every output file is there.
+and every output file still has the checksum recorded there.
+
+The batch deletes or replaces only what it made: a pair folder whose
+``pair.json`` records the checksums of its outputs and which holds nothing
+but the files the batch writes, and its own scratch folders. Anything else
+in the way of a pair is that pair's error. No symbolic link is followed out
+of OUTDIR, and only regular files are opened (a FIFO would block).
 """
 
 import csv
@@ -16,8 +22,9 @@ import functools
 import hashlib
 import json
 import logging
+import math
 import os
-import shutil
+import re
 import socket
 import stat
 import sys
@@ -37,6 +44,18 @@ PICTURE = "matches.png"
 COLUMNS = ("name", "image1", "image2", "homography", "status", "segments1", "segments2", "matches",
            "precision", "recall", "seconds", "error")
 _RESULT_COLUMNS = ("segments1", "segments2", "matches", "precision", "recall", "seconds")
+# Every name the batch writes into a pair folder (linematchpairs writes the
+# same, without matches.png), and the temporary names the matcher's output
+# writer gives them (mkstemp's ".<name>.XXXXXX") until they are renamed.
+OWN_FILES = (RECORD,) + TEXT_OUTPUTS + (PICTURE,)
+_TEMPORARY = re.compile(r"\.(?:%s)\.[A-Za-z0-9]{6}" % "|".join(re.escape(n) for n in TEXT_OUTPUTS + (PICTURE,)))
+_SHA256 = re.compile(r"[0-9a-f]{64}")
+RECORD_LIMIT = 1 << 20  # bytes of pair.json read at most
+MAX_COUNT = 2**31 - 1  # segments and matches of a pair
+MAX_SECONDS = 1e7
+# A summary cell starting with one of these would be a formula in a
+# spreadsheet (OWASP's CSV injection list): it gets a leading apostrophe.
+_FORMULA_START = ("=", "+", "-", "@", "\t", "\r")
 
 # match_images' options (the matcher's one table) and their defaults: the
 # options a pair is matched with unless the caller says otherwise. threads
@@ -85,8 +104,9 @@ def _read_pair_file(path):
     optionally homography. Blank lines and lines starting with # are
     skipped."""
     # surrogateescape: paths in another encoding than UTF-8 come through as
-    # the bytes they are.
-    with open(path, newline="", encoding="utf-8", errors="surrogateescape") as f:
+    # the bytes they are. utf-8-sig: a byte-order mark (spreadsheets write
+    # one) is not part of the first column's name.
+    with open(_open_regular(path, "badPairs"), newline="", encoding="utf-8-sig", errors="surrogateescape") as f:
         lines = [line for line in f if line.strip() and not line.lstrip().startswith("#")]
     if not lines:
         return []
@@ -144,26 +164,44 @@ def _safe_name(text):
     return kept or "pair"
 
 
+def _folder_key(name):
+    """Names that are one folder on a case-insensitive file system (a
+    shared SMB or macOS folder) have one key: ASCII letters folded, as
+    linematchpairs folds them."""
+    return name.translate(_ASCII_LOWER)
+
+
+_ASCII_LOWER = str.maketrans("ABCDEFGHIJKLMNOPQRSTUVWXYZ", "abcdefghijklmnopqrstuvwxyz")
+
+
 def _check_name(name, where):
-    if not isinstance(name, str) or not name or name.startswith(".") or "/" in name or "\0" in name \
-            or name == SUMMARY or len(name.encode()) > 200:
-        raise InputError(f"{where}: name {name!r} cannot be a folder name here (not empty, no '/', not "
-                         f"starting with '.', not {SUMMARY!r})", "badPairs")
+    """A given pair name: one folder name in OUTDIR, the same set that
+    linematchpairs accepts. Not empty, at most 200 bytes, no '/' or '\\', no
+    control character (a NUL would cut the name short), not starting with
+    '.', not summary.csv."""
+    if isinstance(name, str) and name and not name.startswith(".") and not any(c in name for c in "/\\") \
+            and not any(ord(c) < 32 or ord(c) == 127 for c in name) and _folder_key(name) != SUMMARY \
+            and len(os.fsencode(name)) <= 200:
+        return
+    raise InputError(f"{where}: name {name!r} cannot be a folder name here (1 to 200 bytes, no '/', '\\' or "
+                     f"control character, not starting with '.', not {SUMMARY!r})", "badPairs")
 
 
 def read_pairs(pairs):
     """The pairs of match_pairs as Pair objects, with absolute paths and
     unique folder names: a given name, else ``<stem1>__<stem2>`` (with
-    ``-2``, ``-3``, ... on repeats)."""
+    ``-2``, ``-3``, ... on repeats). Two names that differ only in the case
+    of ASCII letters are one folder on some file systems and refused."""
     entries = _entries(pairs)
     given = {}
     for row, where, _ in entries:
         if row.get("name") is not None:
             _check_name(row["name"], where)
-            if row["name"] in given:
-                raise InputError(f"{where}: name {row['name']!r} is also the name of {given[row['name']]}",
-                                 "badPairs")
-            given[row["name"]] = where
+            key = _folder_key(row["name"])
+            if key in given:
+                raise InputError(f"{where}: name {row['name']!r} is also the name of {given[key]} "
+                                 f"(one folder, ASCII letters' case aside)", "badPairs")
+            given[key] = where
     taken = set(given)
     found = []
     for row, where, base in entries:
@@ -178,10 +216,10 @@ def read_pairs(pairs):
             stem = _safe_name(os.path.splitext(os.path.basename(image1))[0] + "__" +
                               os.path.splitext(os.path.basename(image2))[0])
             name, repeat = stem, 1
-            while name in taken or name == SUMMARY:
+            while _folder_key(name) in taken or _folder_key(name) == SUMMARY:
                 repeat += 1
                 name = f"{stem}-{repeat}"
-            taken.add(name)
+            taken.add(_folder_key(name))
         found.append(Pair(name, image1, image2, homography))
     return found
 
@@ -189,13 +227,29 @@ def read_pairs(pairs):
 # --- one pair, on a worker -----------------------------------------------------
 
 
-def _checksum(path):
-    """SHA-256 of a regular file. Anything else (a FIFO would block the
-    worker for good, a device never ends) is refused without reading it."""
-    fd = os.open(path, os.O_RDONLY | os.O_NONBLOCK)
-    with open(fd, "rb") as f:
+def _open_regular(path, kind, follow=True):
+    """A descriptor of the regular file at path. Anything else is refused
+    before a byte is read: a FIFO would block for good, a device never
+    ends. With follow=False a symbolic link is refused too (O_NOFOLLOW)."""
+    flags = os.O_RDONLY | os.O_NONBLOCK | os.O_CLOEXEC | (0 if follow else os.O_NOFOLLOW)
+    try:
+        fd = os.open(path, flags)
+    except OSError as error:
+        if error.errno == errno.ELOOP and not follow:
+            raise FileError(f"'{path}' is a symbolic link, not a file this batch wrote", kind, path) from None
+        raise
+    try:
         if not stat.S_ISREG(os.fstat(fd).st_mode):
-            raise FileError(f"'{path}' is not a regular file", "imageFile", path)
+            raise FileError(f"'{path}' is not a regular file", kind, path)
+    except BaseException:
+        os.close(fd)
+        raise
+    return fd
+
+
+def _checksum(path, kind="imageFile", follow=True):
+    """SHA-256 of a regular file."""
+    with open(_open_regular(path, kind, follow), "rb") as f:
         digest = hashlib.sha256()
         for block in iter(lambda: f.read(1 << 20), b""):
             digest.update(block)
@@ -214,30 +268,159 @@ def _outputs(picture):
     return TEXT_OUTPUTS + ((PICTURE,) if picture else ())
 
 
-def _recorded_result(folder, inputs, options, picture):
-    """The summary figures of a pair folder that is complete and was made
-    from these inputs with these options, else None."""
+def _own_name(name):
+    return name in OWN_FILES or _TEMPORARY.fullmatch(name) is not None
+
+
+def _read_record(folder):
+    """The pair.json of folder as a dict, or None when there is none or it
+    is not one (not a regular file, too long, not JSON, not an object)."""
     try:
-        with open(os.path.join(folder, RECORD), encoding="utf-8") as f:
-            record = json.load(f)
-    except (OSError, ValueError):
+        with open(_open_regular(os.path.join(folder, RECORD), "outputFile", follow=False), "rb") as f:
+            text = f.read(RECORD_LIMIT + 1)
+        if len(text) > RECORD_LIMIT:
+            return None
+        record = json.loads(text.decode("utf-8"))
+    except (OSError, ValueError, RecursionError):
         return None
-    if not isinstance(record, dict) or record.get("inputs") != inputs or record.get("version") != _version \
-            or record.get("options") != dict(options, picture=picture):
+    return record if isinstance(record, dict) else None
+
+
+def _recorded_checksums(record):
+    """The record's checksums of the outputs ({file name: SHA-256}) when it
+    has them in their form, else None."""
+    found = record.get("checksums")
+    if not isinstance(found, dict) or not found or not set(found) <= set(TEXT_OUTPUTS + (PICTURE,)) \
+            or not all(isinstance(v, str) and _SHA256.fullmatch(v) for v in found.values()):
         return None
-    if not all(os.path.isfile(os.path.join(folder, name)) for name in _outputs(picture)):
+    return found
+
+
+def _why_not_ours(folder):
+    """None when folder is a pair folder this batch (or linematchpairs)
+    wrote: a real folder (not a link to one) whose pair.json records its
+    outputs' checksums, holding nothing but the files the batch writes.
+    Otherwise the reason it is left alone."""
+    try:
+        mode = os.lstat(folder).st_mode
+    except FileNotFoundError:
         return None
-    result = record.get("result")
+    if stat.S_ISLNK(mode):
+        return "it is a symbolic link"
+    if not stat.S_ISDIR(mode):
+        return "it is not a folder"
+    record = _read_record(folder)
+    if record is None or _recorded_checksums(record) is None:
+        return f"it holds no {RECORD} of this batch (with the checksums of its outputs)"
+    try:
+        with os.scandir(folder) as entries:
+            foreign = sorted(e.name for e in entries if not _own_name(e.name) or e.is_dir(follow_symlinks=False))
+    except OSError as error:
+        return f"it cannot be listed ({error.strerror})"
+    if foreign:
+        return f"it holds {foreign[0]!r}, which the batch does not write"
+    return None
+
+
+def _refuse_foreign(folder, why):
+    raise FileError(f"'{folder}' is in the way and left as it is: {why}. The batch replaces only pair folders "
+                    f"it wrote; move it away or give the pair another name", "outputFile", folder)
+
+
+def _valid_result(result):
+    """The summary figures of a record, checked one by one (a record is a
+    file anyone can edit), as plain ints and floats; None if one is off."""
     if not isinstance(result, dict) or set(result) != set(_RESULT_COLUMNS):
         return None
+
+    def number(value):
+        return isinstance(value, (int, float)) and not isinstance(value, bool) and math.isfinite(value)
+
+    clean = {}
+    for name in ("segments1", "segments2", "matches"):
+        value = result[name]
+        if isinstance(value, bool) or not isinstance(value, int) or not 0 <= value <= MAX_COUNT:
+            return None
+        clean[name] = value
+    for name in ("precision", "recall"):
+        value = result[name]
+        if value is not None and not (number(value) and 0 <= value <= 1):
+            return None
+        clean[name] = None if value is None else float(value)
+    if (clean["precision"] is None) != (clean["recall"] is None):
+        return None
+    if not (number(result["seconds"]) and 0 <= result["seconds"] <= MAX_SECONDS):
+        return None
+    clean["seconds"] = float(result["seconds"])
+    return clean
+
+
+def _recorded_result(folder, inputs, options, picture):
+    """The summary figures of a pair folder made from these inputs with
+    these options whose outputs are still the ones recorded, else None
+    (the pair is matched again)."""
+    record = _read_record(folder)
+    if record is None or record.get("inputs") != inputs or record.get("version") != _version \
+            or record.get("options") != dict(options, picture=picture):
+        return None
+    checksums = _recorded_checksums(record)
+    if checksums is None or set(checksums) != set(_outputs(picture)):
+        return None
+    result = _valid_result(record.get("result"))
+    if result is None:
+        return None
+    for name, digest in checksums.items():
+        try:
+            if _checksum(os.path.join(folder, name), "outputFile", follow=False) != digest:
+                return None
+        except OSError:
+            return None
     return result
 
 
-def _scratch_folder(outdir):
-    """A fresh folder in OUTDIR/.partial named after this host and process."""
+def _scratch_root(outdir):
+    """OUTDIR/.partial, made if missing. It must be a real folder: through a
+    symbolic link the batch would write, and remove its leftovers, outside
+    OUTDIR."""
     scratch = os.path.join(outdir, SCRATCH)
-    os.makedirs(scratch, exist_ok=True)
-    return os.path.join(scratch, f"{socket.gethostname()}-{os.getpid()}-{uuid.uuid4().hex}")
+    try:
+        os.mkdir(scratch)
+    except FileExistsError:
+        pass
+    if not stat.S_ISDIR(os.lstat(scratch).st_mode):
+        raise FileError(f"'{scratch}' is a symbolic link or not a folder: the batch keeps its scratch files only "
+                        f"in a folder of its own; remove it", "outputFile", scratch)
+    return scratch
+
+
+def _scratch_folder(outdir):
+    """A fresh name in OUTDIR/.partial after this host and process."""
+    return os.path.join(_scratch_root(outdir), f"{socket.gethostname()}-{os.getpid()}-{uuid.uuid4().hex}")
+
+
+def _remove_own(folder):
+    """Removes the files the batch writes (OWN_FILES, their temporaries)
+    from folder, then folder if that empties it. Never follows a link: a
+    folder that is a link is left, entries are unlinked (a link named
+    matches.txt goes, not what it points at); anything else stays."""
+    try:
+        fd = os.open(folder, os.O_RDONLY | os.O_DIRECTORY | os.O_NOFOLLOW | os.O_CLOEXEC)
+    except OSError:
+        return False
+    try:
+        for name in os.listdir(fd):
+            if _own_name(name):
+                try:
+                    os.unlink(name, dir_fd=fd)
+                except OSError:
+                    pass  # a folder by that name, say: left with the folder
+    finally:
+        os.close(fd)
+    try:
+        os.rmdir(folder)
+    except OSError:
+        return False
+    return True
 
 
 def _alive(pid):
@@ -259,39 +442,65 @@ def _alive(pid):
 
 
 def _remove_leftovers(outdir):
-    """Scratch folders of processes of this host that are gone (a killed
-    worker's). Other hosts' folders are left to their own workers."""
+    """The scratch folders and summary files of processes of this host that
+    are gone (a killed worker's or client's), with the temporaries in
+    them. Other hosts' are left to their own workers. Nothing through a
+    link: a linked .partial is not looked into."""
     scratch = os.path.join(outdir, SCRATCH)
     host = socket.gethostname()
     try:
+        if not stat.S_ISDIR(os.lstat(scratch).st_mode):
+            return
         names = os.listdir(scratch)
     except OSError:
         return
     for name in names:
         parts = name.rsplit("-", 2)
-        if len(parts) == 3 and parts[0] == host and parts[1].isdigit() and not _alive(int(parts[1])):
-            shutil.rmtree(os.path.join(scratch, name), ignore_errors=True)
+        if len(parts) != 3 or parts[0] != host or not parts[1].isdigit() or _alive(int(parts[1])):
+            continue
+        path = os.path.join(scratch, name)
+        try:
+            mode = os.lstat(path).st_mode
+        except OSError:
+            continue
+        if stat.S_ISDIR(mode):
+            _remove_own(path)
+        elif stat.S_ISREG(mode) and name.endswith(".csv"):
+            try:
+                os.unlink(path)
+            except OSError:
+                pass
 
 
 def _move_into_place(folder, target, outdir):
-    """Renames the complete folder to target. An older target folder is
-    moved aside and removed; if another writer puts one there meanwhile,
-    the last rename wins (both are complete)."""
+    """Renames the complete folder to target. An older pair folder of this
+    batch is moved aside and removed; anything else there is refused. If
+    another writer puts a pair folder there meanwhile, the last rename wins
+    (both are complete)."""
     for _ in range(8):
         try:
             os.rename(folder, target)
             return
         except OSError as e:
-            if e.errno == errno.ENOTDIR or (os.path.lexists(target) and not os.path.isdir(target)):
-                raise FileExistsError(errno.EEXIST, "exists and is not a folder", target) from None
+            if e.errno == errno.ENOTDIR or (os.path.lexists(target) and not os.path.isdir(target)) \
+                    or os.path.islink(target):
+                _refuse_foreign(target, "it is not a folder")
             if e.errno not in (errno.ENOTEMPTY, errno.EEXIST):
                 raise
+        why = _why_not_ours(target)
+        if why is not None:
+            _refuse_foreign(target, why)
         aside = _scratch_folder(outdir)
         try:
             os.rename(target, aside)
         except FileNotFoundError:
             continue
-        shutil.rmtree(aside, ignore_errors=True)
+        if not _remove_own(aside):
+            # Something not the batch's came in between the look and the
+            # rename: it stays, out of the way, with a name that says why.
+            kept = f"{target}.kept-{uuid.uuid4().hex[:8]}"
+            os.rename(aside, kept)
+            _refuse_foreign(target, f"it changed while it was replaced; it is now '{kept}'")
     raise OSError(errno.EBUSY, "other writers keep replacing it", target)
 
 
@@ -310,6 +519,10 @@ def run_pair(pair, outdir, options, picture, threads, match=None):
     try:
         inputs = _inputs(pair)
         target = os.path.join(outdir, pair.name)
+        # Before the pair is matched: what is in the way stays in the way.
+        why = _why_not_ours(target)
+        if why is not None:
+            _refuse_foreign(target, why)
         recorded = _recorded_result(target, inputs, options, picture)
         if recorded is not None:
             row.update(recorded, status="ok")
@@ -323,14 +536,16 @@ def run_pair(pair, outdir, options, picture, threads, match=None):
                                                       homography_file=pair.homography, picture=picture)
             result = {name: found[name] for name in _RESULT_COLUMNS}
             result["seconds"] = time.perf_counter() - started
+            checksums = {name: _checksum(os.path.join(folder, name), "outputFile", follow=False)
+                         for name in _outputs(picture)}
             record = {"version": _version, "inputs": inputs, "options": dict(options, picture=picture),
                       "image1": pair.image1, "image2": pair.image2, "homography": pair.homography,
-                      "result": result}
-            with open(os.path.join(folder, RECORD), "w", encoding="utf-8") as f:
+                      "result": result, "checksums": checksums}
+            with open(os.path.join(folder, RECORD), "x", encoding="utf-8") as f:
                 json.dump(record, f, indent=1)
             _move_into_place(folder, target, outdir)
         finally:
-            shutil.rmtree(folder, ignore_errors=True)
+            _remove_own(folder)
         row.update(result, status="ok")
     except Exception as error:  # the pair's failure, recorded; the batch goes on
         row.update(status="failed", error=_error_text(error), seconds=time.perf_counter() - started)
@@ -341,16 +556,30 @@ def run_pair(pair, outdir, options, picture, threads, match=None):
 
 
 def _local_client(workers):
-    """A LocalCluster of worker processes on the loopback address (its
-    dashboard too, on a free port), one task at a time per worker."""
+    """A LocalCluster of worker processes that only this user can reach:
+    TLS on 127.0.0.1 with a throw-away certificate and key that only this
+    process and its workers hold (Security.temporary), so that no other
+    local account can hand the scheduler code to run; no dashboard. One task
+    at a time per worker."""
     try:
         from distributed import Client, LocalCluster
+        from distributed.security import Security
     except ImportError as error:
         raise ImportError("match_pairs needs Dask's distributed scheduler (Debian: python3-distributed)") from error
+    try:
+        security = Security.temporary()
+    except ImportError as error:
+        raise ImportError("match_pairs' local cluster needs the cryptography package for its TLS certificate "
+                          "(Debian: python3-cryptography)") from error
 
     cluster = LocalCluster(n_workers=workers, threads_per_worker=1, processes=True, host="127.0.0.1",
-                           dashboard_address="127.0.0.1:0", silence_logs=logging.ERROR)
-    return Client(cluster), cluster
+                           protocol="tls://", security=security, dashboard_address=None,
+                           silence_logs=logging.ERROR)
+    try:
+        return Client(cluster, security=security), cluster
+    except BaseException:
+        cluster.close()
+        raise
 
 
 class _Progress:
@@ -409,28 +638,36 @@ def _run(client, pairs, outdir, options, picture, threads, progress):
 
 
 def _cell(column, value):
+    """A summary cell: a number as such, text as it is unless a spreadsheet
+    would take it for a formula (starting with = + - @, a tab or a carriage
+    return): then it gets a leading apostrophe, OWASP's defence against
+    CSV injection. The csv module quotes cells holding commas, quotes or
+    line breaks."""
     if value is None:
         return ""
     if column == "seconds":
         return f"{value:.3f}"
     if isinstance(value, float):
         return repr(value)
-    return str(value)
+    text = str(value)
+    return "'" + text if text.startswith(_FORMULA_START) else text
 
 
 def _write_summary(outdir, rows):
-    """OUTDIR/summary.csv, written to another name and renamed into place."""
+    """OUTDIR/summary.csv, written in OUTDIR/.partial under this host's and
+    process's name (removed by a later run if this one is killed) and
+    renamed into place."""
     path = os.path.join(outdir, SUMMARY)
-    scratch = f"{path}.{os.getpid()}.{uuid.uuid4().hex}"
+    scratch = _scratch_folder(outdir) + ".csv"
     try:
-        with open(scratch, "w", newline="", encoding="utf-8", errors="surrogateescape") as f:
+        with open(scratch, "x", newline="", encoding="utf-8", errors="surrogateescape") as f:
             writer = csv.writer(f)
             writer.writerow(COLUMNS)
             for row in rows:
                 writer.writerow([_cell(c, row[c]) for c in COLUMNS])
         os.replace(scratch, path)
     finally:
-        if os.path.exists(scratch):
+        if os.path.lexists(scratch):
             os.remove(scratch)
 
 
@@ -495,7 +732,8 @@ def match_pairs(pairs, outdir, *, images=None, overlap_check=True, client=None, 
         every pair exactly as alone (an LBD-only answer included).
     client : distributed.Client, optional
         The cluster to run on. Without one, a ``LocalCluster`` of
-        ``workers`` processes on 127.0.0.1 is started and closed again.
+        ``workers`` processes is started and closed again: TLS on 127.0.0.1
+        with a throw-away certificate, so only this user can reach it.
     workers : int, optional
         Worker processes of that LocalCluster (default: CPU count //
         threads).
@@ -523,7 +761,14 @@ def match_pairs(pairs, outdir, *, images=None, overlap_check=True, client=None, 
 
     A pair whose folder is complete and whose ``pair.json`` records the
     same input checksums (SHA-256 of the image and homography files), the
-    same options and the same package version is not matched again. A pair
+    same options and the same package version, and the checksums its
+    outputs still have, is not matched again. A pair folder is replaced
+    only when the batch wrote it (its ``pair.json`` with the outputs'
+    checksums, nothing in it but the batch's files); anything else of that
+    name fails the pair and is left as it is. Text cells of the summary
+    that a spreadsheet would take for a formula (starting with ``=``,
+    ``+``, ``-``, ``@``, a tab or a carriage return) get a leading
+    apostrophe. A pair
     that fails (an image that cannot be read, a full disk) is recorded in
     the summary with its error and leaves its folder as it was; the others
     go on, and a rerun tries it again. A worker process that dies is
@@ -562,6 +807,7 @@ def match_pairs(pairs, outdir, *, images=None, overlap_check=True, client=None, 
         runner = functools.partial(_collection.run, overlap_check=overlap_check)
     outdir = os.path.abspath(os.fspath(outdir))
     os.makedirs(outdir, exist_ok=True)
+    _scratch_root(outdir)  # a linked .partial is refused before any pair runs
 
     if not pair_list:
         rows = []

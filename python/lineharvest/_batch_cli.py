@@ -12,7 +12,9 @@ USAGE_EPILOG = """\
 PAIRS is a CSV or TSV file: columns image1,image2[,homography], or a header
 naming image1, image2, homography, name in any order. Each pair's files go
 to OUTDIR/<name>/ as linematch writes them; OUTDIR/summary.csv lists every
-pair. A rerun skips pairs already done with the same inputs and options.
+pair. A rerun skips pairs already done with the same inputs and options
+whose outputs still have their recorded checksums. Anything of a pair's name
+in OUTDIR that the batch did not write fails that pair and is left as it is.
 
   linematch-batch --images DIR_OR_LIST [--pairs exhaustive|sequential:K|PAIRS] OUTDIR
 matches a collection: features once per image (cached in OUTDIR/.features),

@@ -24,7 +24,9 @@ After the run the collection's store is written beside the pair folders:
 
 import hashlib
 import os
+import stat
 import uuid
+import warnings
 
 from . import _batch
 from . import _core
@@ -107,9 +109,14 @@ def plan_pairs(images, plan):
                                  f"pair file)", "badPairs")
             window = int(text)
         labels = _labels(images)
-        return [_batch.Pair(f"{labels[a]}__{labels[b]}", a, b, None)
-                for i, a in enumerate(images) for b in images[i + 1:i + 1 + window]]
-    return _batch.read_pairs(plan)
+        pairs = [_batch.Pair(f"{labels[a]}__{labels[b]}", a, b, None)
+                 for i, a in enumerate(images) for b in images[i + 1:i + 1 + window]]
+    else:
+        pairs = _batch.read_pairs(plan)
+    for p in pairs:
+        if p.name in (STORE_FEATURES, STORE_MATCHES):
+            raise InputError(f"pairs: the name {p.name!r} is the collection's store's", "badPairs")
+    return pairs
 
 
 # --- on the workers -------------------------------------------------------------
@@ -213,6 +220,10 @@ def run(client, pairs, outdir, options, picture, threads, progress, overlap_chec
         write_store(outdir, images, pairs, rows, key)
     except ImportError:
         pass  # no h5py: the pair folders are the whole result
+    except (OSError, ValueError) as error:
+        # The pairs are done and recorded; the store can be written again.
+        warnings.warn(f"match_pairs: the collection's store was not written: {error}", RuntimeWarning,
+                      stacklevel=3)
     return rows
 
 
@@ -228,6 +239,28 @@ def _read_table(path, columns, kind):
         np.array([v[0] for v in values], dtype=kind)
 
 
+MADE_BY = "lineharvest.match_pairs collection store"
+
+
+def _replaceable(path):
+    """Raises unless path is missing or a store file this program wrote
+    (a regular file whose attribute made_by says so)."""
+    import h5py
+
+    try:
+        mode = os.lstat(path).st_mode
+    except FileNotFoundError:
+        return
+    if stat.S_ISREG(mode):
+        try:
+            with h5py.File(path, "r") as h5:
+                if h5.attrs.get("made_by") == MADE_BY:
+                    return
+        except OSError:
+            pass
+    raise FileExistsError(f"{path} is not a store match_pairs wrote; left as it is")
+
+
 def write_store(outdir, images, pairs, rows, key):
     """OUTDIR/features.h5 and OUTDIR/matches.h5 from the features files and
     the pair folders, each written under another name and renamed into
@@ -241,8 +274,12 @@ def write_store(outdir, images, pairs, rows, key):
     labels = _labels(images)
     scratch = f".{uuid.uuid4().hex}"
     features = os.path.join(outdir, STORE_FEATURES)
+    matches = os.path.join(outdir, STORE_MATCHES)
+    _replaceable(features)
+    _replaceable(matches)
     try:
-        with h5py.File(features + scratch, "w") as h5:
+        with h5py.File(features + scratch, "x") as h5:
+            h5.attrs["made_by"] = MADE_BY
             h5.attrs["settings"] = key
             for image in images:
                 group = h5.create_group(labels[image])
@@ -264,10 +301,10 @@ def write_store(outdir, images, pairs, rows, key):
     finally:
         if os.path.exists(features + scratch):
             os.remove(features + scratch)
-    matches = os.path.join(outdir, STORE_MATCHES)
     by_path = {image: labels.get(image) for image in images}
     try:
-        with h5py.File(matches + scratch, "w") as h5:
+        with h5py.File(matches + scratch, "x") as h5:
+            h5.attrs["made_by"] = MADE_BY
             for pair, row in zip(pairs, rows):
                 group = h5.create_group(pair.name)
                 group.attrs["image1"] = by_path.get(pair.image1) or pair.image1

@@ -39,8 +39,9 @@ class MatchResult:
         Seconds per stage: ``segments``, ``descriptors``, ``seed_checks``,
         ``transfer``.
     status : str
-        ``"ok"``, or ``"thin_support"`` when too few seeds survived the
-        checks: no correspondences then (``report.json``'s ``status``).
+        ``"ok"``, or ``"thin_support"`` when no seed survived the checks
+        and no plane was verified: no correspondences then
+        (``report.json``'s ``status``).
     scores : dict or None
         With a ``homography``: the ``ground_truth`` object of
         ``report.json`` at full precision (``true_correspondences``,

@@ -1,13 +1,18 @@
 """lineharvest.match_pairs and linematch-batch on a LocalCluster of two
 worker processes (127.0.0.1 only): the command's own files for each pair,
 an unreadable image recorded while the others complete, a rerun that
-redoes only what changed, a batch killed part-way and resumed, and a worker
-killed mid-batch."""
+redoes only what changed, a batch killed part-way and resumed, a worker
+killed mid-batch, and what a careless or hostile user puts in the way
+(folders of their own, links, FIFOs, edited records) refused or matched
+again without a byte of theirs lost."""
 
 import csv
 import json
 import os
+import shutil
 import signal
+import socket
+import ssl
 import subprocess
 import sys
 import threading
@@ -181,6 +186,130 @@ def test_the_gil_is_released_while_a_pair_is_matched(pairs, tmp_path):
     worker.join()
     assert steps > 10000, steps
 
+
+def tree(folder):
+    """Every path under folder (links not followed) with its bytes, its
+    link target or None for a folder."""
+    found = {}
+    for root, dirs, files in os.walk(folder):
+        for name in dirs + files:
+            path = Path(root) / name
+            found[str(path.relative_to(folder))] = (os.readlink(path) if path.is_symlink() else
+                                                    path.read_bytes() if path.is_file() else None)
+    return found
+
+
+def edited_record(change):
+    def setup(out, good):
+        shutil.copytree(good, out / "=p")
+        record = json.loads((out / "=p" / "pair.json").read_text())
+        change(record)
+        (out / "=p" / "pair.json").write_text(json.dumps(record))
+    return setup
+
+
+def dead_pid():
+    child = subprocess.Popen(["true"])
+    child.wait()
+    return child.pid
+
+
+def killed_scratch(out):
+    """A scratch folder of a killed process of this host, with a temporary
+    the matcher's writer left in it."""
+    folder = out / ".partial" / f"{socket.gethostname()}-{dead_pid()}-x"
+    folder.mkdir(parents=True)
+    (folder / ".matches.txt.Ab12Cd").write_text("0 0\n")
+
+
+# What is in the way of pair "=p" and what the batch must do: "refused" = a
+# failed row naming the folder, which keeps every byte; "again" = matched
+# again with the true figures into a folder of the batch.
+HOSTILE = [
+    ("a folder of the user's", lambda out, good: (out / "=p").mkdir() or (out / "=p" / "notes.txt").write_text("n"),
+     "refused"),
+    ("a user's folder in a pair folder, named as an output",
+     lambda out, good: shutil.copytree(good, out / "=p", ignore=shutil.ignore_patterns("matches.png")) and
+     (out / "=p" / "matches.png").mkdir() or (out / "=p" / "matches.png" / "thesis.tex").write_text("t"), "refused"),
+    ("a link to a pair folder", lambda out, good: shutil.copytree(good, out / "elsewhere") and
+     (out / "=p").symlink_to(out / "elsewhere"), "refused"),
+    ("a FIFO as pair.json", lambda out, good: (out / "=p").mkdir() or os.mkfifo(out / "=p" / "pair.json"), "refused"),
+    ("a record without output checksums", edited_record(lambda r: r.pop("checksums")), "refused"),
+    ("a damaged output", lambda out, good: shutil.copytree(good, out / "=p") and
+     (out / "=p" / "matches.txt").write_text("0 0\n"), "again"),
+    ("seconds as text", edited_record(lambda r: r["result"].update(seconds="abc")), "again"),
+    ("a count beyond any int", edited_record(lambda r: r["result"].update(matches=10**30)), "again"),
+    ("a formula as a count", edited_record(lambda r: r["result"].update(matches='=HYPERLINK("x")')), "again"),
+    ("an extra figure", edited_record(lambda r: r["result"].update(extra=1)), "again"),
+    ("a killed run's scratch folder", lambda out, good: killed_scratch(out), "again"),
+]
+
+
+def test_what_is_in_the_way_is_refused_or_matched_again_never_lost(pairs, client, tmp_path):
+    # A byte-order mark before the header, as spreadsheets write, and a
+    # name a spreadsheet would take for a formula.
+    listed = tmp_path / "pairs.csv"
+    listed.write_text(f"\ufeffname,image1,image2,homography\n=p,{DATA / 'box.png'},{pairs / 'warp0.png'},"
+                      f"{pairs / 'warp0.txt'}\n", encoding="utf-8")
+    good = tmp_path / "good"
+    lh.match_pairs(listed, good, client=client, progress=False)
+    expected = summary(good)
+    assert expected[0]["name"] == "'=p" and expected[0]["status"] == "ok", expected
+    record = json.loads((good / "=p" / "pair.json").read_text())
+    assert set(record["checksums"]) == {"matches.txt", "segments1.txt", "segments2.txt", "matches.png", "report.json"}
+    for what, setup, outcome in HOSTILE:
+        out = tmp_path / what.replace(" ", "_").replace("'", "").replace(",", "")
+        out.mkdir()
+        setup(out, good / "=p")
+        before = tree(out)
+        lh.match_pairs(listed, out, client=client, progress=False)
+        row = summary(out)[0]
+        if outcome == "refused":
+            assert row["status"] == "failed" and "in the way" in row["error"], (what, row)
+            assert {k: v for k, v in tree(out).items() if k != "summary.csv"} == before, what
+        else:
+            assert {k: v for k, v in row.items() if k != "seconds"} == \
+                {k: v for k, v in expected[0].items() if k != "seconds"}, what
+            assert (out / "=p" / "matches.txt").read_bytes() == (good / "=p" / "matches.txt").read_bytes(), what
+            assert not (out / ".partial").exists(), what
+    # Refused before any pair runs: a .partial that links out of OUTDIR (its
+    # target's look-alike leftovers stay), a FIFO as the pair list, names
+    # that are not one folder each.
+    out, outside = tmp_path / "linked", tmp_path / "outside"
+    stale = outside / f"{socket.gethostname()}-{dead_pid()}-x"
+    stale.mkdir(parents=True)
+    (stale / "matches.txt").write_text("mine\n")
+    out.mkdir()
+    (out / ".partial").symlink_to(outside)
+    with pytest.raises(lh.FileError, match="symbolic link"):
+        lh.match_pairs(listed, out, client=client, progress=False)
+    assert (stale / "matches.txt").read_text() == "mine\n" and not (out / "=p").exists()
+    os.mkfifo(tmp_path / "fifo.csv")
+    with pytest.raises(lh.FileError, match="not a regular file"):
+        lh.match_pairs(tmp_path / "fifo.csv", tmp_path / "fifo_out", client=client, progress=False)
+    image = str(DATA / "box.png")
+    for names in (["a\0b"], ["a\\b"], ["a\tb"], ["Box", "box"], ["SUMMARY.CSV"], [".p"], ["x" * 201]):
+        with pytest.raises(lh.InputError, match="name"):
+            lh._batch.read_pairs([{"image1": image, "image2": image, "name": n} for n in names])
+    # The cluster match_pairs starts: TLS on the loopback address; a peer
+    # without its certificate gets the handshake refused, not a word.
+    own, cluster = lh._batch._local_client(1)
+    try:
+        address = cluster.scheduler_address
+        assert address.startswith("tls://127.0.0.1:") and own.submit(sum, [1, 2]).result() == 3, address
+        context = ssl.SSLContext(ssl.PROTOCOL_TLS_CLIENT)
+        context.check_hostname, context.verify_mode = False, ssl.CERT_NONE
+        with socket.create_connection(("127.0.0.1", int(address.rsplit(":", 1)[1])), timeout=60) as raw:
+            try:
+                with context.wrap_socket(raw) as tls:
+                    tls.sendall(b"\0" * 8)
+                    answer = tls.recv(1)
+            except (ssl.SSLError, ConnectionError):
+                answer = b""
+        assert answer == b""
+    finally:
+        own.close()
+        cluster.close()
 
 def test_a_worker_killed_mid_batch_is_survived(pairs, client, tmp_path):
     # Last in this file: the cluster restarts the worker, but runs on with

@@ -463,13 +463,22 @@ def test_ctrl_c_interrupts_a_long_call(grey_arrays):
     in the caller while the matcher is still working."""
     big = np.tile(grey_arrays[0], (3, 3))
     told = []
-    timer = threading.Timer(0.3, lambda: os.kill(os.getpid(), signal.SIGINT))
-    timer.start()
+    # The signal goes once the matcher tells its first stage, not after a
+    # fixed time (which a busy machine may spend before the call starts),
+    # from another thread, as a terminal's Ctrl-C comes from outside.
+    sender = threading.Thread(target=lambda: os.kill(os.getpid(), signal.SIGINT))
+
+    def progress(stage, fraction):
+        told.append(stage)
+        if len(told) == 1:
+            sender.start()
+
     try:
         with pytest.raises(KeyboardInterrupt):
-            lh.match_images(big, big[:, ::-1], progress=lambda stage, fraction: told.append(stage))
+            lh.match_images(big, big[:, ::-1], progress=progress)
     finally:
-        timer.cancel()
+        if told:
+            sender.join()
     assert told and "done" not in told
     # The cancelled run does not disturb the next call.
     assert len(lh.match_images(SMALL, SMALL).matches) == 0

@@ -48,9 +48,10 @@ struct MatcherSettings {
     int lbdBelow = 100;
     // Neighbourhoods grow with images larger than 1000 px (image_scale.hpp).
     bool scaleWithImage = true;
-    // Fewer seeds than this kept by the checks: no transfer rounds. When no
-    // plane was verified either, no correspondences are returned (status
-    // "thin_support"); otherwise what the planes verify.
+    // Fewer seeds than this kept by the checks: no transfer rounds; the
+    // answer is the kept seeds (their neighbours agree with them) and what
+    // the planes verify. With neither, no correspondences are returned
+    // (status "thin_support").
     int minSeeds = 8;
     // The correspondences a verified plane gives (see point_seeds.hpp) join
     // the answer at the end without the neighbour checks: a plane fitted to
@@ -106,8 +107,8 @@ struct RoundSummary {
 };
 
 struct MatchResult {
-    // "ok", or "thin_support" when fewer than settings.minSeeds seeds
-    // survived the checks (no correspondences then).
+    // "ok", or "thin_support" when no seed survived the checks and no
+    // plane was verified (no correspondences then; see minSeeds).
     std::string status = "ok";
     std::vector<Segment> segments1;
     std::vector<Segment> segments2;

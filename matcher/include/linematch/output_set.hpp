@@ -6,6 +6,13 @@
 // and renames `last` after the others, so that a folder holding `last`
 // (report.json) holds one run's complete set. A kill during the commit
 // leaves the folder without `last`, never an old `last` beside new files.
+//
+// A run that is killed (SIGKILL, a crash) while it writes leaves its
+// temporary files behind. Every OutputSet holds a shared lock of its folder
+// from construction to destruction, so the next run that finds the folder
+// unlocked knows that no writer lives and removes the stale temporaries of
+// the names it is given (exactly "." + name + "." + six letters or digits,
+// mkstemp's pattern; nothing else).
 #pragma once
 
 #include <string>
@@ -16,8 +23,10 @@ namespace linematch {
 class OutputSet {
 public:
     // Creates the folder (and its parents) when missing. FrontEndError
-    // "outputFile" when it cannot be created or is not a folder.
-    explicit OutputSet(std::string folder);
+    // "outputFile" when it cannot be created or is not a folder. The
+    // temporaries of staleNames that killed runs left there are removed
+    // when no other OutputSet holds the folder.
+    explicit OutputSet(std::string folder, const std::vector<std::string>& staleNames = {});
     // Removes the temporary files not renamed into place.
     ~OutputSet();
     OutputSet(const OutputSet&) = delete;
@@ -41,6 +50,7 @@ private:
         std::string temporary;
     };
     std::string folder_;
+    int folderFd_ = -1;  // locked shared from construction, exclusive in commit
     std::vector<File> files_;
     std::vector<std::string> dropped_;
 };

@@ -46,3 +46,129 @@
 %! assert (! exist (fullfile (work, "out", ".partial"), "dir"));
 %! confirm_recursive_rmdir (false, "local");
 %! rmdir (work, "s");
+
+## What a careless or hostile user puts in the way of pair "=p" (a name a
+## spreadsheet would take for a formula, in a list with a byte-order mark):
+## "refused" = a failed row naming the folder, which keeps every byte;
+## "again" = matched again with the true figures. Then what is refused
+## before any pair runs: a .partial linking out of OUTDIR, a FIFO as the
+## list, names that are not one folder each.
+
+%!function snapshot = tree (folder)
+%!  [~, snapshot] = system (sprintf (["cd '%s' && find . ! -name summary.csv -printf '%%p %%y %%l\\n' | sort " ...
+%!                                   "&& find . -type f ! -name summary.csv -exec sha256sum {} + | sort"], folder));
+%!endfunction
+
+%!function edit_record (out, good, pattern, replacement)
+%!  system (sprintf ("cp -r '%s' '%s/=p'", good, out));
+%!  text = fileread (fullfile (out, "=p", "pair.json"));
+%!  f = fopen (fullfile (out, "=p", "pair.json"), "w");
+%!  fputs (f, regexprep (text, pattern, replacement, "once"));
+%!  fclose (f);
+%!endfunction
+
+%!function setup (what, out, good)
+%!  switch (what)
+%!    case "a folder of the user's"
+%!      mkdir (fullfile (out, "=p"));
+%!      system (sprintf ("echo n > '%s/=p/notes.txt'", out));
+%!    case "a user's folder in a pair folder, named as an output"
+%!      system (sprintf ("cp -r '%s' '%s/=p' && mkdir '%s/=p/matches.png' && echo t > '%s/=p/matches.png/thesis.tex'", ...
+%!                       good, out, out, out));
+%!    case "a link to a pair folder"
+%!      system (sprintf ("cp -r '%s' '%s/elsewhere' && ln -s '%s/elsewhere' '%s/=p'", good, out, out, out));
+%!    case "a FIFO as pair.json"
+%!      mkdir (fullfile (out, "=p"));
+%!      mkfifo (fullfile (out, "=p", "pair.json"), 600);
+%!    case "a record without output checksums"
+%!      edit_record (out, good, ',"checksums":\{[^}]*\}', "");
+%!    case "a damaged output"
+%!      system (sprintf ("cp -r '%s' '%s/=p' && echo '0 0' > '%s/=p/matches.txt'", good, out, out));
+%!    case "seconds as text"
+%!      edit_record (out, good, '"seconds":[-+.0-9eE]+', '"seconds":"abc"');
+%!    case "a count beyond any int"
+%!      edit_record (out, good, '"matches":\d+', '"matches":1e30');
+%!    case "a formula as a count"
+%!      edit_record (out, good, '"matches":\d+', '"matches":"=HYPERLINK(1)"');
+%!    case "an extra figure"
+%!      edit_record (out, good, '"result":\{', '"result":{"extra":1,');
+%!    case "a killed run's scratch folder"
+%!      [~, pid] = system ("echo $$");
+%!      scratch = fullfile (out, ".partial", sprintf ("%s-%d-x", gethostname (), str2double (pid)));
+%!      mkdir (scratch);
+%!      system (sprintf ("echo '0 0' > '%s/.matches.txt.Ab12Cd'", scratch));
+%!  endswitch
+%!endfunction
+
+%!test
+%! d = getenv ("LINEMATCH_DATA_DIR");
+%! if (isempty (d))
+%!   d = "/usr/share/doc/opencv-doc/examples/data";
+%! endif
+%! addpath (fullfile (fileparts (which ("test_linematchpairs")), "..", "..", "..", "matlab"));
+%! work = tempname ();
+%! mkdir (work);
+%! image = fullfile (d, "box.png");
+%! list = fopen (fullfile (work, "pairs.csv"), "w");
+%! fprintf (list, "%sname,image1,image2\n=p,%s,%s\n", char ([239 187 191]), image, image);
+%! fclose (list);
+%! good = fullfile (work, "good");
+%! T = linematchpairs (fullfile (work, "pairs.csv"), good);
+%! assert (T.status, "ok");
+%! summary = strsplit (strtrim (fileread (fullfile (good, "summary.csv"))), "\n");
+%! assert (strncmp (summary{2}, "'=p,", 4), summary{2});
+%! cases = {"a folder of the user's", "refused"; "a user's folder in a pair folder, named as an output", "refused";
+%!          "a link to a pair folder", "refused"; "a FIFO as pair.json", "refused";
+%!          "a record without output checksums", "refused"; "a damaged output", "again";
+%!          "seconds as text", "again"; "a count beyond any int", "again"; "a formula as a count", "again";
+%!          "an extra figure", "again"; "a killed run's scratch folder", "again"};
+%! for k = 1:rows (cases)
+%!   out = fullfile (work, sprintf ("case%d", k));
+%!   mkdir (out);
+%!   setup (cases{k, 1}, out, fullfile (good, "=p"));
+%!   before = tree (out);
+%!   R = linematchpairs (fullfile (work, "pairs.csv"), out);
+%!   if (strcmp (cases{k, 2}, "refused"))
+%!     assert (R.status, "failed", cases{k, 1});
+%!     assert (! isempty (strfind (R.error, "linematchpairs:outputFile")) && ! isempty (strfind (R.error, "in the way")), ...
+%!             [cases{k, 1} ": " R.error]);
+%!     assert (tree (out), before, cases{k, 1});
+%!   else
+%!     assert ({R.status, R.matches, R.segments1}, {"ok", T.matches, T.segments1}, cases{k, 1});
+%!     assert (fileread (fullfile (out, "=p", "matches.txt")), fileread (fullfile (good, "=p", "matches.txt")));
+%!     assert (! exist (fullfile (out, ".partial"), "file"), cases{k, 1});
+%!   endif
+%! endfor
+%! out = fullfile (work, "linked");
+%! outside = fullfile (work, "outside");
+%! [~, pid] = system ("echo $$");
+%! stale = fullfile (outside, sprintf ("%s-%d-x", gethostname (), str2double (pid)));
+%! mkdir (stale);
+%! system (sprintf ("echo mine > '%s/matches.txt' && mkdir '%s' && ln -s '%s' '%s/.partial'", stale, out, outside, out));
+%! id = "";
+%! try
+%!   linematchpairs (fullfile (work, "pairs.csv"), out);
+%! catch err
+%!   id = err.identifier;
+%! end_try_catch
+%! assert (id, "linematchpairs:outputFile");
+%! assert (fileread (fullfile (stale, "matches.txt")), "mine\n");
+%! assert (! exist (fullfile (out, "=p"), "file"));
+%! mkfifo (fullfile (work, "fifo.csv"), 600);
+%! names = {{"a\0b"}, {'a\b'}, {"a\tb"}, {"Box", "box"}, {"SUMMARY.CSV"}, {".p"}, {repmat("x", 1, 201)}};
+%! for k = 0:numel (names)
+%!   id = "";
+%!   try
+%!     if (k == 0)
+%!       linematchpairs (fullfile (work, "fifo.csv"), fullfile (work, "fifo_out"));
+%!     else
+%!       n = names{k};
+%!       linematchpairs ([repmat({image, image, ""}, numel (n), 1), n(:)], fullfile (work, "names"));
+%!     endif
+%!   catch err
+%!     id = err.identifier;
+%!   end_try_catch
+%!   assert (id, "linematchpairs:badPairs", sprintf ("case %d", k));
+%! endfor
+%! confirm_recursive_rmdir (false, "local");
+%! rmdir (work, "s");
