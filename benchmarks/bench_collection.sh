@@ -7,7 +7,9 @@
 # memory (benchmarks/python/bench_collection.py). The figures mean little on
 # a busy machine: the load is printed before and after.
 #
-#   bash benchmarks/bench_collection.sh [BUILD_DIR]
+#   bash benchmarks/bench_collection.sh [BUILD_DIR] [SAMPLE]
+#
+# SAMPLE k: today's batch (the slow side) on every k-th pair only.
 #
 # Needs the Oxford images in $OXFORD (default /work/shared/data/oxford) and
 # the package installed in BUILD_DIR/python-venv (scripts/test_python.sh
@@ -25,4 +27,4 @@ if ! "$python" -c "import lineharvest, distributed, h5py; lineharvest.load_colle
 fi
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
-"$python" "$root/benchmarks/python/bench_collection.py" "$work" "$build_dir/matcher/linematch"
+"$python" "$root/benchmarks/python/bench_collection.py" "$work" "$build_dir/matcher/linematch" "${2:-1}"
