@@ -130,19 +130,37 @@ namespace {
 
 // Approximate ratio-test matches of two keypoint sets: OpenCV's default
 // k-d tree search (4 trees, 32 checks) at a few percent of the exact
-// search's cost. The trees are drawn with the C library's generator,
-// seeded here so that a pair is judged the same on every run.
+// search's cost. The trees are drawn with this thread's OpenCV generator
+// and the C library's, seeded here so that a pair is judged the same on
+// every run whatever ran before; OpenCV's is given back its state after.
 std::vector<PointCorrespondence> roughMatches(const KeypointSet& k1, const KeypointSet& k2, double ratio) {
     std::vector<PointCorrespondence> matches;
     if (k1.descriptors.rows < 1 || k2.descriptors.rows < 2) return matches;
+    cv::RNG& generator = cv::theRNG();
+    const cv::RNG before = generator;
+    generator = cv::RNG(1);
     std::srand(1);
-    cv::FlannBasedMatcher matcher;
     std::vector<std::vector<cv::DMatch>> nearest;
-    matcher.knnMatch(k1.descriptors, k2.descriptors, nearest, 2);
-    for (const std::vector<cv::DMatch>& n : nearest) {
-        if (n.size() < 2 || !(n[0].distance < ratio * n[1].distance)) continue;
-        matches.push_back({k1.points[n[0].queryIdx], k2.points[n[0].trainIdx]});
+    try {
+        cv::FlannBasedMatcher matcher;
+        matcher.knnMatch(k1.descriptors, k2.descriptors, nearest, 2);
+    } catch (...) {
+        generator = before;
+        throw;
     }
+    generator = before;
+    // One match per image-2 keypoint, the closest, as the point stage's
+    // mutual test keeps it: many keypoints on one spot would otherwise
+    // make a collapsing homography with as many inliers.
+    std::vector<int> best(static_cast<std::size_t>(k2.descriptors.rows), -1);
+    for (std::size_t r = 0; r < nearest.size(); ++r) {
+        const std::vector<cv::DMatch>& n = nearest[r];
+        if (n.size() < 2 || !(n[0].distance < ratio * n[1].distance)) continue;
+        int& b = best[static_cast<std::size_t>(n[0].trainIdx)];
+        if (b < 0 || n[0].distance < nearest[static_cast<std::size_t>(b)][0].distance) b = static_cast<int>(r);
+    }
+    for (std::size_t w = 0; w < best.size(); ++w)
+        if (best[w] >= 0) matches.push_back({k1.points[nearest[best[w]][0].queryIdx], k2.points[w]});
     return matches;
 }
 
@@ -167,11 +185,15 @@ bool mayOverlap(const ImageFeatures& features1, const ImageFeatures& features2, 
             from.push_back(m.image1);
             to.push_back(m.image2);
         }
-        // Three times the point stage's tolerance: a plane it would verify
-        // is found here too, whatever the approximate search missed.
+        // Twice the point stage's tolerance: a plane it would verify is
+        // found here too, whatever the approximate search missed (random
+        // matches reach the count at three times, seen on unrelated
+        // photographs).
         cv::Mat inliers;
-        const cv::Mat h = cv::findHomography(from, to, cv::RANSAC, 3 * p.inlierDistance * scale, inliers, 2000, 0.995);
-        if (!h.empty() && cv::countNonZero(inliers) >= minInliers) return true;
+        const cv::Mat h = cv::findHomography(from, to, cv::RANSAC, 2 * p.inlierDistance * scale, inliers, 2000, 0.995);
+        // A view of one side of a plane keeps the orientation (as the point
+        // stage's planes).
+        if (!h.empty() && cv::determinant(h) > 0 && cv::countNonZero(inliers) >= minInliers) return true;
     }
     // Without the levels to judge by, the pair is matched in full.
     return !judged;
