@@ -408,8 +408,11 @@ ImageFeatures featuresFromBytes(const std::string& bytes, const std::string& whe
 
 void saveFeatures(const std::string& path, const ImageFeatures& features) {
     const std::string bytes = featureFileBytes(features);
-    // A name of this process beside the target, renamed over it when whole.
-    const std::string scratch = path + ".tmp-" + std::to_string(::getpid()) + "-" +
+    // A name of this host and process beside the target, renamed over it
+    // when whole (a collection removes those of its host's dead processes).
+    char host[256] = {};
+    if (::gethostname(host, sizeof host - 1) != 0) host[0] = '\0';
+    const std::string scratch = path + ".tmp-" + host + "-" + std::to_string(::getpid()) + "-" +
                                 std::to_string(reinterpret_cast<std::uintptr_t>(&bytes));
     {
         std::ofstream out(scratch, std::ios::binary | std::ios::trunc);

@@ -24,6 +24,7 @@ After the run the collection's store is written beside the pair folders:
 
 import hashlib
 import os
+import socket
 import stat
 import uuid
 import warnings
@@ -178,6 +179,28 @@ def collection_pair(pair, _extracted1, _extracted2, outdir, options, picture, th
 # --- on the client ----------------------------------------------------------------
 
 
+def _remove_dead_scratch(outdir):
+    """Features files a killed process of this host left half written
+    (saveFeatures' <file>.tmp-<host>-<pid>-<n>, regular files only)."""
+    folder = os.path.join(outdir, FEATURES)
+    host = socket.gethostname()
+    try:
+        names = os.listdir(folder)
+    except OSError:
+        return
+    for name in names:
+        stem, _, tail = name.partition(".bin.tmp-")
+        parts = tail.rsplit("-", 2)
+        if not stem or len(parts) != 3 or parts[0] != host or not parts[1].isdigit() or _batch._alive(int(parts[1])):
+            continue
+        path = os.path.join(folder, name)
+        try:
+            if stat.S_ISREG(os.lstat(path).st_mode):
+                os.remove(path)
+        except OSError:
+            pass
+
+
 def run(client, pairs, outdir, options, picture, threads, progress, overlap_check=True):
     """match_pairs' run of a collection: extraction tasks feeding pair
     tasks. Rows as match_pairs' _run gives them. With overlap_check, pairs
@@ -187,6 +210,7 @@ def run(client, pairs, outdir, options, picture, threads, progress, overlap_chec
     from distributed import as_completed
 
     key = settings_hash(dict(options, threads=threads))
+    _remove_dead_scratch(outdir)
     token = uuid.uuid4().hex[:8]
     images = list(dict.fromkeys(image for p in pairs for image in (p.image1, p.image2)))
     # The settings hash goes by position: client.submit's key= is the task's.
