@@ -256,7 +256,8 @@ def test_what_is_in_the_way_is_refused_or_matched_again_never_lost(pairs, client
     expected = summary(good)
     assert expected[0]["name"] == "'=p" and expected[0]["status"] == "ok", expected
     record = json.loads((good / "=p" / "pair.json").read_text())
-    assert set(record["checksums"]) == {"matches.txt", "segments1.txt", "segments2.txt", "matches.png", "report.json"}
+    assert set(record["checksums"]) == {"matches.txt", "confidence.txt", "segments1.txt", "segments2.txt", "matches.png",
+                                         "report.json"}
     for what, setup, outcome in HOSTILE:
         out = tmp_path / what.replace(" ", "_").replace("'", "").replace(",", "")
         out.mkdir()
