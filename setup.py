@@ -61,7 +61,7 @@ def opencv_flags():
 opencv_include, opencv_libdirs = opencv_flags()
 
 # What the line matcher links, as the CMake build of linematch does.
-MATCHER_OPENCV_MODULES = ["line_descriptor", "calib3d", "features2d", "imgcodecs", "imgproc"]
+MATCHER_OPENCV_MODULES = ["line_descriptor", "calib3d", "features2d", "flann", "imgcodecs", "imgproc"]
 # The matcher's library sources: everything but the commands' entry points
 # and the image warping, which only the commands use.
 MATCHER_SOURCES = [
@@ -81,6 +81,8 @@ MATCHER_SOURCES = [
     "match_confidence.cpp",
     "seed_sources.cpp",
     "image_scale.cpp",
+    "image_features.cpp",
+    "feature_cache.cpp",
     # The front-end layer every front end shares: options, image files,
     # homographies, scores.
     "matcher_options.cpp",
