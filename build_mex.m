@@ -3,7 +3,7 @@
 %   file and copies their help files there; add that folder to the path.
 %   lineharvest, coordsift and epipolarscreen need a C++17 compiler and
 %   nothing else (no OpenCV). The line matcher linematch also needs OpenCV
-%   (core, imgproc, imgcodecs, calib3d, features2d and contrib's
+%   (core, imgproc, imgcodecs, calib3d, features2d, flann and contrib's
 %   line_descriptor) and libjpeg; where OpenCV's line_descriptor header is
 %   missing it is left out with a warning.
 %   BUILD_MEX(OPENCV_INCLUDE, OPENCV_LIBDIR) names where the OpenCV headers
@@ -58,7 +58,7 @@ function build_mex(opencvInclude, opencvLibDir)
     % (not its folder output/, the commands' run into a folder).
     listing = dir(fullfile(lm, 'src', '*.cpp'));
     lmSources = cellfun(@(f) fullfile(lm, 'src', f), {listing.name}, 'UniformOutput', false);
-    lmLibs = {'-lopencv_line_descriptor', '-lopencv_calib3d', '-lopencv_features2d', ...
+    lmLibs = {'-lopencv_line_descriptor', '-lopencv_calib3d', '-lopencv_features2d', '-lopencv_flann', ...
               '-lopencv_imgcodecs', '-lopencv_imgproc', '-lopencv_core', '-ljpeg'};
     if nargin >= 2 && ~isempty(opencvLibDir)
       lmLibs = [{['-L' opencvLibDir]}, lmLibs];

@@ -3,7 +3,7 @@ lineharvest._core is the CMake target lineharvest_python (python/CMakeLists.txt)
 which this file has CMake configure and build; CMake is the one description
 of which sources make the cores, the matcher and the bindings.
 
-When OpenCV's line_descriptor (contrib), calib3d, features2d, imgcodecs and
+When OpenCV's line_descriptor (contrib), calib3d, features2d, flann, imgcodecs and
 imgproc are installed, the two-image line matcher (matcher/) is compiled in
 as well and lineharvest.match_images exists; without them the package
 builds without it. LINEHARVEST_MATCHER=1 makes a missing module an error,

@@ -50,4 +50,4 @@ function(lineharvest_find_opencv name)
 endfunction()
 
 # The modules of the two-image line matcher.
-set(LINEHARVEST_MATCHER_OPENCV_MODULES line_descriptor calib3d features2d imgcodecs imgproc core)
+set(LINEHARVEST_MATCHER_OPENCV_MODULES line_descriptor calib3d features2d flann imgcodecs imgproc core)

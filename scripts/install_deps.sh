@@ -21,6 +21,9 @@ PYTHON_PACKAGES+=(python3-dask python3-distributed python3-tqdm python3-pandas)
 # The LocalCluster match_pairs starts speaks TLS with a throw-away certificate
 # (distributed.security.Security.temporary).
 PYTHON_PACKAGES+=(python3-cryptography)
+# A collection's store (OUTDIR/features.h5, matches.h5): HDF5 files any program
+# loads (lineharvest.load_collection, Octave's load).
+PYTHON_PACKAGES+=(python3-h5py)
 # The fuzz targets are built with clang; libFuzzer and clang's sanitizer
 # runtimes come in libclang-rt-14-dev (not pulled in without recommends).
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)

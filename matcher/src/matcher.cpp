@@ -1,5 +1,7 @@
 #include "linematch/matcher.hpp"
 
+#include "linematch/image_features.hpp"
+
 #include "linematch/image_scale.hpp"
 #include "linematch/line_geometry.hpp"
 #include "linematch/one_line_rule.hpp"
@@ -76,32 +78,67 @@ double roundShare(const MatcherSettings& settings, int round, double within) {
     return 0.5 + 0.5 * (round + within) / std::max(settings.maxRounds, 1);
 }
 
+MatchResult matchPrepared(ImageFeatures& features1, ImageFeatures& features2, const MatcherSettings& unscaled,
+                          const GivenSeeds& given);
+
 }  // namespace
 
 MatchResult matchLines(const cv::Mat& image1, const cv::Mat& image2, const MatcherSettings& settings,
                        const GivenSeeds& given) {
+    // The two images' features side by side, then the pair from them.
     const cv::Mat gray1 = toGray(image1, "image 1"), gray2 = toGray(image2, "image 2");
     const auto start = Clock::now();
     tell(settings, "segments", 0.0);
-    std::vector<Segment> segments1, segments2;
+    ImageFeatures features1, features2;
+    // Only the segments up front: the pair computes the keypoint levels
+    // and the LBD descriptors it turns out to need.
+    FeatureParts segmentsOnly;
+    segmentsOnly.first = false;
     sideBySide(
-        settings.threads, [&] { segments1 = detectSegments(gray1, settings.minSegmentLength); },
-        [&] { segments2 = detectSegments(gray2, settings.minSegmentLength); });
+        settings.threads, [&] { features1 = extractFeatures(gray1, settings, segmentsOnly); },
+        [&] { features2 = extractFeatures(gray2, settings, segmentsOnly); });
     const double seconds = secondsSince(start);
-    MatchResult result = matchSegments(gray1, gray2, std::move(segments1), std::move(segments2), settings, given);
+    MatchResult result = matchFeatures(features1, features2, settings, given);
     result.secondsSegments = seconds;
     return result;
 }
 
 MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vector<Segment> segments1,
-                          std::vector<Segment> segments2, const MatcherSettings& unscaled, const GivenSeeds& given) {
-    const cv::Mat gray1 = toGray(image1, "image 1"), gray2 = toGray(image2, "image 2");
-    checkGiven(given, segments1.size(), segments2.size());
-    const double scale = unscaled.scaleWithImage ? imageScale(gray1.size(), gray2.size()) : 1.0;
+                          std::vector<Segment> segments2, const MatcherSettings& settings, const GivenSeeds& given) {
+    ImageFeatures features1, features2;
+    features1.gray = toGray(image1, "image 1");
+    features2.gray = toGray(image2, "image 2");
+    features1.size = features1.gray.size();
+    features2.size = features2.gray.size();
+    features1.segments = std::move(segments1);
+    features2.segments = std::move(segments2);
+    return matchPrepared(features1, features2, settings, given);
+}
+
+MatchResult matchFeatures(ImageFeatures& features1, ImageFeatures& features2, const MatcherSettings& settings,
+                          const GivenSeeds& given) {
+    const std::string key = featureSettingsKey(settings);
+    if (features1.settingsKey != key || features2.settingsKey != key)
+        throw std::invalid_argument("features were computed with other settings (" +
+                                    (features1.settingsKey != key ? features1.settingsKey : features2.settingsKey) +
+                                    ") than the pair's (" + key + ")");
+    return matchPrepared(features1, features2, settings, given);
+}
+
+namespace {
+
+// The pair from its features, whatever made them: the parts it needs and
+// they lack are computed as it goes (image_features.hpp).
+MatchResult matchPrepared(ImageFeatures& features1, ImageFeatures& features2, const MatcherSettings& unscaled,
+                          const GivenSeeds& given) {
+    const cv::Size size1 = features1.size, size2 = features2.size;
+    if (size1.empty() || size2.empty()) throw std::invalid_argument("features of an empty image");
+    checkGiven(given, features1.segments.size(), features2.segments.size());
+    const double scale = unscaled.scaleWithImage ? imageScale(size1, size2) : 1.0;
     const MatcherSettings settings = scaledSettings(unscaled, scale);
     MatchResult result;
-    result.segments1 = std::move(segments1);
-    result.segments2 = std::move(segments2);
+    result.segments1 = features1.segments;
+    result.segments2 = features2.segments;
     const auto& s1 = result.segments1;
     const auto& s2 = result.segments2;
     const int threads = std::max(settings.threads, 1);
@@ -115,7 +152,12 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
     if (settings.points.enabled || !given.points.empty()) {
         PointSeedSettings pointSettings = settings.points;
         pointSettings.threads = std::max(pointSettings.threads, threads);
-        const PointSeedResult points = pointSeeds(gray1, gray2, s1, s2, pointSettings, scale, given.points);
+        const KeypointLevels keypoints = [&](int level) {
+            completePairLevel(features1, features2, settings, level, pointSettings.threads >= 2);
+            return std::make_pair(&features1.keypoints[level], &features2.keypoints[level]);
+        };
+        const PointSeedResult points =
+            pointSeeds(size1, size2, keypoints, s1, s2, pointSettings, scale, given.points);
         result.pointMatches = static_cast<int>(points.matches.size());
         result.pointsVerified = points.verified;
         result.pointPlanes = static_cast<int>(points.planes.size());
@@ -131,10 +173,8 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
     tell(settings, "descriptors", 0.4);
     if (settings.lbdSeeds &&
         (settings.lbdBelow <= 0 || static_cast<int>(result.pointSeeds.size() + given.lines.size()) < settings.lbdBelow)) {
-        cv::Mat d1, d2;
-        sideBySide(
-            settings.threads, [&] { d1 = lbdDescriptors(gray1, s1); }, [&] { d2 = lbdDescriptors(gray2, s2); });
-        result.descriptorMatches = matchDescriptors(d1, d2, settings.descriptor, threads);
+        completePairLbd(features1, features2, settings.threads >= 2);
+        result.descriptorMatches = matchDescriptors(features1.lbd, features2.lbd, settings.descriptor, threads);
         result.lbdSought = true;
     }
     result.secondsDescriptors = secondsSince(start);
@@ -143,7 +183,7 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
                                                {SeedSource::lbd, &result.descriptorMatches}});
     for (SeedSource source : sourced.source) ++result.seedsBySource[static_cast<int>(source)];
 
-    const lineharvest::RasterWindow window{0, gray2.rows, 0, gray2.cols};
+    const lineharvest::RasterWindow window{0, size2.height, 0, size2.width};
     const lineharvest::GridIndex grid = lineharvest::GridIndex::build(
         {s2.empty() ? nullptr : s2.front().data(), static_cast<int>(s2.size())}, settings.transfer.cellSize,
         window, settings.transfer.gridMargin);
@@ -350,5 +390,7 @@ MatchResult matchSegments(const cv::Mat& image1, const cv::Mat& image2, std::vec
     tell(settings, "done", 1.0);
     return result;
 }
+
+}  // namespace
 
 }  // namespace linematch

@@ -66,14 +66,12 @@ bool refine(const std::vector<PointCorrespondence>& matches, const std::vector<i
     return true;
 }
 
-struct Keypoints {
-    std::vector<cv::Point2d> points;
-    cv::Mat descriptors;  // CV_32F, one row per point
-};
+}  // namespace
 
-Keypoints detectKeypoints(const cv::Mat& gray, const PointSeedSettings& settings, double side, bool affine) {
+KeypointSet detectKeypoints(const cv::Mat& gray, const PointSeedSettings& settings, double side, bool affine) {
+    CV_Assert(gray.type() == CV_8UC1);
     const double factor = side > 0 ? std::min(1.0, side / std::max(gray.cols, gray.rows)) : 1.0;
-    Keypoints out;
+    KeypointSet out;
     // Too small to hold a keypoint (and, for the simulated views, too small
     // to squeeze by the largest tilt): none, rather than a failed resize.
     const double shortSide = std::min(gray.cols, gray.rows) * factor;
@@ -112,6 +110,8 @@ Keypoints detectKeypoints(const cv::Mat& gray, const PointSeedSettings& settings
     out.descriptors = sorted;
     return out;
 }
+
+namespace {
 
 // Exact nearest neighbours by L2 distance, in blocks of rows so that the
 // distance matrix of two large sets is never held whole. Pairs (row of d1,
@@ -210,21 +210,12 @@ bool fitPointHomography(const std::vector<PointCorrespondence>& points, cv::Matx
 
 }  // namespace
 
-std::vector<PointCorrespondence> matchKeypoints(const cv::Mat& gray1, const cv::Mat& gray2,
-                                                const PointSeedSettings& settings, double side, bool affine) {
-    CV_Assert(gray1.type() == CV_8UC1 && gray2.type() == CV_8UC1);
-    // The detector's pyramid is built serially; with two threads the two
-    // images overlap. The keypoints come out in a fixed order either way.
-    Keypoints k1, k2;
-    if (settings.threads >= 2) {
-        std::future<Keypoints> second =
-            std::async(std::launch::async, [&] { return detectKeypoints(gray2, settings, side, affine); });
-        k1 = detectKeypoints(gray1, settings, side, affine);
-        k2 = second.get();
-    } else {
-        k1 = detectKeypoints(gray1, settings, side, affine);
-        k2 = detectKeypoints(gray2, settings, side, affine);
-    }
+double levelSide(const PointSeedSettings& settings, int level) {
+    return level == 0 ? settings.firstSide : level == 1 ? settings.detailSide : settings.affineSide;
+}
+
+std::vector<PointCorrespondence> matchKeypointSets(const KeypointSet& k1, const KeypointSet& k2,
+                                                   const PointSeedSettings& settings) {
     std::vector<PointCorrespondence> matches;
     for (const auto& [a, b] : mutualMatches(k1.descriptors, k2.descriptors, settings.ratio, settings.mutual))
         matches.push_back({k1.points[a], k2.points[b]});
@@ -241,6 +232,30 @@ std::vector<PointCorrespondence> matchKeypoints(const cv::Mat& gray1, const cv::
                               }),
                   matches.end());
     return matches;
+}
+
+std::pair<KeypointSet, KeypointSet> detectBoth(const cv::Mat& gray1, const cv::Mat& gray2,
+                                               const PointSeedSettings& settings, double side, bool affine) {
+    CV_Assert(gray1.type() == CV_8UC1 && gray2.type() == CV_8UC1);
+    // The detector's pyramid is built serially; with two threads the two
+    // images overlap. The keypoints come out in a fixed order either way.
+    std::pair<KeypointSet, KeypointSet> both;
+    if (settings.threads >= 2) {
+        std::future<KeypointSet> second =
+            std::async(std::launch::async, [&] { return detectKeypoints(gray2, settings, side, affine); });
+        both.first = detectKeypoints(gray1, settings, side, affine);
+        both.second = second.get();
+    } else {
+        both.first = detectKeypoints(gray1, settings, side, affine);
+        both.second = detectKeypoints(gray2, settings, side, affine);
+    }
+    return both;
+}
+
+std::vector<PointCorrespondence> matchKeypoints(const cv::Mat& gray1, const cv::Mat& gray2,
+                                                const PointSeedSettings& settings, double side, bool affine) {
+    const auto both = detectBoth(gray1, gray2, settings, side, affine);
+    return matchKeypointSets(both.first, both.second, settings);
 }
 
 std::vector<PointPlane> findPlanes(const std::vector<PointCorrespondence>& matches, const PointSeedSettings& settings,
@@ -785,6 +800,23 @@ std::vector<PointPlane> prunePlanesByLines(const std::vector<PointCorrespondence
 PointSeedResult pointSeeds(const cv::Mat& gray1, const cv::Mat& gray2, const std::vector<Segment>& segments1,
                            const std::vector<Segment>& segments2, const PointSeedSettings& settings, double scale,
                            const std::vector<PointCorrespondence>& given) {
+    // Each level's keypoints are detected when the stage first asks for them.
+    std::array<std::pair<KeypointSet, KeypointSet>, kPointLevels> levels;
+    std::array<bool, kPointLevels> detected{};
+    const KeypointLevels keypoints = [&](int level) {
+        if (!detected[level]) {
+            levels[level] = detectBoth(gray1, gray2, settings, levelSide(settings, level), level == 2);
+            detected[level] = true;
+        }
+        return std::make_pair(&levels[level].first, &levels[level].second);
+    };
+    return pointSeeds(gray1.size(), gray2.size(), keypoints, segments1, segments2, settings, scale, given);
+}
+
+PointSeedResult pointSeeds(cv::Size size1, cv::Size size2, const KeypointLevels& keypoints,
+                           const std::vector<Segment>& segments1, const std::vector<Segment>& segments2,
+                           const PointSeedSettings& settings, double scale,
+                           const std::vector<PointCorrespondence>& given) {
     PointSeedResult result;
     const auto countVerified = [](const std::vector<PointPlane>& planes) {
         int n = 0;
@@ -795,14 +827,14 @@ PointSeedResult pointSeeds(const cv::Mat& gray1, const cv::Mat& gray2, const std
         result.matches = given;
         result.planes = findPlanes(result.matches, settings, scale);
     } else {
-        const double sides[3] = {settings.firstSide, settings.detailSide, settings.affineSide};
-        const double longest = std::max({gray1.cols, gray1.rows, gray2.cols, gray2.rows});
-        for (int level = 0; level < 3; ++level) {
+        const double longest = std::max({size1.width, size1.height, size2.width, size2.height});
+        for (int level = 0; level < kPointLevels; ++level) {
             if (level == 2 && !settings.affineViews) break;
             // The detail level sees nothing new when the first one already
             // worked on the images as they are.
             if (level == 1 && (settings.firstSide <= 0 || settings.firstSide >= longest)) continue;
-            std::vector<PointCorrespondence> matches = matchKeypoints(gray1, gray2, settings, sides[level], level == 2);
+            const auto [k1, k2] = keypoints(level);
+            std::vector<PointCorrespondence> matches = matchKeypointSets(*k1, *k2, settings);
             std::vector<PointPlane> planes = findPlanes(matches, settings, scale);
             if (level == 0 || countVerified(planes) > countVerified(result.planes)) {
                 result.matches = std::move(matches);

@@ -70,8 +70,9 @@ HAS_MATCHER = hasattr(_core, "_match_images")
 if HAS_MATCHER:
     from ._match import MatchResult, match_images, score_matches
     from ._batch import match_pairs
+    from ._collection import load_collection
 
-    __all__ += ["MatchResult", "match_images", "match_pairs", "score_matches"]
+    __all__ += ["MatchResult", "load_collection", "match_images", "match_pairs", "score_matches"]
 else:
 
     def match_images(*args, **kwargs):
@@ -82,7 +83,7 @@ else:
             "(Debian: libopencv-contrib-dev) and reinstall the package with LINEHARVEST_MATCHER=1"
         )
 
-    score_matches = match_pairs = match_images
+    score_matches = match_pairs = load_collection = match_images
 from ._plot import plot_matches
 
 __all__ += ["HAS_MATCHER", "plot_matches"]

@@ -18,6 +18,7 @@ of OUTDIR, and only regular files are opened (a FIFO would block).
 
 import csv
 import errno
+import functools
 import hashlib
 import json
 import logging
@@ -507,10 +508,12 @@ def _error_text(error):
     return f"{type(error).__name__}: {error}".replace("\n", " ")
 
 
-def run_pair(pair, outdir, options, picture, threads):
+def run_pair(pair, outdir, options, picture, threads, match=None):
     """One pair (a Dask task): reuses a complete, up-to-date pair folder or
     matches the pair into a new one. Returns (summary row, reused). Never
-    raises for a failing pair: the row says status "failed" and the error."""
+    raises for a failing pair: the row says status "failed" and the error.
+    match stands in for _core._match_to_folder (a collection matches from
+    cached features, _collection.py); it must write the same files."""
     started = time.perf_counter()
     row = pair.row()
     try:
@@ -528,8 +531,9 @@ def run_pair(pair, outdir, options, picture, threads):
         folder = _scratch_folder(outdir)
         os.mkdir(folder)
         try:
-            found = _core._match_to_folder(pair.image1, pair.image2, folder, dict(options, threads=threads),
-                                           homography_file=pair.homography, picture=picture)
+            found = (match or _core._match_to_folder)(pair.image1, pair.image2, folder,
+                                                      dict(options, threads=threads),
+                                                      homography_file=pair.homography, picture=picture)
             result = {name: found[name] for name in _RESULT_COLUMNS}
             result["seconds"] = time.perf_counter() - started
             checksums = {name: _checksum(os.path.join(folder, name), "outputFile", follow=False)
@@ -686,9 +690,9 @@ def _whole(value, name, lo, hi):
     return value
 
 
-def match_pairs(pairs, outdir, *, client=None, workers=None, threads=1, progress=True, picture=True,
-                **matcher_options):
-    """match_pairs(pairs, outdir, *, client=None, workers=None, threads=1, progress=True, picture=True, **matcher_options) -> table
+def match_pairs(pairs, outdir, *, images=None, overlap_check=True, client=None, workers=None, threads=1, progress=True,
+                picture=True, **matcher_options):
+    """match_pairs(pairs, outdir, *, images=None, overlap_check=True, client=None, workers=None, threads=1, progress=True, picture=True, **matcher_options) -> table
 
     Runs the ``linematch`` command's matching on many image pairs, one Dask
     task per pair, and writes each pair's files into ``outdir/<name>/``
@@ -707,8 +711,25 @@ def match_pairs(pairs, outdir, *, client=None, workers=None, threads=1, progress
         Relative paths in a file are relative to the file's folder. A
         homography file (as the command's ``--homography``) only scores the
         result: precision and recall in the summary.
+        With ``images``: the pair plan over those images, ``"exhaustive"``
+        (every two once), ``"sequential:K"`` (each image with the K after
+        it), or pairs as above.
     outdir : path
         Made if missing. Must be the same folder for every worker.
+    images : path or iterable, optional
+        A collection: a folder (its image files), a list file (one path a
+        line) or paths. Each image's features are computed once (one task
+        per image, cached in ``outdir/.features`` for reruns) and every
+        pair is matched from them, with the same result as alone. The
+        collection's store ``outdir/features.h5`` and ``matches.h5`` is
+        written at the end (with h5py; see :func:`load_collection`).
+    overlap_check : bool
+        With ``images``: a pair whose cached keypoints share no plane (an
+        approximate match of the first level and the affine views) is
+        answered at once with status ``no_overlap`` in ``report.json`` and
+        no correspondences, instead of the point stage's retries. Such a
+        pair gets no answer from the points in full either; False matches
+        every pair exactly as alone (an LBD-only answer included).
     client : distributed.Client, optional
         The cluster to run on. Without one, a ``LocalCluster`` of
         ``workers`` processes is started and closed again: TLS on 127.0.0.1
@@ -773,7 +794,17 @@ def match_pairs(pairs, outdir, *, client=None, workers=None, threads=1, progress
                          "badOptions")
     if workers is not None:
         _whole(workers, "workers", 1, 4096)
-    pair_list = read_pairs(pairs)
+    runner = _run
+    if images is None:
+        pair_list = read_pairs(pairs)
+    else:
+        from . import _collection
+
+        if not isinstance(overlap_check, bool):
+            raise ArgumentTypeError(f"overlap_check must be a bool, got {type(overlap_check).__name__}",
+                                    "badOptions")
+        pair_list = _collection.plan_pairs(_collection.read_images(images), pairs)
+        runner = functools.partial(_collection.run, overlap_check=overlap_check)
     outdir = os.path.abspath(os.fspath(outdir))
     os.makedirs(outdir, exist_ok=True)
     _scratch_root(outdir)  # a linked .partial is refused before any pair runs
@@ -781,11 +812,11 @@ def match_pairs(pairs, outdir, *, client=None, workers=None, threads=1, progress
     if not pair_list:
         rows = []
     elif client is not None:
-        rows = _run(client, pair_list, outdir, options, picture, threads, progress)
+        rows = runner(client, pair_list, outdir, options, picture, threads, progress)
     else:
         own_client, cluster = _local_client(workers or max(1, (os.cpu_count() or 1) // threads))
         try:
-            rows = _run(own_client, pair_list, outdir, options, picture, threads, progress)
+            rows = runner(own_client, pair_list, outdir, options, picture, threads, progress)
         finally:
             own_client.close()
             cluster.close()

@@ -15,6 +15,10 @@ to OUTDIR/<name>/ as linematch writes them; OUTDIR/summary.csv lists every
 pair. A rerun skips pairs already done with the same inputs and options
 whose outputs still have their recorded checksums. Anything of a pair's name
 in OUTDIR that the batch did not write fails that pair and is left as it is.
+
+  linematch-batch --images DIR_OR_LIST [--pairs exhaustive|sequential:K|PAIRS] OUTDIR
+matches a collection: features once per image (cached in OUTDIR/.features),
+the pairs from them, and the store OUTDIR/features.h5 and matches.h5.
 """
 
 
@@ -43,8 +47,16 @@ def parser():
         epilog=USAGE_EPILOG,
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
-    p.add_argument("pairs", metavar="PAIRS", help="CSV/TSV file of image pairs")
-    p.add_argument("outdir", metavar="OUTDIR", help="folder of the results, one subfolder per pair")
+    p.add_argument("pairs", metavar="PAIRS", nargs="?", help="CSV/TSV file of image pairs (without --images)")
+    p.add_argument("outdir", metavar="OUTDIR", nargs="?", help="folder of the results, one subfolder per pair")
+    p.add_argument("--images", metavar="DIR_OR_LIST",
+                   help="a collection: a folder of images or a file listing them; each image's features are "
+                        "computed once and every pair of --pairs matched from them (then give only OUTDIR)")
+    p.add_argument("--pairs", dest="plan", metavar="PLAN", default=None,
+                   help="with --images: exhaustive (default), sequential:K, or a pair file")
+    p.add_argument("--no-overlap-check", dest="overlap_check", action="store_false",
+                   help="with --images: match pairs whose features share no plane in full too (status "
+                        "no_overlap otherwise)")
     p.add_argument("--scheduler", metavar="ADDRESS",
                    help="a running Dask scheduler (tcp://host:8786); default: a local cluster")
     p.add_argument("--workers", type=int, metavar="N", help="worker processes of the local cluster (CPUs // T)")
@@ -75,6 +87,15 @@ def main(argv=None):
     if args.scheduler and args.workers is not None:
         print("linematch-batch: --workers is for the local cluster, not with --scheduler", file=sys.stderr)
         return 2
+    if args.images is not None:
+        if args.outdir is not None or args.pairs is None:
+            print("linematch-batch: with --images give OUTDIR alone (the plan goes in --pairs)", file=sys.stderr)
+            return 2
+        args.outdir, args.pairs = args.pairs, args.plan or "exhaustive"
+    elif args.plan is not None or args.outdir is None:
+        print("linematch-batch: expected PAIRS OUTDIR (or --images DIR_OR_LIST [--pairs PLAN] OUTDIR)",
+              file=sys.stderr)
+        return 2
     options = {key: getattr(args, key) for key, *_rest in _matcher_options() if key != "threads" and hasattr(args, key)}
     client = None
     try:
@@ -82,7 +103,9 @@ def main(argv=None):
             from distributed import Client
 
             client = Client(args.scheduler)
-        table = lh.match_pairs(args.pairs, args.outdir, client=client, workers=args.workers, threads=args.threads,
+        collection = {"images": args.images, "overlap_check": args.overlap_check} if args.images else {}
+        table = lh.match_pairs(args.pairs, args.outdir, **collection, client=client, workers=args.workers,
+                               threads=args.threads,
                                progress=not args.quiet, picture=not args.no_picture, **options)
     except (ValueError, TypeError, OSError) as error:
         print(f"linematch-batch: {error}", file=sys.stderr)

@@ -14,6 +14,7 @@
 #include "linematch/matcher_options.hpp"
 #include "linematch/upper_bound.hpp"
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -49,5 +50,12 @@ struct FolderRun {
 // written and renamed into place, so that a signal ends a command after
 // the commit, not in the middle of it.
 std::unique_ptr<FolderRun> matchToFolder(const FolderRunRequest& request, const FrontEndSettings& options);
+
+// The same run with another way to the pair's result from the two images
+// as read (grey): a collection matches from features computed beforehand
+// (feature_cache.hpp). It must give what matchLines gives.
+using PairMatcher = std::function<MatchResult(const cv::Mat& image1, const cv::Mat& image2)>;
+std::unique_ptr<FolderRun> matchToFolder(const FolderRunRequest& request, const FrontEndSettings& options,
+                                         const PairMatcher& match);
 
 }  // namespace linematch

@@ -108,7 +108,9 @@ struct RoundSummary {
 
 struct MatchResult {
     // "ok", or "thin_support" when no seed survived the checks and no
-    // plane was verified (no correspondences then; see minSeeds).
+    // plane was verified (no correspondences then; see minSeeds). A
+    // collection's overlap check answers "no_overlap" (image_features.hpp:
+    // noOverlapResult), never the matcher itself.
     std::string status = "ok";
     std::vector<Segment> segments1;
     std::vector<Segment> segments2;

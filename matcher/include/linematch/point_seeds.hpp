@@ -21,6 +21,7 @@
 #include <opencv2/core.hpp>
 
 #include <array>
+#include <functional>
 #include <map>
 #include <utility>
 #include <vector>
@@ -90,6 +91,30 @@ struct PointPlane {
     std::vector<int> inliers;  // indices into the point matches
 };
 
+
+// The point stage's keypoint levels: 0 first (firstSide), 1 detail
+// (detailSide), 2 affine-simulated views (affineSide).
+constexpr int kPointLevels = 3;
+double levelSide(const PointSeedSettings& settings, int level);
+
+// Keypoints of one image at one level, in a fixed order, with their SIFT
+// descriptors (CV_32F, one row per point). Coordinates are those of the
+// given image.
+struct KeypointSet {
+    std::vector<cv::Point2d> points;
+    cv::Mat descriptors;
+};
+
+// Keypoints detected on gray (8-bit, one channel) shrunk to longest side
+// `side` (0: as it is); with affine, on affine-simulated views. Depends on
+// the image and settings.maxKeypoints / affineKeypoints alone, so that it
+// can be computed once per image and reused by every pair.
+KeypointSet detectKeypoints(const cv::Mat& gray, const PointSeedSettings& settings, double side, bool affine);
+
+// Mutual best matches of two keypoint sets passing the ratio test, one
+// per pair of spots.
+std::vector<PointCorrespondence> matchKeypointSets(const KeypointSet& keypoints1, const KeypointSet& keypoints2,
+                                                   const PointSeedSettings& settings);
 
 // Mutual best SIFT matches passing the ratio test, keypoints detected on
 // the images shrunk to longest side `side` (0: as they are); with affine,
@@ -189,6 +214,18 @@ void correspondencesFromPlanes(const std::vector<Segment>& segments1, const std:
 // keypoint matching (a caller's own point matcher).
 PointSeedResult pointSeeds(const cv::Mat& gray1, const cv::Mat& gray2, const std::vector<Segment>& segments1,
                            const std::vector<Segment>& segments2, const PointSeedSettings& settings, double scale,
+                           const std::vector<PointCorrespondence>& given = {});
+
+// Both images' keypoints at a level (see kPointLevels). The stage asks for
+// a level only when the levels before it verified too few matches, so the
+// source may compute them when first asked.
+using KeypointLevels = std::function<std::pair<const KeypointSet*, const KeypointSet*>(int level)>;
+
+// The same stage on keypoints computed beforehand (image_features.hpp):
+// the sizes of the two images and their keypoints per level.
+PointSeedResult pointSeeds(cv::Size size1, cv::Size size2, const KeypointLevels& keypoints,
+                           const std::vector<Segment>& segments1, const std::vector<Segment>& segments2,
+                           const PointSeedSettings& settings, double scale,
                            const std::vector<PointCorrespondence>& given = {});
 
 }  // namespace linematch

@@ -47,6 +47,11 @@ private:
 }  // namespace
 
 std::unique_ptr<FolderRun> matchToFolder(const FolderRunRequest& request, const FrontEndSettings& options) {
+    return matchToFolder(request, options, PairMatcher());
+}
+
+std::unique_ptr<FolderRun> matchToFolder(const FolderRunRequest& request, const FrontEndSettings& options,
+                                         const PairMatcher& match) {
     const MatcherSettings& settings = options.matcher;
     // The report's total time starts before the files are read.
     const auto started = std::chrono::steady_clock::now();
@@ -56,7 +61,7 @@ std::unique_ptr<FolderRun> matchToFolder(const FolderRunRequest& request, const 
     if (!request.homographyFile.empty()) truthHomography = readHomographyFile(request.homographyFile);
 
     auto run = std::make_unique<FolderRun>();
-    run->result = matchLines(image1, image2, settings);
+    run->result = match ? match(image1, image2) : matchLines(image1, image2, settings);
     // confidence.txt is read line by line beside matches.txt: a list of
     // another length would pair the values with the wrong matches.
     if (run->result.confidence.size() != run->result.matches.size())

@@ -202,7 +202,9 @@ std::string reportText(const MatchResult& r, const MatcherSettings& settings, co
     }
     std::snprintf(line, sizeof line, "  matches           %zu (%zu seeds + %zu added)%s\n", r.matches.size(),
                   r.seeds.size(), r.matches.size() - r.seeds.size(),
-                  r.status == "ok" ? "" : "  -- thin support: no consistent seed and no plane, no answer");
+                  r.status == "ok"           ? ""
+                  : r.status == "no_overlap" ? "  -- no overlap: the images' keypoints share no plane, no answer"
+                                             : "  -- thin support: no consistent seed and no plane, no answer");
     o << line;
     std::snprintf(line, sizeof line,
                   "  time              %.2f s (segments %.2f, points %.2f, descriptors %.2f, checks %.2f, transfer %.2f)\n",
