@@ -4,7 +4,7 @@
 # PNG, PPM or PGM and H1to2p..H1to6p) and prints precision and recall per
 # pair (the project's rule: 2 px, same direction, overlap 0.5), beside the
 # one-plane answer, and the means over all pairs. The sequences are not part
-# of the project; see the README ("Real photographs: the Oxford sequences")
+# of the project; see docs/benchmarks.md ("Real photographs: the Oxford sequences")
 # for where they come from.
 #
 # The one-plane answer (build/matcher/one_plane) is what a user could write
@@ -59,7 +59,7 @@ extra=("$@")
 data="$(realpath -m "$data")"
 build_dir="$(realpath -m "$build_dir")"
 if [[ ! -d "$data" ]]; then
-  echo "bench_oxford: no folder $data (see the README for where the sequences come from)" >&2
+  echo "bench_oxford: no folder $data (see docs/benchmarks.md for where the sequences come from)" >&2
   exit 1
 fi
 for tool in jq bc; do

@@ -3,7 +3,7 @@
 // and building.jpg -> a perspective warp of it made here with the warp
 // tool's own functions. The matcher never sees the ground truth; it only
 // scores the result. Measured figures and the faults the floors catch are
-// listed in the README.
+// listed in docs/development.md.
 #include "linematch/evaluation.hpp"
 #include "linematch/homography_file.hpp"
 #include "linematch/image_warp.hpp"

@@ -166,7 +166,8 @@ def test_the_homography_only_scores(graf_paths, graf_result):
 
 def test_the_documented_example_runs_as_written(graf_paths):
     marker = "<!-- python-matcher-example -->"
-    doc = next(d for d in (REPO / "README.md",) if d.is_file() and marker in d.read_text())
+    docs = (REPO / "README.md", *sorted((REPO / "docs").glob("*.md")))
+    doc = next(d for d in docs if d.is_file() and marker in d.read_text())
     code = re.search(r"```python\n(.*?)```", doc.read_text().split(marker, 1)[1], re.S).group(1)
     printed = subprocess.run([sys.executable, "-c", code], capture_output=True, text=True, check=True).stdout
     # The comment in the example states what it prints.
