@@ -236,37 +236,30 @@ MatchResult matchPrepared(ImageFeatures& features1, ImageFeatures& features2, co
                 if (checked.seedKept[k]) ++result.keptBySource[static_cast<int>(sourced.source[k])];
             // Too few seeds that their neighbours confirm for the transfer:
             // whatever it made of them would look like an answer and not be
-            // one.
-            if (static_cast<int>(kept.size()) < settings.minSeeds) {
+            // one. But a kept seed has neighbours that agree with it, and a
+            // verified plane vouches for its own correspondences: either is
+            // an answer, however small. Only with neither is there nothing
+            // to return.
+            const bool thin = static_cast<int>(kept.size()) < settings.minSeeds;
+            if (thin) {
                 // One entry per round in both lists, as after any round
                 // (the reports, the MEX info and the Python result index
                 // them together).
                 result.rounds.push_back(summary);
                 result.roundMatches.emplace_back();
-                // Too few for the rounds. A kept seed has neighbours that
-                // agree with it, and a verified plane vouches for its own
-                // correspondences: either is an answer, however small.
-                // Only with neither is there nothing to return.
                 const bool planeVerified = settings.planesAdd &&
                                            std::find(carriers.known.begin(), carriers.known.end(), 1) != carriers.known.end();
-                if (!planeVerified && kept.empty()) {
-                    result.status = "thin_support";
-                    break;
-                }
+                if (!planeVerified && kept.empty()) result.status = "thin_support";
+            }
+            if (result.status == "ok") {
                 result.seeds = kept;
                 for (std::size_t k = 0; k < seeds.size(); ++k)
                     if (checked.seedKept[k] && found.insert(seeds[k]).second) {
                         result.matches.push_back(seeds[k]);
                         sources.push_back(seedSource(sourced.source[k], seeds[k]));
                     }
-                break;
             }
-            result.seeds = kept;
-            for (std::size_t k = 0; k < seeds.size(); ++k)
-                if (checked.seedKept[k] && found.insert(seeds[k]).second) {
-                    result.matches.push_back(seeds[k]);
-                    sources.push_back(seedSource(sourced.source[k], seeds[k]));
-                }
+            if (thin) break;
         }
 
         tell(settings, "transfer", roundShare(settings, round, 0.3));
