@@ -610,12 +610,19 @@ class _Progress:
 
 
 def _run(client, pairs, outdir, options, picture, threads, progress):
-    from distributed import as_completed
-
     token = uuid.uuid4().hex[:8]
     keys = [f"linematch-pair-{k}-{token}" for k in range(len(pairs))]
     futures = client.map(run_pair, pairs, key=keys, pure=False, outdir=outdir, options=options, picture=picture,
                          threads=threads)
+    return _gather(client, pairs, futures, progress)
+
+
+def _gather(client, pairs, futures, progress, others=()):
+    """The rows of the pairs' futures (futures[k] matches pairs[k]) as they
+    finish, with the progress bar; a task the cluster gave up on is a failed
+    row. An interruption cancels the futures and the others they need."""
+    from distributed import as_completed
+
     position = {f.key: k for k, f in enumerate(futures)}
     rows = [None] * len(pairs)
     bar = _Progress(len(pairs), progress)
@@ -630,7 +637,7 @@ def _run(client, pairs, outdir, options, picture, threads, progress):
             rows[k] = row
             bar.done(row, reused)
     except BaseException:
-        client.cancel(futures)
+        client.cancel(list(futures) + list(others))
         raise
     finally:
         bar.close()

@@ -207,7 +207,6 @@ def run(client, pairs, outdir, options, picture, threads, progress, overlap_chec
     whose features show no overlap are answered "no_overlap" (see
     linematch::mayOverlap); the pairs' records say so, so that a run
     without the check matches them in full."""
-    from distributed import as_completed
 
     key = settings_hash(dict(options, threads=threads))
     _remove_dead_scratch(outdir)
@@ -222,24 +221,7 @@ def run(client, pairs, outdir, options, picture, threads, progress, overlap_chec
     futures = [client.submit(collection_pair, p, by_image[p.image1], by_image[p.image2], outdir, pair_options, picture,
                              threads, key, key=f"linematch-pair-{k}-{token}", pure=False)
                for k, p in enumerate(pairs)]
-    position = {f.key: k for k, f in enumerate(futures)}
-    rows = [None] * len(pairs)
-    bar = _batch._Progress(len(pairs), progress)
-    try:
-        for future in as_completed(futures):
-            k = position[future.key]
-            try:
-                row, reused = future.result()
-            except Exception as error:  # a task the cluster gave up on (KilledWorker), or lost
-                row, reused = pairs[k].row(), False
-                row.update(status="failed", error=_batch._error_text(error))
-            rows[k] = row
-            bar.done(row, reused)
-    except BaseException:
-        client.cancel(futures + extracted)
-        raise
-    finally:
-        bar.close()
+    rows = _batch._gather(client, pairs, futures, progress, others=extracted)
     try:
         write_store(outdir, images, pairs, rows, key)
     except ImportError:
