@@ -25,49 +25,7 @@ namespace pybinding {
 
 namespace {
 
-py::dict matchToFolder(py::handle image1, py::handle image2, py::handle outdir, py::dict options,
-                       py::handle homographyFile, bool picture) {
-    // Options first: a bad option is refused before any file is read.
-    const linematch::FrontEndSettings settings = optionArguments(options);
-    linematch::FolderRunRequest request;
-    request.image1 = pathArgument(image1, "image1");
-    request.image2 = pathArgument(image2, "image2");
-    request.outDir = pathArgument(outdir, "outdir");
-    if (!homographyFile.is_none()) request.homographyFile = pathArgument(homographyFile, "homography_file");
-    request.picture = picture;
-
-    std::unique_ptr<linematch::FolderRun> run;
-    try {
-        py::gil_scoped_release unlocked;
-        run = linematch::matchToFolder(request, settings);
-    } catch (const linematch::FrontEndError& e) {
-        // The argument the failure is about, as match_images names it.
-        const std::string& path = e.path();
-        raiseFrontEnd(e, path == request.image1          ? "image1"
-                         : path == request.image2         ? "image2"
-                         : e.kind() == "homographyFile"   ? "homography_file"
-                                                          : "outdir");
-    }
-
-    const linematch::MatchResult& result = run->result;
-    py::dict summary;
-    summary["segments1"] = result.segments1.size();
-    summary["segments2"] = result.segments2.size();
-    summary["matches"] = result.matches.size();
-    summary["seconds"] = run->context.secondsTotal;
-    if (run->truth) {
-        const linematch::Score final = run->truth->score(result.matches);
-        summary["precision"] = final.precision;
-        summary["recall"] = final.recall;
-    } else {
-        summary["precision"] = py::none();
-        summary["recall"] = py::none();
-    }
-    return summary;
-}
-
-void checkMatcherOptions(py::dict options) { optionArguments(options); }
-
+// The row figures of a run into a folder.
 py::dict fillSummary(py::dict summary, const linematch::FolderRun& run) {
     const linematch::MatchResult& result = run.result;
     summary["segments1"] = result.segments1.size();
@@ -85,29 +43,59 @@ py::dict fillSummary(py::dict summary, const linematch::FolderRun& run) {
     return summary;
 }
 
+linematch::FolderRunRequest folderRequest(py::handle image1, py::handle image2, py::handle outdir,
+                                          py::handle homographyFile, bool picture) {
+    linematch::FolderRunRequest request;
+    request.image1 = pathArgument(image1, "image1");
+    request.image2 = pathArgument(image2, "image2");
+    request.outDir = pathArgument(outdir, "outdir");
+    if (!homographyFile.is_none()) request.homographyFile = pathArgument(homographyFile, "homography_file");
+    request.picture = picture;
+    return request;
+}
+
+// A front-end failure of a run into a folder, raised naming the argument
+// it is about, as match_images names it.
+[[noreturn]] void raiseFolderFailure(const linematch::FrontEndError& e, const linematch::FolderRunRequest& request) {
+    const std::string& path = e.path();
+    raiseFrontEnd(e, path == request.image1          ? "image1"
+                     : path == request.image2         ? "image2"
+                     : e.kind() == "homographyFile"   ? "homography_file"
+                                                      : "outdir");
+}
+
+py::dict matchToFolder(py::handle image1, py::handle image2, py::handle outdir, py::dict options,
+                       py::handle homographyFile, bool picture) {
+    // Options first: a bad option is refused before any file is read.
+    const linematch::FrontEndSettings settings = optionArguments(options);
+    const linematch::FolderRunRequest request = folderRequest(image1, image2, outdir, homographyFile, picture);
+    std::unique_ptr<linematch::FolderRun> run;
+    try {
+        py::gil_scoped_release unlocked;
+        run = linematch::matchToFolder(request, settings);
+    } catch (const linematch::FrontEndError& e) {
+        raiseFolderFailure(e, request);
+    }
+
+    return fillSummary(py::dict(), *run);
+}
+
+void checkMatcherOptions(py::dict options) { optionArguments(options); }
+
 // One pair of a collection: as _match_to_folder, from the images' cached
 // features (linematch::matchCachedToFolder).
 py::dict matchCachedToFolder(py::handle image1, py::handle image2, py::handle outdir, py::dict options,
                              py::handle features1, py::handle features2, py::handle homographyFile, bool picture,
                              bool overlapCheck) {
     const linematch::FrontEndSettings settings = optionArguments(options);
-    linematch::FolderRunRequest request;
-    request.image1 = pathArgument(image1, "image1");
-    request.image2 = pathArgument(image2, "image2");
-    request.outDir = pathArgument(outdir, "outdir");
+    const linematch::FolderRunRequest request = folderRequest(image1, image2, outdir, homographyFile, picture);
     const std::string file1 = pathArgument(features1, "features1"), file2 = pathArgument(features2, "features2");
-    if (!homographyFile.is_none()) request.homographyFile = pathArgument(homographyFile, "homography_file");
-    request.picture = picture;
     linematch::CachedPairRun run;
     try {
         py::gil_scoped_release unlocked;
         run = linematch::matchCachedToFolder(request, settings, file1, file2, overlapCheck);
     } catch (const linematch::FrontEndError& e) {
-        const std::string& path = e.path();
-        raiseFrontEnd(e, path == request.image1          ? "image1"
-                         : path == request.image2         ? "image2"
-                         : e.kind() == "homographyFile"   ? "homography_file"
-                                                          : "outdir");
+        raiseFolderFailure(e, request);
     } catch (const linematch::FeatureFileError& e) {
         throw py::value_error(std::string("features: ") + e.what());
     }
