@@ -33,8 +33,15 @@
 // like the mx* functions), acting on it only once the MEX function returns.
 // The matcher's progress callback, called as each stage starts, looks at
 // it: the run stops there and the call fails with linematch:interrupted,
-// the mark left for Octave to act on as for any Ctrl-C.
-extern "C" sig_atomic_t octave_interrupt_state;
+// the mark left for Octave to act on as for any Ctrl-C. The symbol is
+// weak: another host (MATLAB) has none, and the MEX file still loads there,
+// without this check.
+#if defined(__GNUC__)
+extern "C" __attribute__((weak)) sig_atomic_t octave_interrupt_state;
+#define LINEMATCH_INTERRUPT_PENDING() (&octave_interrupt_state != nullptr && octave_interrupt_state > 0)
+#else
+#define LINEMATCH_INTERRUPT_PENDING() false
+#endif
 
 namespace {
 
@@ -383,7 +390,7 @@ void run(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     linematch::MatchResult result;
     linematch::MatcherSettings settings = options.settings.matcher;
     settings.progress = [](const std::string&, double) {
-        if (octave_interrupt_state > 0) throw Interrupted{};
+        if (LINEMATCH_INTERRUPT_PENDING()) throw Interrupted{};
     };
     try {
         if (options.hasSegments1)
