@@ -45,7 +45,8 @@ extern "C" __attribute__((weak)) sig_atomic_t octave_interrupt_state;
 
 namespace {
 
-using mexargs::CallError;
+using lineharvest::ErrorKind;
+using mexargs::CallFailure;
 
 enum InputPosition { IN_IMAGE1, IN_IMAGE2, IN_OPTIONS };
 constexpr int MIN_INPUTS = IN_OPTIONS;
@@ -71,28 +72,29 @@ struct Options {
 cv::Mat imageInput(const mexargs::Inputs& in, int position, const Options& o) {
     const mxArray* a = in[position];
     if (mxIsChar(a)) {
-        const std::string path = in.text(position, "badImage");
+        const std::string path = in.text(position, ErrorKind::badImage);
         try {
             return linematch::readImageFile(path, o.settings.maxPixels);
         } catch (const linematch::FrontEndError& e) {
-            in.refuse(e.kind(), position, std::string(e.what()) +
-                                              (e.kind() == "imageTooLarge" ? " (see the option MaxPixels)" : ""));
+            in.refuse(e.errorKind(), position,
+                      std::string(e.what()) +
+                          (e.errorKind() == ErrorKind::imageTooLarge ? " (see the option MaxPixels)" : ""));
         }
     }
     if (!mxIsUint8(a) || mxIsComplex(a) || mxIsSparse(a))
-        in.refuse("badImage", position, "must be a uint8 image (H x W, H x W x 3 or H x W x 4) or an image file name");
+        in.refuse(ErrorKind::badImage, position, "must be a uint8 image (H x W, H x W x 3 or H x W x 4) or an image file name");
     const mwSize dims = mxGetNumberOfDimensions(a);
     const mwSize* size = mxGetDimensions(a);
     const mwSize channels = dims >= 3 ? size[2] : 1;
     if (dims > 3 || (channels != 1 && channels != 3 && channels != 4) || size[0] < 1 || size[1] < 1)
-        in.refuse("badImage", position, "must be H x W, H x W x 3 or H x W x 4 with H, W >= 1");
+        in.refuse(ErrorKind::badImage, position, "must be H x W, H x W x 3 or H x W x 4 with H, W >= 1");
     try {
         linematch::checkImagePixels(static_cast<long long>(size[1]), static_cast<long long>(size[0]),
                                     o.settings.maxPixels, "the image");
     } catch (const linematch::FrontEndError& e) {
-        in.refuse(e.kind(), position, std::string(e.what()) + " (see the option MaxPixels)");
+        in.refuse(e.errorKind(), position, std::string(e.what()) + " (see the option MaxPixels)");
     }
-    if (size[0] > 2147483647u || size[1] > 2147483647u) in.refuse("imageTooLarge", position, "has a side over 2^31");
+    if (size[0] > 2147483647u || size[1] > 2147483647u) in.refuse(ErrorKind::imageTooLarge, position, "has a side over 2^31");
     const int rows = static_cast<int>(size[0]), cols = static_cast<int>(size[1]);
     const auto* data = static_cast<const unsigned char*>(mxGetData(a));
     cv::Mat image(rows, cols, CV_8UC(static_cast<int>(channels)));
@@ -108,7 +110,7 @@ cv::Mat imageInput(const mexargs::Inputs& in, int position, const Options& o) {
     return image;
 }
 
-[[noreturn]] void refuseOption(const std::string& message) { throw CallError{"badOptions", message}; }
+[[noreturn]] void refuseOption(const std::string& message) { throw CallFailure{ErrorKind::badOptions, message}; }
 
 
 struct Interrupted {};
@@ -208,7 +210,7 @@ void readOption(Options& o, const std::string& name, const mxArray* value) {
         const double* h = mxGetPr(value);
         for (int r = 0; r < 3; ++r)
             for (int c = 0; c < 3; ++c) o.truth(r, c) = h[c * 3 + r];
-        linematch::checkHomography(o.truth, "badOptions", "option Homography");
+        linematch::checkHomography(o.truth, ErrorKind::badOptions, "option Homography");
         o.hasTruth = true;
         return;
     }
@@ -399,7 +401,7 @@ void run(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
         else
             result = linematch::matchLines(image1, image2, settings, options.given);
     } catch (const Interrupted&) {
-        throw CallError{"interrupted", "interrupted (Ctrl-C) before the match was finished"};
+        throw CallFailure{ErrorKind::interrupted, "interrupted (Ctrl-C) before the match was finished"};
     } catch (const linematch::GivenSeedOutOfRange& e) {
         // Checked by the core against the segment lists (detected ones are
         // known only now).
@@ -409,7 +411,7 @@ void run(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
                                              "options: the S1, S2 of an earlier call, or give them as Segments1, "
                                              "Segments2)"));
     } catch (const linematch::ImageTooLargeForDescriptor& e) {
-        throw CallError{"imageTooLarge", e.what()};
+        throw CallFailure{ErrorKind::imageTooLarge, e.what()};
     }
     std::optional<linematch::ResultScores> scores;
     if (options.hasTruth && nlhs > OUT_INFO)
@@ -430,9 +432,9 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
         "linematch",
         [&] {
             if (nrhs < MIN_INPUTS)
-                throw CallError{"nargin", "expects 2 images and options, got " + std::to_string(nrhs) + " inputs"};
+                throw CallFailure{ErrorKind::nargin, "expects 2 images and options, got " + std::to_string(nrhs) + " inputs"};
             if (nlhs > MAX_OUTPUTS)
-                throw CallError{"nargout", "returns at most 4 outputs, " + std::to_string(nlhs) + " requested"};
+                throw CallFailure{ErrorKind::nargout, "returns at most 4 outputs, " + std::to_string(nlhs) + " requested"};
             run(nlhs, plhs, nrhs, prhs);
         },
         mexargs::describeOpenCvFailure);

@@ -193,7 +193,7 @@ std::string optionDefault(const MatcherOption& o) {
 
 void applyOption(FrontEndSettings& settings, const MatcherOption& option, double value, const std::string& shownName) {
     if (!inRange(option, value))
-        throw FrontEndError("badOptions", shownName + " must be " + optionRange(option) + ", got " + numberText(value));
+        throw FrontEndError(lineharvest::ErrorKind::badOptions, shownName + " must be " + optionRange(option) + ", got " + numberText(value));
     option.set(settings, value);
 }
 
