@@ -199,7 +199,7 @@ std::vector<linematch::SegmentMatch> seedMatchesArgument(py::handle object) {
     for (int k = 0; k < pairs.rows; ++k) {
         const double i = pairs.data[2 * k], w = pairs.data[2 * k + 1];
         if (!(i >= 0 && w >= 0 && i <= INT_MAX && w <= INT_MAX && i == std::floor(i) && w == std::floor(w)))
-            refuseValue(ErrorKind::badIndex, "seed_matches row " + std::to_string(k) +
+            refuseValue(ErrorKind::badOptions, "seed_matches row " + std::to_string(k) +
                                                    " is not a pair of 0-based segment indices");
         seeds.push_back({static_cast<int>(i), static_cast<int>(w)});
     }
@@ -486,7 +486,7 @@ py::dict matchImages(py::handle image1, py::handle image2, py::dict options, py:
         } catch (const linematch::GivenSeedOutOfRange& e) {
             // Checked by the core against the segment lists (detected ones
             // are known only now).
-            refuseValue(ErrorKind::badIndex, std::string("seed_matches: ") + e.what() +
+            refuseValue(ErrorKind::badOptions, std::string("seed_matches: ") + e.what() +
                                                    (run->segments1 ? " (the indices refer to the rows of the given segments1, "
                                                                      "segments2)"
                                                                    : " (the indices refer to the segments detected with these "
