@@ -1,6 +1,7 @@
 // The catalogue of failure kinds: every failure this project reports names
-// one entry here, never a string of its own. The kind's text is what
-// callers see (the MEX identifier "<module>:<text>", the Python exception's
+// one entry here, never a string of its own (the Python package's checks
+// written in Python name the same texts). The kind's text is what callers
+// see (the MEX identifier "<module>:<text>", the Python exception's
 // `kind`); the category decides how a host reports it (see the gateways'
 // hostError). The texts are part of the interface: a new failure gets a
 // new entry, an existing text never changes.
@@ -59,6 +60,7 @@ enum class ErrorKind {
     gridToken,
     badPickle,
     badOptions,
+    badPairs,
     imageTooLarge,
     homographyFile,
     // Files.
@@ -121,6 +123,8 @@ inline constexpr ErrorKindEntry kErrorKinds[] = {
     {ErrorKind::badPickle, "badPickle", FailureCategory::value, "a pickle state that is not one"},
     {ErrorKind::badOptions, "badOptions", FailureCategory::value,
      "a matcher option that is unknown, of the wrong type or out of range"},
+    // Raised by the Python package's batch code itself.
+    {ErrorKind::badPairs, "badPairs", FailureCategory::value, "a list of image pairs that is not one"},
     {ErrorKind::imageTooLarge, "imageTooLarge", FailureCategory::value, "an image with more pixels than the limit"},
     // A value failure, not a file one: callers have always seen it as a
     // refused input (Python's ValueError).
