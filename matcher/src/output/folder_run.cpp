@@ -76,7 +76,7 @@ std::unique_ptr<FolderRun> matchToFolder(const FolderRunRequest& request, const 
         context.truth = run->truth.get();
         if (request.upperBound) {
             run->bound = groundTruthSeededRun(run->result.segments1, run->result.segments2, *truthHomography,
-                                              image2.size(), settings.transfer);
+                                              image2.size(), settings.transfer, settings.threads);
             context.upperBound = &run->bound;
         }
     }
