@@ -44,11 +44,11 @@ std::size_t maxPointCount(std::size_t tableElements) {
 void checkCounts(int nlhs, int nrhs) {
     if (nrhs < IN_COUNT) {
         throw mexargs::CallFailure{ErrorKind::notEnoughInputs,
-                                            "expected 2 inputs (pointTable, pointCount), got " + std::to_string(nrhs)};
+                                   "expected 2 inputs (pointTable, pointCount), got " + std::to_string(nrhs)};
     }
     if (nrhs > IN_COUNT) {
         throw mexargs::CallFailure{ErrorKind::tooManyInputs,
-                                            "expected 2 inputs (pointTable, pointCount), got " + std::to_string(nrhs)};
+                                   "expected 2 inputs (pointTable, pointCount), got " + std::to_string(nrhs)};
     }
     if (nlhs > OUT_COUNT) {
         throw mexargs::CallFailure{ErrorKind::tooManyOutputs, "at most 3 outputs (groupIndex, groupCoords, groupCount), " +
@@ -86,8 +86,8 @@ std::size_t checkedPointCount(const mexargs::Inputs& in) {
     if (n > static_cast<double>(limit) || static_cast<std::size_t>(n) > limit) {
         in.refuse(ErrorKind::badCount, IN_POINT_COUNT,
                   "is " + number(n) + ", but input 1 (pointTable) has " + std::to_string(tableElements) +
-                               " elements, enough for at most " + std::to_string(limit) +
-                               " points (6*(n-1)+4 elements are needed)");
+                      " elements, enough for at most " + std::to_string(limit) +
+                      " points (6*(n-1)+4 elements are needed)");
     }
     return static_cast<std::size_t>(n);
 }

@@ -72,7 +72,7 @@ void Inputs::requireElements(int position, long long perItem, long long items, i
     if (held < needed)
         refuse(ErrorKind::tooSmall, position,
                "holds " + std::to_string(held) + " elements, but " + describe(countPosition) + " = " +
-                            std::to_string(items) + " needs " + std::to_string(needed));
+                   std::to_string(items) + " needs " + std::to_string(needed));
 }
 
 std::string Inputs::text(int position, lineharvest::ErrorKind kind) const {

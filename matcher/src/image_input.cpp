@@ -75,7 +75,7 @@ void checkImagePixels(long long width, long long height, double maxPixels, const
     if (pixels > maxPixels)
         throw FrontEndError(lineharvest::ErrorKind::imageTooLarge,
                             what + " is " + std::to_string(width) + " x " + std::to_string(height) + " = " +
-                                                      numberText(pixels) + " pixels, more than the limit of " + numberText(maxPixels),
+                                numberText(pixels) + " pixels, more than the limit of " + numberText(maxPixels),
                             path);
 }
 

@@ -75,9 +75,9 @@ void LineMatcher::checkInputIndices() const {
             if (!isIndexBelow(record[e], limit))
                 throw HarvestError(ErrorKind::badPairRecord,
                                    "pair record " + std::to_string(r) + " (column " + std::to_string(r + 1) +
-                                                "), row " + std::to_string(e + 1) + ": " + std::to_string(record[e]) +
-                                                " is not an " + kElementRole[e] + " segment index in [0, " +
-                                                std::to_string(limit) + ")");
+                                       "), row " + std::to_string(e + 1) + ": " + std::to_string(record[e]) +
+                                       " is not an " + kElementRole[e] + " segment index in [0, " +
+                                       std::to_string(limit) + ")");
         }
     }
     for (int i = 0; i < numSegments1; ++i) {
@@ -86,9 +86,9 @@ void LineMatcher::checkInputIndices() const {
             if (!isIndexBelow(entry, numPairRecords))
                 throw HarvestError(ErrorKind::badPairIndex,
                                    "pair index table, column " + std::to_string(i + 1) + ", row " +
-                                                std::to_string(j + 1) + ": " + std::to_string(entry) +
-                                                " is not a pair record index in [0, " + std::to_string(numPairRecords) +
-                                                ")");
+                                       std::to_string(j + 1) + ": " + std::to_string(entry) +
+                                       " is not a pair record index in [0, " + std::to_string(numPairRecords) +
+                                       ")");
         }
     }
 }
@@ -201,9 +201,9 @@ void LineMatcher::checkGridEntries() const {
             if (entry < 0 || entry >= numSegments2) {
                 throw HarvestError(ErrorKind::gridEntry,
                                    "grid cell file '" + gridFilePath + "', line " + std::to_string(k + 1) +
-                                                " (cell " + std::to_string(k) + "): entry " + std::to_string(entry) +
-                                                " is not an image-2 segment index in [0, " +
-                                                std::to_string(numSegments2) + ")");
+                                       " (cell " + std::to_string(k) + "): entry " + std::to_string(entry) +
+                                       " is not an image-2 segment index in [0, " +
+                                       std::to_string(numSegments2) + ")");
             }
         }
     }
