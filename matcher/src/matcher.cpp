@@ -306,11 +306,14 @@ MatchResult matchPrepared(ImageFeatures& features1, ImageFeatures& features2, co
         // the plane is the scene's own model: a partner it puts further off
         // than a plane-carried partner may lie is refused. Where there is
         // depth beyond the planes they only approximate the surfaces and
-        // the wider agreement distance holds.
+        // the wider agreement distance holds. The planes come from
+        // keypoints found on shrunk images, so on large images their error
+        // in pixels grows with the image and so does this tolerance, up to
+        // the agreement distance.
         const double planeTolerance =
             result.geometry.epipolar.verified
                 ? settings.points.agreementDistance
-                : std::min(settings.points.agreementDistance, settings.points.lineDistance);
+                : std::min(settings.points.agreementDistance, settings.points.lineDistance * scale);
         const std::vector<char> planar = agreesWithPlanes(s1, s2, candidates, judge, carriers, planeTolerance);
         for (std::size_t k = 0; k < keep.size(); ++k) keep[k] = keep[k] && planar[k];
         // Outside the planes' reach the fundamental matrix, where verified,

@@ -42,11 +42,12 @@ TEST(MatcherAccuracy, GrafOneToThree) {
     const cv::Mat a = readImage("graf1.png"), b = readImage("graf3.png");
     ASSERT_FALSE(a.empty() || b.empty());
     const Scores s = run(a, b, linematch::readHomographyFile(dataDir() + "/H1to3p.xml"));
-    // Measured 0.870 / 0.935 (2026-12-09); docs/how-it-matches.md lists
-    // the single switches (LBD seeds alone, one round, no carried
-    // correspondences, ...) that fall below these floors.
-    EXPECT_GE(s.final.precision, 0.86);
-    EXPECT_GE(s.final.recall, 0.81);
+    // Measured 0.870 / 0.895 (2026-12-09); docs/development.md lists the
+    // single switches (no neighbour verification, no line refit, one
+    // round, LBD seeds alone, no planes' answer, ...) that fall below
+    // these floors.
+    EXPECT_GE(s.final.precision, 0.865);
+    EXPECT_GE(s.final.recall, 0.87);
     // LBD is sought only when the points give few seeds; where it is, the
     // result must beat it.
     EXPECT_GE(s.final.precision, s.descriptor.precision);
