@@ -24,6 +24,8 @@ PYTHON_PACKAGES+=(python3-cryptography)
 # A collection's store (OUTDIR/features.h5, matches.h5): HDF5 files any program
 # loads (lineharvest.load_collection, Octave's load).
 PYTHON_PACKAGES+=(python3-h5py)
+# lineharvest.plot_matches (the documented examples draw a pair with it).
+PYTHON_PACKAGES+=(python3-matplotlib)
 # The fuzz targets are built with clang; libFuzzer and clang's sanitizer
 # runtimes come in libclang-rt-14-dev (not pulled in without recommends).
 FUZZ_PACKAGES=(clang libclang-rt-14-dev)
