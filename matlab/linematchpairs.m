@@ -3,6 +3,8 @@ function [T, F] = linematchpairs(PAIRS, OUTDIR, varargin)
 %
 %   T = linematchpairs(PAIRS, OUTDIR)
 %   T = linematchpairs(PAIRS, OUTDIR, OPTIONS)
+%   T = linematchpairs(PAIRS, OUTDIR, 'Name', Value, ...)
+%   [T, F] = linematchpairs(IMAGES, OUTDIR, 'Pairs', PLAN, 'Name', Value, ...)
 %
 %   PAIRS   an N x 2, N x 3 or N x 4 cell array of file names
 %           {image1, image2, homography, name} (homography '' for none,
@@ -25,18 +27,62 @@ function [T, F] = linematchpairs(PAIRS, OUTDIR, varargin)
 %             Workers  most parfor workers: 0 (default) runs the pairs one
 %                      after the other in this session, Inf uses the open
 %                      parallel pool (see Parallel below).
+%           The same options may follow OUTDIR as name-value pairs.
 %
 %   T       struct array, one element per pair in the order given, with the
 %           columns of OUTDIR/summary.csv: name, image1, image2, homography,
 %           status ('ok' or 'failed'), segments1, segments2, matches,
 %           precision, recall (with a homography), seconds, error.
 %
+%   Image collections: features once per image. With the option Pairs (a
+%   name-value pair or a field of OPTIONS) the first input is a set of
+%   images, and each image's features (segments, keypoints) are computed
+%   once and every pair is matched from them:
+%   IMAGES  a folder (its image files, sorted by name, not its
+%           subfolders), a list file (one path a line, relative to the
+%           file's folder; blank lines and lines starting with # skipped),
+%           or a cell array of file names.
+%   Pairs   the plan: 'exhaustive' (every two images once), 'sequential:K'
+%           (each image with the K after it, for a video or a walk), or
+%           pairs as PAIRS above (a pair file or a cell array). The pairs
+%           of a plan are named <label1>__<label2>, an image's label being
+%           its path below the images' common folder without the suffix,
+%           separators made '_' (graf/img1.png -> graf_img1).
+%   OverlapCheck  true (default): a pair whose features show no overlap
+%           (no plane from an approximate match of the keypoints, also of
+%           the affine views) is answered at once with status no_overlap
+%           in its report.json and no correspondences; the point stage
+%           could verify no plane for it either. false matches every pair
+%           exactly as alone (an answer from LBD seeds alone included).
+%   F       struct array, one element per image of the pairs: image,
+%           features (its features file), computed (true when the file
+%           was missing or unusable and the features were computed now),
+%           refused (why an existing file was not used), segments (their
+%           number), error (an image that cannot be read; its pairs fail).
+%   The features files are OUTDIR/.features/<SHA-256 of the image file>-
+%   <hash of the settings that change features>.bin, the names and format
+%   of lineharvest.match_pairs(plan, outdir, images=...) and
+%   linematch-batch --images: one OUTDIR serves both. A file that is
+%   damaged, of another version or of other settings, or a link, is never
+%   trusted: the features are computed again and the file replaced
+%   (written under another name and renamed into place). The parts a pair
+%   needs beyond them (keypoints at the detail level, LBD descriptors) are
+%   computed by the first pair that needs them and stored back. A second
+%   call with the same OUTDIR computes no features (all of F.computed
+%   false) and reuses the finished pairs. A pair matched from features
+%   gives exactly what the linematch MEX gives on the two images. Pair
+%   folders, pair.json, summary.csv and resume are as below; the pairs'
+%   records name the overlap check, so that a call without it matches a
+%   no_overlap pair in full. OUTDIR/.features must be a real folder, not
+%   a link. linematchpairs writes no features.h5 or matches.h5 (the
+%   Python collection's store).
+%
 %   The layout is lineharvest.match_pairs' and linematch-batch's:
 %   OUTDIR/<name>/ holds matches.txt, confidence.txt, segments1.txt and
 %   segments2.txt written exactly as the linematch command writes them,
-%   report.json with the command's keys that the MEX reports (image1,
-%   image2, segments, geometry, stages, rounds, seconds, ground_truth
-%   without per-round scores), and
+%   report.json with the command's keys that the MEX reports (status,
+%   image1, image2, segments, geometry, stages, rounds, seconds,
+%   ground_truth without per-round scores), and
 %   pair.json, the record of the inputs' SHA-256 checksums, the options and
 %   the outputs' SHA-256 checksums. There is no matches.png. The default
 %   name of a pair is <stem1>__<stem2> (-2, -3, ... on repeats); a given
@@ -77,9 +123,11 @@ function [T, F] = linematchpairs(PAIRS, OUTDIR, varargin)
 %   gateway keeps no global or persistent state (no static variables, no
 %   mexLock, no persistent arrays, no mexAtExit), every object it uses
 %   (images, detectors, descriptors, results) is made within the call and
-%   freed before it returns, and it writes no file. A worker process that
-%   calls it many times, or several calls at once in threads of one
-%   process, do not see each other.
+%   freed before it returns, and it writes no file but the features files
+%   of a collection, each under a name of its own process and renamed into
+%   place (two sessions computing one image's features leave one whole
+%   file). A worker process that calls it many times, or several calls at
+%   once in threads of one process, do not see each other.
 %
 %   Example (pairs made with warp_image):
 %     d = '/usr/share/doc/opencv-doc/examples/data/';
@@ -87,6 +135,10 @@ function [T, F] = linematchpairs(PAIRS, OUTDIR, varargin)
 %     system(['warp_image ' d 'box.png w2.png h2.txt --seed 2']);
 %     T = linematchpairs({[d 'box.png'], 'w1.png', 'h1.txt'; [d 'box.png'], 'w2.png', 'h2.txt'}, 'out');
 %     disp([T.matches]);
+%   A collection (a folder of images, every two once; again: nothing computed):
+%     [T, F] = linematchpairs('photos', 'out', 'Pairs', 'exhaustive');
+%     [T, F] = linematchpairs('photos', 'out', 'Pairs', 'exhaustive');
+%     assert(~any([F.computed]));
 %
 %   See also LINEMATCH.
 
