@@ -999,13 +999,14 @@ end
 if ischar(plan) && (strcmp(plan, 'exhaustive') || strncmp(plan, 'sequential', 10))
   window = numel(images);
   if ~strcmp(plan, 'exhaustive')
-    count = regexp(plan, '^sequential(?::(\d*))?$', 'tokens', 'once');
+    % 'sequential' and 'sequential:' are sequential:1.
+    count = regexp(plan, '^sequential(:\d*)?$', 'match', 'once');
     if isempty(count)
       window = 0;
-    elseif isempty(count{1})
+    elseif numel(plan) <= 11
       window = 1;
     else
-      window = str2double(count{1});
+      window = str2double(plan(12:end));
     end
     if ~(window >= 1)
       error('linematchpairs:badPairs', ['Pairs: ''%s'' is not a plan (exhaustive, sequential:K with K >= 1, ' ...

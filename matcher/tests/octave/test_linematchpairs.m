@@ -219,5 +219,17 @@
 %! assert ([F3.computed], [false, true, false]);
 %! assert (! isempty (F3(2).refused));
 %! assert ({T3.status}, {"ok", "ok", "ok"});
+%! S = linematchpairs (fullfile (work, "images"), out, "Pairs", "sequential");
+%! assert ({S.name}, {"a__b", "b__c"});
+%! plans = {"sequential:0", "sequential:1.5", "sequentially", {photo, photo, "", "features.h5"}};
+%! for k = 1:numel (plans)
+%!   id = "";
+%!   try
+%!     linematchpairs (fullfile (work, "images"), out, "Pairs", plans{k});
+%!   catch err
+%!     id = err.identifier;
+%!   end_try_catch
+%!   assert (id, "linematchpairs:badPairs", sprintf ("plan %d", k));
+%! endfor
 %! confirm_recursive_rmdir (false, "local");
 %! rmdir (work, "s");
