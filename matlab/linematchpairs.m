@@ -206,7 +206,8 @@ if collection
                  'settings', sha256hex(uint8(linematch('featurekey', OPTIONS))));
   cache.settings = cache.settings(1:16);
   removedeadfeatures(cache.folder);
-  images = unique([{pairs.image1}; {pairs.image2}], 'stable');
+  images = [{pairs.image1}; {pairs.image2}];
+  images = unique(images(:), 'stable');  % in the pairs' order, as the Python collection's tasks
 end
 imagerows = cell(numel(images), 1);
 parfor (k = 1:numel(images), workers)

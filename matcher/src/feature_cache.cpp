@@ -4,6 +4,8 @@
 
 #include <sys/stat.h>
 
+#include <string>
+
 namespace linematch {
 
 namespace {
@@ -32,6 +34,12 @@ CachedFeatures cachedFeatures(const std::string& image, const std::string& file,
             out.features = loadFeatures(file);
             if (out.features.settingsKey != key)
                 throw FeatureFileError(file + ": features of other settings (" + out.features.settingsKey + ")");
+            // The caller names the file after the image; an image of
+            // another size (changed since, or misnamed) is not this one.
+            if (!gray.empty() && out.features.size != gray.size())
+                throw FeatureFileError(file + ": features of another image (" + std::to_string(out.features.size.width) +
+                                       " x " + std::to_string(out.features.size.height) + " pixels, the image has " +
+                                       std::to_string(gray.cols) + " x " + std::to_string(gray.rows) + ")");
         } catch (const FeatureFileError& e) {
             out.refused = e.what();
             out.features = ImageFeatures();
