@@ -8,12 +8,16 @@
 %
 %   IMAGE1, IMAGE2 are uint8 images (H x W grey, H x W x 3 RGB or
 %   H x W x 4 RGBA) or image file names. The matcher detects line segments
-%   (LSD, 10 px or longer), matches LBD descriptors (mutual best match with
-%   a ratio test) into seeds, rejects seeds and pair records that their
-%   neighbours contradict, and runs transfer rounds (lineharvest's candidate
-%   transfer) in which the accepted correspondences become seeds of the
-%   next round. It is meant for two views of a mostly planar or piecewise
-%   planar scene.
+%   (LSD, 10 px or longer); makes seeds from SIFT keypoint matches verified
+%   by planes, and from LBD descriptors (mutual best match with a ratio
+%   test) only where the points give few; verifies the two-view geometry
+%   the point matches allow (the planes, and the fundamental matrix where
+%   the scene is not planes alone); rejects seeds and pair records that
+%   their neighbours contradict; runs transfer rounds (lineharvest's
+%   candidate transfer) in which the accepted correspondences become seeds
+%   of the next round; adds the correspondences the verified planes carry;
+%   and gives every match a confidence. It is meant for two views of a
+%   mostly planar or piecewise planar scene.
 %
 %   Image files are read the way the linematch command reads them: only
 %   regular files are opened (a FIFO or a device is refused), the size in
@@ -36,9 +40,10 @@
 %       pixel coordinates.
 %   S2  4 x N2 double: image-2 segments.
 %   INFO struct:
-%     descriptorMatches  2 x D, the mutual + ratio LBD matches (the seeds
-%                        before the checks)
-%     seeds              2 x S, the seeds the checks kept
+%     descriptorMatches  2 x D, the mutual + ratio LBD matches (empty where
+%                        the points gave enough seeds and LBD was not sought)
+%     seeds              2 x S, the seeds (point, LBD and given) the checks
+%                        kept
 %     rounds             one row per transfer round: seeds, kept seeds, pair
 %                        records, transferred, refused, added, next seeds
 %     seconds            [segments descriptors checks transfer points]

@@ -300,9 +300,17 @@ MatchResult matchPrepared(ImageFeatures& features1, ImageFeatures& features2, co
                 singlePartnerLine(s1, s2, candidates, judge, settings.sameLineDistance);
             for (std::size_t k = 0; k < keep.size(); ++k) keep[k] = keep[k] && single[k];
         }
-        // Where verified point matches pin the plane down, it has the last word.
-        const std::vector<char> planar =
-            agreesWithPlanes(s1, s2, candidates, judge, carriers, settings.points.agreementDistance);
+        // Where verified point matches pin the plane down, it has the last
+        // word. In a scene of planes alone (no depth beyond them verified)
+        // the plane is the scene's own model: a partner it puts further off
+        // than a plane-carried partner may lie is refused. Where there is
+        // depth beyond the planes they only approximate the surfaces and
+        // the wider agreement distance holds.
+        const double planeTolerance =
+            result.geometry.epipolar.verified
+                ? settings.points.agreementDistance
+                : std::min(settings.points.agreementDistance, settings.points.lineDistance);
+        const std::vector<char> planar = agreesWithPlanes(s1, s2, candidates, judge, carriers, planeTolerance);
         for (std::size_t k = 0; k < keep.size(); ++k) keep[k] = keep[k] && planar[k];
         // Outside the planes' reach the fundamental matrix, where verified,
         // is the one model left: the partner must lie in the epipolar band.

@@ -456,6 +456,12 @@ bool PlaneMap::carrier(const Segment& s, cv::Matx33d& homography) const {
     return true;
 }
 
+namespace {
+// Critical value of the F distribution with 8 and about 40 degrees of
+// freedom at the 1% level.
+constexpr double kLocalFitF = 3.0;
+}  // namespace
+
 std::pair<bool, cv::Matx33d> PlaneMap::localFit(int plane, const cv::Point2d& centre) const {
     const std::vector<PointCorrespondence>& inliers = inliers_[plane];
     std::vector<std::pair<double, int>> byDistance;
@@ -467,8 +473,25 @@ std::pair<bool, cv::Matx33d> PlaneMap::localFit(int plane, const cv::Point2d& ce
     std::vector<PointCorrespondence> nearest;
     for (int k = 0; k < localPoints_; ++k) nearest.push_back(inliers[byDistance[k].second]);
     cv::Matx33d local;
-    const bool fitted = fitPointHomography(nearest, local);
-    return {fitted, local};
+    if (!fitPointHomography(nearest, local)) return {false, local};
+    // The local fit has eight parameters of its own; it stands in for the
+    // plane only where the plane misses these points by clearly more than
+    // eight parameters fitted to noise would explain (an F test of the
+    // nested models at about the 1% level). Elsewhere the plane, fitted to
+    // all its inliers, is the more precise of the two.
+    const auto squaredMisses = [&](const cv::Matx33d& h) {
+        double sum = 0;
+        for (const PointCorrespondence& c : nearest) {
+            const cv::Point2d q = carry(h, c.image1);
+            sum += (q.x - c.image2.x) * (q.x - c.image2.x) + (q.y - c.image2.y) * (q.y - c.image2.y);
+        }
+        return sum;
+    };
+    const double ownMisses = squaredMisses(local), planeMisses = squaredMisses(planes_[plane]);
+    const double freedom = 2.0 * static_cast<double>(nearest.size()) - 8.0;
+    const bool better = freedom > 0 && std::isfinite(ownMisses) && std::isfinite(planeMisses) &&
+                        (planeMisses - ownMisses) / 8.0 > kLocalFitF * ownMisses / freedom;
+    return {better, local};
 }
 
 std::vector<char> agreesWithPlanes(const std::vector<Segment>& segments1, const std::vector<Segment>& segments2,

@@ -27,8 +27,10 @@ class MatchResult:
     descriptor_matches : numpy.ndarray of int64, shape (D, 2)
         The LBD matches (mutual best match and ratio test, as configured)
         before the seed checks: the plain descriptor matcher's answer.
+        Empty where the point seeds were enough and LBD was not sought.
     seeds : numpy.ndarray of int64, shape (S, 2)
-        The seeds the checks kept in the first round.
+        The seeds (from points, LBD and ``seed_matches``) the checks kept
+        in the first round.
     round_matches : list of numpy.ndarray of int64, shape (A, 2)
         The correspondences each round added, in transfer order.
     rounds : list of dict
@@ -154,10 +156,15 @@ match_images.__doc__ = f"""match_images{_signature()}
     Line-segment correspondences between two photographs of a mostly planar
     scene, with no ground truth: what the ``linematch`` command computes.
 
-    LSD segments on both images, LBD descriptor seeds (mutual best match
-    with a ratio test), seed checks against the neighbouring seeds, then
+    LSD segments on both images; seeds from SIFT keypoint matches verified
+    by planes, and from LBD descriptors (mutual best match with a ratio
+    test) only where the points give few; the two-view geometry the point
+    matches verify (the planes, and the fundamental matrix where the scene
+    is not planes alone); seed checks against the neighbouring seeds; then
     transfer rounds in which ``add_candidates`` adds correspondences and the
-    well-covered ones seed the next round.
+    well-covered ones seed the next round; the correspondences the verified
+    planes carry join the answer, and every match gets a confidence in
+    [0, 1] (``MatchResult.confidence``).
 
     Parameters
     ----------

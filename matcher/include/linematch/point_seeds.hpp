@@ -64,7 +64,8 @@ struct PointSeedSettings {
     // A plane is not quite one homography (lens distortion, a slightly bent
     // surface, keypoints of coarse scales): a segment is carried by the
     // homography fitted to this many of the plane's inliers nearest to it
-    // (0: the plane's own homography).
+    // where the plane misses them by more than a fit to their noise would
+    // (0: the plane's own homography everywhere).
     int localPoints = 24;
     double lineDistance = 2.0;     // both carried ends within this of the partner's line
     double minExtent = 0.8;        // seeds: common part / longer of the two segments
@@ -72,7 +73,8 @@ struct PointSeedSettings {
     bool addCarried = true;        // the other correspondences join the first round
     // Correspondences the transfer adds where a plane carries the image-1
     // segment must agree with it: both carried ends within this of the
-    // partner's line (0: no such check).
+    // partner's line (0: no such check). In a scene of planes alone (no
+    // fundamental matrix verified) no more than lineDistance.
     double agreementDistance = 3.0;
     // The fundamental matrix: a robust fit (MAGSAC) to all point matches,
     // inliers within epipolarDistance (pixels at about 1000 px, see
