@@ -16,6 +16,7 @@
 #include "linematch/front_end_error.hpp"
 #include "linematch/homography_file.hpp"
 #include "linematch/image_input.hpp"
+#include "linematch/match_request.hpp"
 #include "linematch/matcher.hpp"
 #include "linematch/matcher_options.hpp"
 #include "linematch/result_scores.hpp"
@@ -30,6 +31,7 @@
 #include <cctype>
 #include <cmath>
 #include <initializer_list>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -337,12 +339,14 @@ mxArray* segmentMatrix(const std::vector<linematch::Segment>& segments) {
 }
 
 // A 1xN double row holding these values.
-mxArray* doubleRow(std::initializer_list<double> values) {
+template <class Values>
+mxArray* doubleRow(const Values& values) {
     mxArray* m = mxCreateDoubleMatrix(1, values.size(), mxREAL);
     double* out = mxGetPr(m);
     for (double v : values) *out++ = v;
     return m;
 }
+mxArray* doubleRow(std::initializer_list<double> values) { return doubleRow<std::initializer_list<double>>(values); }
 
 // A double matrix with one row per item, filled by fill(item, row) with
 // `columns` values (MATLAB's column-major layout).
@@ -443,15 +447,15 @@ mxArray* infoStruct(const linematch::MatchResult& r, const linematch::ResultScor
     mxSetField(info, 0, "seeds", matchMatrix(r.seeds));
     // One row per round: seeds, kept seeds, pair records, transferred,
     // refused, added, next seeds.
-    mxSetField(info, 0, "rounds", rowMatrix(r.rounds, 7, [](const linematch::RoundSummary& s, double* row) {
-                   const double values[7] = {double(s.seeds),    double(s.keptSeeds), double(s.records),
-                                             double(s.transferred), double(s.rejected), double(s.added),
-                                             double(s.newSeeds)};
-                   std::copy(values, values + 7, row);
+    const auto& roundFields = linematch::roundFields();
+    const int columns = static_cast<int>(roundFields.size());
+    mxSetField(info, 0, "rounds", rowMatrix(r.rounds, columns, [&](const linematch::RoundSummary& s, double* row) {
+                   for (const linematch::RoundField& f : roundFields) *row++ = double(s.*f.value);
                }));
     // The point stage last: the first four keep the places callers index.
-    mxSetField(info, 0, "seconds", doubleRow({r.secondsSegments, r.secondsDescriptors, r.secondsChecks,
-                                              r.secondsTransfer, r.secondsPoints}));
+    std::vector<double> seconds;
+    for (const linematch::StageSeconds& stage : linematch::stageSeconds()) seconds.push_back(r.*stage.seconds);
+    mxSetField(info, 0, "seconds", doubleRow(seconds));
     // K x 1, row k for column k of M.
     mxSetField(info, 0, "confidence", rowMatrix(r.confidence, 1, [](double v, double* row) { row[0] = v; }));
     mxSetField(info, 0, "geometry", geometryStruct(r.geometry));
@@ -477,6 +481,25 @@ mxArray* infoStruct(const linematch::MatchResult& r, const linematch::ResultScor
     return info;
 }
 
+// runMatch's outcome for a pair from the images' features files
+// (matchCachedPair gives matchLines' result), scored as runMatch scores;
+// uses says how each file was used.
+linematch::MatchOutcome matchFromFeatureFiles(linematch::MatchRequest request, const Options& o,
+                                              std::vector<FeatureUse>& uses) {
+    linematch::FrontEndSettings frontEnd = o.settings;
+    frontEnd.matcher = request.settings;
+    linematch::CachedPair pair = linematch::matchCachedPair(request.image1, request.image2, o.features1, o.features2,
+                                                            frontEnd, o.overlapCheck, request.given);
+    uses = {featureUse(o.features1, pair.features1), featureUse(o.features2, pair.features2)};
+    linematch::MatchOutcome out;
+    out.result = std::move(pair.result);
+    if (request.truth) {
+        out.truth = std::make_unique<linematch::GroundTruth>(out.result.segments1, out.result.segments2, *request.truth);
+        out.scores = linematch::scoreResult(out.result, *out.truth);
+    }
+    return out;
+}
+
 void run(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     // Options first: a bad option is refused before any file is read.
     const Options options = readOptions(nrhs, prhs);
@@ -484,24 +507,27 @@ void run(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     const mexargs::Inputs in(nrhs, prhs, kInputNames, kNamedInputs);
     const cv::Mat image1 = imageInput(in, IN_IMAGE1, options);
     const cv::Mat image2 = imageInput(in, IN_IMAGE2, options);
-    linematch::MatchResult result;
-    linematch::FrontEndSettings frontEnd = options.settings;
-    linematch::MatcherSettings& settings = frontEnd.matcher;
-    settings.progress = [](const std::string&, double) {
+    linematch::MatchRequest request;
+    request.image1 = image1;
+    request.image2 = image2;
+    request.settings = options.settings.matcher;
+    request.settings.progress = [](const std::string&, double) {
         if (LINEMATCH_INTERRUPT_PENDING()) throw Interrupted{};
     };
+    if (options.hasSegments1) {
+        request.segments1 = options.segments1;
+        request.segments2 = options.segments2;
+    }
+    request.given = options.given;
+    // Scored only where the caller asks for INFO.
+    if (options.hasTruth && nlhs > OUT_INFO) request.truth = options.truth;
+    linematch::MatchOutcome outcome;
     std::vector<FeatureUse> features;
     try {
-        if (options.hasFeatures1) {
-            linematch::CachedPair pair = linematch::matchCachedPair(
-                image1, image2, options.features1, options.features2, frontEnd, options.overlapCheck, options.given);
-            result = std::move(pair.result);
-            features = {featureUse(options.features1, pair.features1), featureUse(options.features2, pair.features2)};
-        } else if (options.hasSegments1)
-            result = linematch::matchSegments(image1, image2, options.segments1, options.segments2, settings,
-                                              options.given);
+        if (options.hasFeatures1)
+            outcome = matchFromFeatureFiles(std::move(request), options, features);
         else
-            result = linematch::matchLines(image1, image2, settings, options.given);
+            outcome = linematch::runMatch(std::move(request));
     } catch (const Interrupted&) {
         throw CallError{"interrupted", "interrupted (Ctrl-C) before the match was finished"};
     } catch (const linematch::GivenSeedOutOfRange& e) {
@@ -517,16 +543,14 @@ void run(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     } catch (const linematch::FeatureFileError& e) {
         throw CallError{"outputFile", std::string("cannot store the features: ") + e.what()};
     }
-    std::optional<linematch::ResultScores> scores;
-    if (options.hasTruth && nlhs > OUT_INFO)
-        scores = linematch::scoreResult(
-            result, linematch::GroundTruth(result.segments1, result.segments2, options.truth));
+    const linematch::MatchResult& result = outcome.result;
+    const linematch::ResultScores* scores = outcome.scores ? &*outcome.scores : nullptr;
     // Outputs are created only once nothing can fail any more, so that no
     // array is left behind by an error.
     plhs[OUT_MATCHES] = matchMatrix(result.matches);
     if (nlhs > OUT_SEGMENTS1) plhs[OUT_SEGMENTS1] = segmentMatrix(result.segments1);
     if (nlhs > OUT_SEGMENTS2) plhs[OUT_SEGMENTS2] = segmentMatrix(result.segments2);
-    if (nlhs > OUT_INFO) plhs[OUT_INFO] = infoStruct(result, scores ? &*scores : nullptr, features);
+    if (nlhs > OUT_INFO) plhs[OUT_INFO] = infoStruct(result, scores, features);
 }
 
 // linematch('features', IMAGE, FILE, options...): IMAGE's features in the

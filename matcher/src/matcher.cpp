@@ -171,8 +171,13 @@ MatchResult matchPrepared(ImageFeatures& features1, ImageFeatures& features2, co
     result.secondsPoints = secondsSince(start);
     start = Clock::now();
     tell(settings, "descriptors", 0.4);
+    // LBD seeds where the points give few, and where the scene has depth
+    // beyond its planes (a verified fundamental matrix): there the planes
+    // leave segments uncarried and line descriptors are the seeds between
+    // them.
     if (settings.lbdSeeds &&
-        (settings.lbdBelow <= 0 || static_cast<int>(result.pointSeeds.size() + given.lines.size()) < settings.lbdBelow)) {
+        (settings.lbdBelow <= 0 || static_cast<int>(result.pointSeeds.size() + given.lines.size()) < settings.lbdBelow ||
+         result.geometry.epipolar.verified)) {
         completePairLbd(features1, features2, settings.threads >= 2);
         result.descriptorMatches = matchDescriptors(features1.lbd, features2.lbd, settings.descriptor, threads);
         result.lbdSought = true;

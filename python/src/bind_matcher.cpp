@@ -18,6 +18,7 @@
 #include "linematch/front_end_error.hpp"
 #include "linematch/homography_file.hpp"
 #include "linematch/image_input.hpp"
+#include "linematch/match_request.hpp"
 #include "linematch/matcher.hpp"
 #include "linematch/matcher_options.hpp"
 #include "linematch/result_scores.hpp"
@@ -301,8 +302,7 @@ py::dict scoreDict(const linematch::Score& s) {
 
 // The "ground_truth" object of the command's report.json, with the figures
 // at full precision.
-py::dict scoreReport(const linematch::MatchResult& r, const linematch::GroundTruth& truth) {
-    const linematch::ResultScores scores = linematch::scoreResult(r, truth);
+py::dict scoreReport(const linematch::ResultScores& scores) {
     py::dict d;
     d["true_correspondences"] = scores.trueCorrespondences;
     d["descriptor_alone"] = scoreDict(scores.descriptorAlone);
@@ -321,7 +321,8 @@ py::dict scoreReport(const linematch::MatchResult& r, const linematch::GroundTru
     return d;
 }
 
-py::dict resultDict(const linematch::MatchResult& r, const linematch::GroundTruth* truth) {
+py::dict resultDict(const linematch::MatchOutcome& outcome) {
+    const linematch::MatchResult& r = outcome.result;
     py::dict d;
     d["matches"] = matchArray(r.matches);
     d["segments1"] = segmentArray(r.segments1);
@@ -333,37 +334,25 @@ py::dict resultDict(const linematch::MatchResult& r, const linematch::GroundTrut
     for (const auto& added : r.roundMatches) roundMatches.append(matchArray(added));
     for (const auto& s : r.rounds) {
         py::dict round;
-        round["seeds"] = s.seeds;
-        round["seeds_kept"] = s.keptSeeds;
-        round["pair_records"] = s.records;
-        round["transferred"] = s.transferred;
-        round["rejected"] = s.rejected;
-        round["added"] = s.added;
-        round["new_seeds"] = s.newSeeds;
+        for (const linematch::RoundField& f : linematch::roundFields()) round[f.name] = s.*f.value;
         rounds.append(round);
     }
     d["round_matches"] = roundMatches;
     d["rounds"] = rounds;
     py::dict seconds;
-    seconds["segments"] = r.secondsSegments;
-    seconds["points"] = r.secondsPoints;
-    seconds["descriptors"] = r.secondsDescriptors;
-    seconds["seed_checks"] = r.secondsChecks;
-    seconds["transfer"] = r.secondsTransfer;
+    for (const linematch::StageSeconds& stage : linematch::stageSeconds()) seconds[stage.name] = r.*stage.seconds;
     d["seconds"] = seconds;
     d["confidence"] = doubleArray(r.confidence);
     d["geometry"] = geometryDict(r.geometry);
-    d["scores"] = truth ? py::object(scoreReport(r, *truth)) : py::object(py::none());
+    d["scores"] = outcome.scores ? py::object(scoreReport(*outcome.scores)) : py::object(py::none());
     return d;
 }
 
 // One matcher run on its own thread; the calling thread waits for it.
 struct Run {
-    cv::Mat image1, image2;
-    linematch::MatcherSettings settings;
-    std::optional<cv::Matx33d> truthHomography;
-    linematch::MatchResult result;
-    std::unique_ptr<linematch::GroundTruth> truth;
+    linematch::MatchRequest request;
+    bool givenSegments = false;  // the request held the caller's segments
+    linematch::MatchOutcome outcome;
     std::exception_ptr failure;
 
     std::mutex mutex;
@@ -371,9 +360,6 @@ struct Run {
     std::deque<std::pair<std::string, double>> stages;  // told, not yet handed to Python
     bool finished = false;
     std::atomic<bool> cancelled{false};
-    linematch::GivenSeeds given;
-    // The caller's segments, matched instead of detected ones.
-    std::optional<std::vector<linematch::Segment>> segments1, segments2;
 };
 
 // Thrown by the progress callback of a cancelled run: the matcher stops at
@@ -388,7 +374,7 @@ int runsAlive = 0;
 
 void work(const std::shared_ptr<Run>& run) {
     Run* r = run.get();  // the callback must not own the run it belongs to
-    r->settings.progress = [r](const std::string& stage, double fraction) {
+    r->request.settings.progress = [r](const std::string& stage, double fraction) {
         if (r->cancelled) throw Cancelled{};
         {
             const std::lock_guard<std::mutex> lock(r->mutex);
@@ -397,14 +383,7 @@ void work(const std::shared_ptr<Run>& run) {
         r->changed.notify_all();
     };
     try {
-        if (r->segments1)
-            r->result = linematch::matchSegments(r->image1, r->image2, std::move(*r->segments1),
-                                                 std::move(*r->segments2), r->settings, r->given);
-        else
-            r->result = linematch::matchLines(r->image1, r->image2, r->settings, r->given);
-        if (r->truthHomography)
-            r->truth = std::make_unique<linematch::GroundTruth>(r->result.segments1, r->result.segments2,
-                                                                *r->truthHomography);
+        r->outcome = linematch::runMatch(std::move(r->request));
     } catch (...) {
         r->failure = std::current_exception();
     }
@@ -461,19 +440,21 @@ py::dict matchImages(py::handle image1, py::handle image2, py::dict options, py:
     if (!progress.is_none() && !PyCallable_Check(progress.ptr()))
         refuseType("badOptions", "progress must be callable or None, got " + typeName(progress));
     auto run = std::make_shared<Run>();
-    run->settings = settings.matcher;
-    run->truthHomography = homographyArgument(homography);
-    run->given.lines = seedMatchesArgument(seedMatches);
-    run->given.points = pointMatchesArgument(pointMatches);
+    linematch::MatchRequest& request = run->request;
+    request.settings = settings.matcher;
+    request.truth = homographyArgument(homography);
+    request.given.lines = seedMatchesArgument(seedMatches);
+    request.given.points = pointMatchesArgument(pointMatches);
     // One list alone would leave the other image's to detection, and
     // seed_matches would index a mixture.
     if (segments1.is_none() != segments2.is_none())
         refuseValue("badOptions", std::string(segments1.is_none() ? "segments1" : "segments2") +
                                       " is missing: give segments1 and segments2 together, or neither");
-    run->segments1 = segmentsArgument(segments1, "segments1");
-    run->segments2 = segmentsArgument(segments2, "segments2");
-    run->image1 = imageArgument(image1, "image1", settings.maxPixels);
-    run->image2 = imageArgument(image2, "image2", settings.maxPixels);
+    request.segments1 = segmentsArgument(segments1, "segments1");
+    request.segments2 = segmentsArgument(segments2, "segments2");
+    run->givenSegments = request.segments1.has_value();
+    request.image1 = imageArgument(image1, "image1", settings.maxPixels);
+    request.image2 = imageArgument(image2, "image2", settings.maxPixels);
     {
         const std::lock_guard<std::mutex> lock(aliveMutex);
         ++runsAlive;
@@ -487,17 +468,16 @@ py::dict matchImages(py::handle image1, py::handle image2, py::dict options, py:
             // Checked by the core against the segment lists (detected ones
             // are known only now).
             refuseValue("badIndex", std::string("seed_matches: ") + e.what() +
-                                        (run->segments1 ? " (the indices refer to the rows of the given segments1, "
-                                                          "segments2)"
-                                                        : " (the indices refer to the segments detected with these "
-                                                          "images and options: the segments1, segments2 of an "
-                                                          "earlier result, or give them as segments1=, "
-                                                          "segments2=)"));
+                                        (run->givenSegments
+                                             ? " (the indices refer to the rows of the given segments1, segments2)"
+                                             : " (the indices refer to the segments detected with these images "
+                                               "and options: the segments1, segments2 of an earlier result, or "
+                                               "give them as segments1=, segments2=)"));
         } catch (const linematch::ImageTooLargeForDescriptor& e) {
             refuseValue("imageTooLarge", e.what());
         }
     }
-    return resultDict(run->result, run->truth.get());
+    return resultDict(run->outcome);
 }
 
 // score_matches: any list of correspondences scored with the project's

@@ -43,8 +43,9 @@ struct MatcherSettings {
     PointSeedSettings points;
     bool lbdSeeds = true;
     // LBD seeds are sought only when the points gave fewer seed candidates
-    // than this (0: always): with plenty of point seeds they add nothing
-    // measurable and cost a fifth of the run.
+    // than this (0: always), or when a fundamental matrix is verified (depth
+    // beyond the planes): on planar scenes with plenty of point seeds they
+    // add nothing measurable and cost a fifth of the run.
     int lbdBelow = 100;
     // Neighbourhoods grow with images larger than 1000 px (image_scale.hpp).
     bool scaleWithImage = true;

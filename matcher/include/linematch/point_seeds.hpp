@@ -79,11 +79,13 @@ struct PointSeedSettings {
     // The fundamental matrix: a robust fit (MAGSAC) to all point matches,
     // inliers within epipolarDistance (pixels at about 1000 px, see
     // image_scale.hpp) of their epipolar line; verified when it has
-    // minInliers inliers and minOffPlane of them lie on no plane (on one
-    // plane the matrix is undetermined).
+    // minInliers inliers and minOffPlane of them, and minOffPlaneShare of
+    // all its inliers, lie on no plane (on one plane, or seen from a
+    // rotating camera, the matrix is undetermined).
     bool fundamental = true;
     double epipolarDistance = 1.5;
     int minOffPlane = 12;
+    double minOffPlaneShare = 0.05;  // and at least this share of its inliers
 };
 
 // One plane of the scene: its homography image 1 -> image 2 and the point

@@ -1,5 +1,6 @@
 #include "linematch/match_report.hpp"
 
+#include "linematch/match_request.hpp"
 #include "linematch/matcher_options.hpp"
 #include "linematch/result_scores.hpp"
 
@@ -112,23 +113,15 @@ std::string reportJson(const MatchResult& r, const FrontEndSettings& options, co
                    {"matches", r.matches.size()}};
     Json rounds = Json::array();
     for (std::size_t k = 0; k < r.rounds.size(); ++k) {
-        const RoundSummary& s = r.rounds[k];
-        rounds.push_back({{"round", k + 1},
-                          {"seeds", s.seeds},
-                          {"seeds_kept", s.keptSeeds},
-                          {"pair_records", s.records},
-                          {"transferred", s.transferred},
-                          {"rejected", s.rejected},
-                          {"added", s.added},
-                          {"new_seeds", s.newSeeds}});
+        Json round = {{"round", k + 1}};
+        for (const RoundField& f : roundFields()) round[f.name] = r.rounds[k].*f.value;
+        rounds.push_back(round);
     }
     o["rounds"] = rounds;
-    o["seconds"] = {{"segments", rounded(r.secondsSegments, 3)},
-                    {"points", rounded(r.secondsPoints, 3)},
-                    {"descriptors", rounded(r.secondsDescriptors, 3)},
-                    {"seed_checks", rounded(r.secondsChecks, 3)},
-                    {"transfer", rounded(r.secondsTransfer, 3)},
-                    {"total", rounded(c.secondsTotal, 3)}};
+    Json seconds = Json::object();
+    for (const StageSeconds& stage : stageSeconds()) seconds[stage.name] = rounded(r.*stage.seconds, 3);
+    seconds["total"] = rounded(c.secondsTotal, 3);
+    o["seconds"] = seconds;
     if (c.truth) {
         const GroundTruth& t = *c.truth;
         const ResultScores scores = scoreResult(r, t);
