@@ -14,6 +14,8 @@
 
 namespace {
 
+using lineharvest::ErrorKind;
+
 enum InputPosition { IN_POINT_TABLE, IN_POINT_COUNT, IN_COUNT };
 enum OutputPosition { OUT_GROUP_INDEX, OUT_GROUP_COORDS, OUT_GROUP_COUNT, OUT_COUNT };
 
@@ -41,48 +43,48 @@ std::size_t maxPointCount(std::size_t tableElements) {
 
 void checkCounts(int nlhs, int nrhs) {
     if (nrhs < IN_COUNT) {
-        throw mexargs::CallError{"notEnoughInputs",
-                                 "expected 2 inputs (pointTable, pointCount), got " + std::to_string(nrhs)};
+        throw mexargs::CallFailure{ErrorKind::notEnoughInputs,
+                                   "expected 2 inputs (pointTable, pointCount), got " + std::to_string(nrhs)};
     }
     if (nrhs > IN_COUNT) {
-        throw mexargs::CallError{"tooManyInputs",
-                                 "expected 2 inputs (pointTable, pointCount), got " + std::to_string(nrhs)};
+        throw mexargs::CallFailure{ErrorKind::tooManyInputs,
+                                   "expected 2 inputs (pointTable, pointCount), got " + std::to_string(nrhs)};
     }
     if (nlhs > OUT_COUNT) {
-        throw mexargs::CallError{"tooManyOutputs", "at most 3 outputs (groupIndex, groupCoords, groupCount), " +
-                                                       std::to_string(nlhs) + " requested"};
+        throw mexargs::CallFailure{ErrorKind::tooManyOutputs, "at most 3 outputs (groupIndex, groupCoords, groupCount), " +
+                                                                  std::to_string(nlhs) + " requested"};
     }
 }
 
 // The validated point count n; the table holds at least 6*(n-1)+4 elements.
 std::size_t checkedPointCount(const mexargs::Inputs& in) {
     if (!isRealFullDouble(in[IN_POINT_TABLE])) {
-        in.refuse("pointTableNotDouble", IN_POINT_TABLE, "must be a real, non-sparse double matrix");
+        in.refuse(ErrorKind::pointTableNotDouble, IN_POINT_TABLE, "must be a real, non-sparse double matrix");
     }
     const mxArray* count = in[IN_POINT_COUNT];
     if (!isRealFullDouble(count)) {
-        in.refuse("pointCountNotDouble", IN_POINT_COUNT, "must be a real, non-sparse double");
+        in.refuse(ErrorKind::pointCountNotDouble, IN_POINT_COUNT, "must be a real, non-sparse double");
     }
     const std::size_t elements = mxGetNumberOfElements(count);
     if (elements == 0) {
-        in.refuse("badCount", IN_POINT_COUNT, "is empty; it must hold n");
+        in.refuse(ErrorKind::badCount, IN_POINT_COUNT, "is empty; it must hold n");
     }
     if (elements > 1) {
-        in.refuse("badScalar", IN_POINT_COUNT,
+        in.refuse(ErrorKind::badScalar, IN_POINT_COUNT,
                   "must be a scalar, got " + std::to_string(elements) + " elements");
     }
     const double n = mxGetPr(count)[0];
     if (!std::isfinite(n) || n != std::trunc(n)) {
-        in.refuse("badCount", IN_POINT_COUNT, "must be a whole number, got " + number(n));
+        in.refuse(ErrorKind::badCount, IN_POINT_COUNT, "must be a whole number, got " + number(n));
     }
     if (n < 0) {
-        in.refuse("badCount", IN_POINT_COUNT, "must be at least 0, got " + number(n));
+        in.refuse(ErrorKind::badCount, IN_POINT_COUNT, "must be at least 0, got " + number(n));
     }
     // Compare as double first so that the conversion below is in range.
     const std::size_t tableElements = mxGetNumberOfElements(in[IN_POINT_TABLE]);
     const std::size_t limit = maxPointCount(tableElements);
     if (n > static_cast<double>(limit) || static_cast<std::size_t>(n) > limit) {
-        in.refuse("badCount", IN_POINT_COUNT,
+        in.refuse(ErrorKind::badCount, IN_POINT_COUNT,
                   "is " + number(n) + ", but input 1 (pointTable) has " + std::to_string(tableElements) +
                       " elements, enough for at most " + std::to_string(limit) +
                       " points (6*(n-1)+4 elements are needed)");

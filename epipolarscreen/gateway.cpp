@@ -17,6 +17,8 @@
 
 namespace {
 
+using lineharvest::ErrorKind;
+
 enum InputPosition { IN_SEGMENTS1, IN_SEGMENTS2, IN_MATRIX, IN_RATIO, IN_PATH, IN_MAX };
 constexpr int kRequiredInputs = IN_PATH;
 
@@ -29,10 +31,10 @@ lineharvest::SegmentArray segments(const mexargs::Inputs& in, int position) {
     const mxArray* a = in[position];
     if (mxIsEmpty(a)) return {data, 0};
     if (mxGetNumberOfDimensions(a) != 2 || mxGetM(a) != 4) {
-        in.refuse("badSegments", position, "must be a 4xN matrix, one segment [x1; y1; x2; y2] per column");
+        in.refuse(ErrorKind::badSegments, position, "must be a 4xN matrix, one segment [x1; y1; x2; y2] per column");
     }
     if (mxGetN(a) > static_cast<std::size_t>(INT_MAX)) {
-        in.refuse("badSegments", position, "holds more segments than the screen can count");
+        in.refuse(ErrorKind::badSegments, position, "holds more segments than the screen can count");
     }
     return {data, static_cast<int>(mxGetN(a))};
 }
@@ -43,7 +45,7 @@ void rowMajorMatrix(const mexargs::Inputs& in, double* matrix) {
     const double* data = in.realDoubles(IN_MATRIX);
     const mxArray* a = in[IN_MATRIX];
     if (mxGetNumberOfDimensions(a) != 2 || mxGetM(a) != 3 || mxGetN(a) != 3) {
-        in.refuse("badMatrix", IN_MATRIX, "must be a 3x3 matrix");
+        in.refuse(ErrorKind::badMatrix, IN_MATRIX, "must be a 3x3 matrix");
     }
     for (int r = 0; r < 3; ++r) {
         for (int c = 0; c < 3; ++c) matrix[3 * r + c] = data[r + 3 * c];
@@ -53,16 +55,16 @@ void rowMajorMatrix(const mexargs::Inputs& in, double* matrix) {
 // '' or [] (or no fifth input): no file.
 std::string outputPath(const mexargs::Inputs& in) {
     if (!in.has(IN_PATH) || mxIsEmpty(in[IN_PATH])) return std::string();
-    return in.text(IN_PATH, "badPath");
+    return in.text(IN_PATH, ErrorKind::badPath);
 }
 
 void run(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     if (nrhs < kRequiredInputs || nrhs > IN_MAX) {
-        throw mexargs::CallError{"nargin", "expected 4 or 5 inputs (S1, S2, F, RATIO[, PATH]), got " +
-                                               std::to_string(nrhs)};
+        throw mexargs::CallFailure{ErrorKind::nargin, "expected 4 or 5 inputs (S1, S2, F, RATIO[, PATH]), got " +
+                                                          std::to_string(nrhs)};
     }
     if (nlhs > 1) {
-        throw mexargs::CallError{"nargout", "at most 1 output, " + std::to_string(nlhs) + " requested"};
+        throw mexargs::CallFailure{ErrorKind::nargout, "at most 1 output, " + std::to_string(nlhs) + " requested"};
     }
     const mexargs::Inputs in(nrhs, prhs, kInputNames, IN_MAX);
     const lineharvest::SegmentArray segments1 = segments(in, IN_SEGMENTS1);

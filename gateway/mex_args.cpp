@@ -6,6 +6,8 @@
 
 namespace mexargs {
 
+using lineharvest::ErrorKind;
+
 namespace {
 
 std::string number(double value) {
@@ -22,14 +24,14 @@ std::string Inputs::describe(int position) const {
     return text;
 }
 
-void Inputs::refuse(const std::string& kind, int position, const std::string& what) const {
-    throw CallError{kind, describe(position) + " " + what};
+void Inputs::refuse(lineharvest::ErrorKind kind, int position, const std::string& what) const {
+    throw CallFailure{kind, describe(position) + " " + what};
 }
 
 void Inputs::requireRealDouble(int position) const {
     const mxArray* a = prhs_[position];
     if (!mxIsDouble(a) || mxIsComplex(a) || mxIsSparse(a))
-        refuse("notRealDouble", position, "must be a real, full double array");
+        refuse(ErrorKind::notRealDouble, position, "must be a real, full double array");
 }
 
 const double* Inputs::realDoubles(int position) const {
@@ -40,27 +42,27 @@ const double* Inputs::realDoubles(int position) const {
 double Inputs::scalar(int position) const {
     requireRealDouble(position);
     const std::size_t n = mxGetNumberOfElements(prhs_[position]);
-    if (n < 1) refuse("emptyScalar", position, "must not be empty");
-    if (n > 1) refuse("badScalar", position, "must be a scalar, got " + std::to_string(n) + " elements");
+    if (n < 1) refuse(ErrorKind::emptyScalar, position, "must not be empty");
+    if (n > 1) refuse(ErrorKind::badScalar, position, "must be a scalar, got " + std::to_string(n) + " elements");
     return mxGetPr(prhs_[position])[0];
 }
 
 double Inputs::threshold(int position) const {
     const double value = scalar(position);
-    if (std::isnan(value)) refuse("badScalar", position, "must not be NaN");
+    if (std::isnan(value)) refuse(ErrorKind::badScalar, position, "must not be NaN");
     return value;
 }
 
 int Inputs::integer(int position) const {
     const double value = scalar(position);
     if (!(value > -2147483649.0 && value < 2147483648.0))
-        refuse("badScalar", position, "must be finite and fit in a 32-bit integer, got " + number(value));
+        refuse(ErrorKind::badScalar, position, "must be finite and fit in a 32-bit integer, got " + number(value));
     return static_cast<int>(value);
 }
 
 int Inputs::count(int position) const {
     const double value = scalar(position);
-    if (value < 0) refuse("badCount", position, "must not be negative, got " + number(value));
+    if (value < 0) refuse(ErrorKind::badCount, position, "must not be negative, got " + number(value));
     return integer(position);
 }
 
@@ -68,12 +70,12 @@ void Inputs::requireElements(int position, long long perItem, long long items, i
     const long long needed = perItem * items;
     const long long held = static_cast<long long>(mxGetNumberOfElements(prhs_[position]));
     if (held < needed)
-        refuse("tooSmall", position,
+        refuse(ErrorKind::tooSmall, position,
                "holds " + std::to_string(held) + " elements, but " + describe(countPosition) + " = " +
                    std::to_string(items) + " needs " + std::to_string(needed));
 }
 
-std::string Inputs::text(int position, const std::string& kind) const {
+std::string Inputs::text(int position, lineharvest::ErrorKind kind) const {
     const mxArray* a = prhs_[position];
     if (!mxIsChar(a) || (mxGetM(a) > 1 && mxGetN(a) > 0)) refuse(kind, position, "must be a char row");
     char* raw = mxArrayToString(a);
@@ -97,7 +99,7 @@ void runGateway(const char* module, void (*body)(void* context), void* context, 
         }
         if (!failure) return;
         const CallFailure described = describeFailure(failure, classify);
-        std::snprintf(id, sizeof id, "%s:%s", module, described.kind.c_str());
+        std::snprintf(id, sizeof id, "%s:%s", module, lineharvest::kindText(described.kind));
         std::snprintf(message, sizeof message, "%s", described.message.c_str());
     }
     // Raised only here, after every object of the call has been destroyed

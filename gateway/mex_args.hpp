@@ -25,25 +25,25 @@ public:
 
     // "input 8 (distance threshold)"
     std::string describe(int position) const;
-    [[noreturn]] void refuse(const std::string& kind, int position, const std::string& what) const;
+    [[noreturn]] void refuse(lineharvest::ErrorKind kind, int position, const std::string& what) const;
 
-    // A real, full (not sparse, not complex) double array: "notRealDouble".
+    // A real, full (not sparse, not complex) double array: notRealDouble.
     void requireRealDouble(int position) const;
     const double* realDoubles(int position) const;
-    // Exactly one real double element: "emptyScalar" when empty,
-    // "badScalar" when it holds more than one.
+    // Exactly one real double element: emptyScalar when empty, badScalar
+    // when it holds more than one.
     double scalar(int position) const;
-    // A scalar that is not NaN (infinities allowed): "badScalar".
+    // A scalar that is not NaN (infinities allowed): badScalar.
     double threshold(int position) const;
-    // A finite scalar whose truncation toward zero fits in an int: "badScalar".
+    // A finite scalar whose truncation toward zero fits in an int: badScalar.
     int integer(int position) const;
     // A count: an integer() that is not negative, also before truncation
-    // (-0.5 is refused): "badCount".
+    // (-0.5 is refused): badCount.
     int count(int position) const;
-    // The array holds at least perItem * items doubles: "tooSmall".
+    // The array holds at least perItem * items doubles: tooSmall.
     void requireElements(int position, long long perItem, long long items, int countPosition) const;
-    // A char array as a string: "<kind>" when not a char row.
-    std::string text(int position, const std::string& kind) const;
+    // A char array as a string: `kind` when not a char row.
+    std::string text(int position, lineharvest::ErrorKind kind) const;
 
 private:
     int nrhs_;

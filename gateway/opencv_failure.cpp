@@ -10,9 +10,9 @@ bool describeOpenCvFailure(std::exception_ptr failure, CallFailure& described) {
     } catch (const cv::Exception& e) {
         // OpenCV reports its own allocation failures as an error code.
         if (e.code == cv::Error::StsNoMem)
-            described = {"outOfMemory", "out of memory (OpenCV: " + e.err + ")"};
+            described = {lineharvest::ErrorKind::outOfMemory, "out of memory (OpenCV: " + e.err + ")"};
         else
-            described = {"opencv", std::string("OpenCV error: ") + e.what()};
+            described = {lineharvest::ErrorKind::opencv, std::string("OpenCV error: ") + e.what()};
         return true;
     } catch (...) {
         return false;

@@ -6,8 +6,8 @@
 
 namespace mexargs {
 
-// cv::Exception: "outOfMemory" for OpenCV's allocation failures (StsNoMem),
-// "opencv" for the others. False for any other exception.
+// cv::Exception: outOfMemory for OpenCV's allocation failures (StsNoMem),
+// opencv for the others. False for any other exception.
 bool describeOpenCvFailure(std::exception_ptr failure, CallFailure& described);
 
 }  // namespace mexargs

@@ -93,12 +93,12 @@ bool epipolarSegmentTest(const double* segment, const double* segmentLine, const
 std::vector<std::uint8_t> epipolarCandidates(SegmentArray segments1, SegmentArray segments2,
                                              const double* epipolarMatrix, double ratioThreshold) {
     if (segments1.count < 0 || segments2.count < 0) {
-        throw HarvestError("badCount", "epipolar screen: negative segment count (" +
-                                           std::to_string(segments1.count) + ", " +
-                                           std::to_string(segments2.count) + ")");
+        throw HarvestError(ErrorKind::badCount, "epipolar screen: negative segment count (" +
+                                                    std::to_string(segments1.count) + ", " +
+                                                    std::to_string(segments2.count) + ")");
     }
     if (std::isnan(ratioThreshold)) {
-        throw HarvestError("badScalar", "epipolar screen: the ratio threshold must not be NaN");
+        throw HarvestError(ErrorKind::badScalar, "epipolar screen: the ratio threshold must not be NaN");
     }
     const std::size_t n1 = static_cast<std::size_t>(segments1.count);
     const std::size_t n2 = static_cast<std::size_t>(segments2.count);
@@ -151,13 +151,13 @@ void writeEpipolarCandidates(const std::string& path, const std::vector<std::uin
     errno = 0;
     std::ofstream out(path, std::ios::out | std::ios::trunc);
     if (!out.is_open()) {
-        throw HarvestError("outputFile", "cannot open \"" + path + "\" for writing" + describeErrno(errno));
+        throw HarvestError(ErrorKind::outputFile, "cannot open \"" + path + "\" for writing" + describeErrno(errno));
     }
     writeEpipolarCandidates(out, matrix, numRows, numColumns);
     out.close();
     // A full disk or a vanished device shows up at a flush or the close.
     if (out.fail()) {
-        throw HarvestError("outputFile", "failed writing \"" + path + "\"" + describeErrno(errno));
+        throw HarvestError(ErrorKind::outputFile, "failed writing \"" + path + "\"" + describeErrno(errno));
     }
 }
 

@@ -49,7 +49,8 @@ const char* const kInputNames[MAX_INPUTS] = {
 
 const char* const kDefaultOutputFile = "Addcandidates.txt";
 
-using mexargs::CallError;
+using lineharvest::ErrorKind;
+using mexargs::CallFailure;
 
 bool sameFile(const std::string& a, const std::string& b) {
     struct stat sa, sb;
@@ -63,16 +64,16 @@ bool sameFile(const std::string& a, const std::string& b) {
 void checkGridPath(const std::string& path) {
     struct stat info;
     if (::stat(path.c_str(), &info) != 0)
-        throw CallError{"gridFile", "cannot open the grid cell file '" + path + "'"};
-    if (!S_ISREG(info.st_mode)) throw CallError{"gridFile", "the grid cell file '" + path + "' is not a regular file"};
+        throw CallFailure{ErrorKind::gridFile, "cannot open the grid cell file '" + path + "'"};
+    if (!S_ISREG(info.st_mode)) throw CallFailure{ErrorKind::gridFile, "the grid cell file '" + path + "' is not a regular file"};
 }
 
 void run(int nlhs, mxArray* plhs[], const mexargs::Inputs& in) {
     for (int position : {IN_SEGMENTS1, IN_SEGMENTS2, IN_PAIR_RECORDS, IN_CAMERA_MATRIX, IN_PAIR_INDEX_TABLE})
         in.requireRealDouble(position);
     if (mxGetM(in[IN_CAMERA_MATRIX]) != 3 || mxGetN(in[IN_CAMERA_MATRIX]) != 3)
-        in.refuse("badCameraMatrix", IN_CAMERA_MATRIX, "must be a 3x3 matrix");
-    if (!mxIsChar(in[IN_GRID_FILE])) in.refuse("badGridFile", IN_GRID_FILE, "must be a char array");
+        in.refuse(ErrorKind::badCameraMatrix, IN_CAMERA_MATRIX, "must be a 3x3 matrix");
+    if (!mxIsChar(in[IN_GRID_FILE])) in.refuse(ErrorKind::badGridFile, IN_GRID_FILE, "must be a char array");
 
     lineharvest::TransferInput input;
     const int numSegments1 = in.count(IN_NUM_SEGMENTS1);
@@ -88,7 +89,7 @@ void run(int nlhs, mxArray* plhs[], const mexargs::Inputs& in) {
     window.yEnd = in.integer(IN_Y_END);
     window.xBegin = in.integer(IN_X_BEGIN);
     window.xEnd = in.integer(IN_X_END);
-    if (cellSize < 1) in.refuse("badCellSize", IN_CELL_SIZE, "must be at least 1, got " + std::to_string(cellSize));
+    if (cellSize < 1) in.refuse(ErrorKind::badCellSize, IN_CELL_SIZE, "must be at least 1, got " + std::to_string(cellSize));
 
     in.requireElements(IN_SEGMENTS1, 4, numSegments1, IN_NUM_SEGMENTS1);
     in.requireElements(IN_SEGMENTS2, 4, numSegments2, IN_NUM_SEGMENTS2);
@@ -100,12 +101,12 @@ void run(int nlhs, mxArray* plhs[], const mexargs::Inputs& in) {
     input.pairRecords = {in.realDoubles(IN_PAIR_RECORDS), numPairRecords};
     input.pairIndexTable = {in.realDoubles(IN_PAIR_INDEX_TABLE), pairsPerSegment};
 
-    const std::string gridPath = in.text(IN_GRID_FILE, "badGridFile");
+    const std::string gridPath = in.text(IN_GRID_FILE, ErrorKind::badGridFile);
     std::string outputPath = kDefaultOutputFile;
     if (in.has(IN_OUTPUT_FILE)) {
-        if (!mxIsChar(in[IN_OUTPUT_FILE])) in.refuse("badOutputFile", IN_OUTPUT_FILE, "must be a char array ('' writes no file)");
+        if (!mxIsChar(in[IN_OUTPUT_FILE])) in.refuse(ErrorKind::badOutputFile, IN_OUTPUT_FILE, "must be a char array ('' writes no file)");
         outputPath = mxGetNumberOfElements(in[IN_OUTPUT_FILE]) == 0 ? std::string()
-                                                                    : in.text(IN_OUTPUT_FILE, "badOutputFile");
+                                                                    : in.text(IN_OUTPUT_FILE, ErrorKind::badOutputFile);
     }
 
     // Everything that can be checked is checked before the output is touched.
@@ -113,15 +114,15 @@ void run(int nlhs, mxArray* plhs[], const mexargs::Inputs& in) {
     lineharvest::checkTransferInput(input, layout);
     checkGridPath(gridPath);
     if (!outputPath.empty() && sameFile(gridPath, outputPath))
-        throw CallError{"outputFile", "the output file '" + outputPath + "' is the grid cell file '" + gridPath +
-                                          "'; writing it would destroy the grid"};
+        throw CallFailure{ErrorKind::outputFile, "the output file '" + outputPath + "' is the grid cell file '" + gridPath +
+                                                     "'; writing it would destroy the grid"};
 
     // The output is replaced before the grid is read, so a grid token error
     // leaves an empty output file rather than a stale one.
     std::ofstream output;
     if (!outputPath.empty()) {
         output.open(outputPath, std::ios::binary | std::ios::trunc);
-        if (!output.is_open()) throw CallError{"outputFile", "cannot open '" + outputPath + "' for writing"};
+        if (!output.is_open()) throw CallFailure{ErrorKind::outputFile, "cannot open '" + outputPath + "' for writing"};
     }
     const lineharvest::GridIndex grid = lineharvest::GridIndex::load(gridPath, cellSize, window);
     grid.checkEntries(numSegments2, gridPath);
@@ -130,7 +131,7 @@ void run(int nlhs, mxArray* plhs[], const mexargs::Inputs& in) {
     if (!outputPath.empty()) {
         lineharvest::writeCandidates(output, added);
         output.close();
-        if (output.fail()) throw CallError{"outputFile", "writing '" + outputPath + "' failed"};
+        if (output.fail()) throw CallFailure{ErrorKind::outputFile, "writing '" + outputPath + "' failed"};
     }
 
     if (nlhs > 0) {
@@ -150,11 +151,11 @@ void run(int nlhs, mxArray* plhs[], const mexargs::Inputs& in) {
 void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     mexargs::runGateway("lineharvest", [&] {
         if (nrhs < MIN_INPUTS || nrhs > MAX_INPUTS)
-            throw CallError{"nargin", "expects " + std::to_string(MIN_INPUTS) + " inputs (" + std::to_string(MAX_INPUTS) +
-                                          " with the output file path), got " + std::to_string(nrhs)};
+            throw CallFailure{ErrorKind::nargin, "expects " + std::to_string(MIN_INPUTS) + " inputs (" + std::to_string(MAX_INPUTS) +
+                                                     " with the output file path), got " + std::to_string(nrhs)};
         if (nlhs > MAX_OUTPUTS)
-            throw CallError{"nargout", "returns at most one output (the 3xK matrix of added correspondences), " +
-                                           std::to_string(nlhs) + " requested"};
+            throw CallFailure{ErrorKind::nargout, "returns at most one output (the 3xK matrix of added correspondences), " +
+                                                      std::to_string(nlhs) + " requested"};
         run(nlhs, plhs, mexargs::Inputs(nrhs, prhs, kInputNames, MAX_INPUTS));
     });
 }

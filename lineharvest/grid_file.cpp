@@ -108,7 +108,7 @@ void splitTokens(std::string line, std::string delimiters, std::vector<std::stri
 GridIndex GridIndex::load(const std::string& path, int cellSize, RasterWindow window) {
     GridIndex grid(cellSize, window);
     const auto fail = [&path](const std::string& what) {
-        throw HarvestError("gridFile", "grid cell file '" + path + "': " + what);
+        throw HarvestError(ErrorKind::gridFile, "grid cell file '" + path + "': " + what);
     };
     // Opened without blocking, so that a FIFO without a writer cannot hang
     // the caller; only a regular file is read.
@@ -177,7 +177,7 @@ GridIndex GridIndex::load(std::istream& in, int cellSize, RasterWindow window, c
     } catch (const std::exception& e) {
         // Whatever the stream's buffer raised (std::ios_base::failure from a
         // file buffer, anything from a caller's own buffer) is a read error.
-        throw HarvestError("gridFile", "grid cell file '" + sourceName + "': read error: " + e.what());
+        throw HarvestError(ErrorKind::gridFile, "grid cell file '" + sourceName + "': read error: " + e.what());
     }
     return grid;
 }

@@ -26,12 +26,12 @@ long long cellOf(long long v, long long cellSize) { return v / cellSize; }
 }  // namespace
 
 GridIndex::GridIndex(int cellSize, RasterWindow window) : cellSize_(cellSize), window_(window) {
-    if (cellSize < 1) throw HarvestError("badGrid", "the cell size must be at least 1, got " + std::to_string(cellSize));
+    if (cellSize < 1) throw HarvestError(ErrorKind::badGrid, "the cell size must be at least 1, got " + std::to_string(cellSize));
     const long long columns = (static_cast<long long>(window.xEnd) - window.xBegin) / cellSize + 1;
     if (columns < -2147483648LL || columns > 2147483647LL)
-        throw HarvestError("badGrid", "the x window " + std::to_string(window.xBegin) + " to " +
-                                          std::to_string(window.xEnd) + " is too wide for cell size " +
-                                          std::to_string(cellSize));
+        throw HarvestError(ErrorKind::badGrid, "the x window " + std::to_string(window.xBegin) + " to " +
+                                                   std::to_string(window.xEnd) + " is too wide for cell size " +
+                                                   std::to_string(cellSize));
     gridColumns_ = static_cast<int>(columns);
 }
 
@@ -44,10 +44,10 @@ void GridIndex::checkEntries(int numSegments2, const std::string& sourceName) co
     for (std::size_t k = 0; k < numCells(); ++k) {
         for (const int* e = cellBegin(k); e != cellEnd(k); ++e) {
             if (*e < 0 || *e >= numSegments2) {
-                throw HarvestError("gridEntry", "grid cell file '" + sourceName + "', line " + std::to_string(k + 1) +
-                                                    " (cell " + std::to_string(k) + "): entry " + std::to_string(*e) +
-                                                    " is not an image-2 segment index in [0, " +
-                                                    std::to_string(numSegments2) + ")");
+                throw HarvestError(ErrorKind::gridEntry, "grid cell file '" + sourceName + "', line " + std::to_string(k + 1) +
+                                                             " (cell " + std::to_string(k) + "): entry " + std::to_string(*e) +
+                                                             " is not an image-2 segment index in [0, " +
+                                                             std::to_string(numSegments2) + ")");
             }
         }
     }
@@ -68,11 +68,11 @@ void GridIndex::write(std::ostream& out) const {
 
 GridIndex GridIndex::build(SegmentArray segments2, int cellSize, RasterWindow w, int margin) {
     if (segments2.count < 0)
-        throw HarvestError("badCount", "the number of image-2 segments must not be negative, got " +
-                                           std::to_string(segments2.count));
+        throw HarvestError(ErrorKind::badCount, "the number of image-2 segments must not be negative, got " +
+                                                    std::to_string(segments2.count));
     if (w.yEnd < w.yBegin || w.xEnd < w.xBegin)
-        throw HarvestError("badWindow", "the window ends before it begins (" + layoutText(cellSize, w) + ")");
-    if (margin < 0) throw HarvestError("badMargin", "the margin must not be negative, got " + std::to_string(margin));
+        throw HarvestError(ErrorKind::badWindow, "the window ends before it begins (" + layoutText(cellSize, w) + ")");
+    if (margin < 0) throw HarvestError(ErrorKind::badMargin, "the margin must not be negative, got " + std::to_string(margin));
     GridIndex grid(cellSize, w);
     const long long columns = grid.gridColumns_;
 
@@ -81,8 +81,8 @@ GridIndex GridIndex::build(SegmentArray segments2, int cellSize, RasterWindow w,
     if (w.xEnd > w.xBegin && w.yEnd > w.yBegin)
         numCells = std::max(cellOf(w.yEnd - 1LL, cellSize) * columns + cellOf(w.xEnd - 1LL, cellSize) + 1, 0LL);
     if (numCells > 2147483647LL)
-        throw HarvestError("badWindow", "the window needs " + std::to_string(numCells) +
-                                            " cells, more than a grid index can number (" + layoutText(cellSize, w) + ")");
+        throw HarvestError(ErrorKind::badWindow, "the window needs " + std::to_string(numCells) +
+                                                     " cells, more than a grid index can number (" + layoutText(cellSize, w) + ")");
 
     // Every raster pixel visits the cells of its square widened by the
     // margin and clipped to the window. A margin and window whose visits
@@ -103,15 +103,15 @@ GridIndex GridIndex::build(SegmentArray segments2, int cellSize, RasterWindow w,
         const double* seg = segments2.data + 4 * static_cast<std::size_t>(s);
         for (int k = 0; k < 4; ++k)
             if (!(std::fabs(seg[k]) < 16777216.0))
-                throw HarvestError("badSegments", "image-2 segment " + std::to_string(s) +
-                                                      ": coordinates must be finite and below 2^24 in magnitude");
+                throw HarvestError(ErrorKind::badSegments, "image-2 segment " + std::to_string(s) +
+                                                               ": coordinates must be finite and below 2^24 in magnitude");
         visits += (std::max(std::fabs(std::floor(seg[2]) - std::floor(seg[0])),
                             std::fabs(std::floor(seg[3]) - std::floor(seg[1]))) + 1) * cellsPerPixel;
         if (visits > kMaxCellVisits)
-            throw HarvestError("badMargin", "the margin " + std::to_string(margin) + " over the window (" +
-                                                layoutText(cellSize, w) + ") would visit more than 2^32 grid cells " +
-                                                "for the first " + std::to_string(s + 1) +
-                                                " segments: use a smaller margin or window");
+            throw HarvestError(ErrorKind::badMargin, "the margin " + std::to_string(margin) + " over the window (" +
+                                                         layoutText(cellSize, w) + ") would visit more than 2^32 grid cells " +
+                                                         "for the first " + std::to_string(s + 1) +
+                                                         " segments: use a smaller margin or window");
         segmentCells.clear();
         // Every pixel of the segment's raster (no capacity here).
         forEachRasterPoint(static_cast<long long>(seg[0]), static_cast<long long>(seg[1]),

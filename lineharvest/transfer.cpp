@@ -40,12 +40,12 @@ bool isIndexBelow(double value, int limit) {
 }
 
 void checkCount(int count, const void* data, const char* what) {
-    if (count < 0) throw HarvestError("badCount", std::string("the number of ") + what + " must not be negative, got " + std::to_string(count));
-    if (count > 0 && data == nullptr) throw HarvestError("badCount", std::string("the ") + what + " have no data for " + std::to_string(count) + " entries");
+    if (count < 0) throw HarvestError(ErrorKind::badCount, std::string("the number of ") + what + " must not be negative, got " + std::to_string(count));
+    if (count > 0 && data == nullptr) throw HarvestError(ErrorKind::badCount, std::string("the ") + what + " have no data for " + std::to_string(count) + " entries");
 }
 
 void checkThreshold(double value, const char* name) {
-    if (std::isnan(value)) throw HarvestError("badScalar", std::string("the ") + name + " must not be NaN");
+    if (std::isnan(value)) throw HarvestError(ErrorKind::badScalar, std::string("the ") + name + " must not be NaN");
 }
 
 // The homography of a pair record applied to (x, y, 1), then divided by the
@@ -301,9 +301,9 @@ void checkTransferInput(const TransferInput& input, const GridIndex& grid) {
     checkCount(input.pairRecords.count, input.pairRecords.data, "pair records");
     const int perSegment = input.pairIndexTable.pairsPerSegment;
     if (perSegment < 0)
-        throw HarvestError("badCount", "the number of pairs per segment must not be negative, got " + std::to_string(perSegment));
+        throw HarvestError(ErrorKind::badCount, "the number of pairs per segment must not be negative, got " + std::to_string(perSegment));
     if (perSegment > 0 && input.segments1.count > 0 && input.pairIndexTable.data == nullptr)
-        throw HarvestError("badCount", "the pair index table has no data");
+        throw HarvestError(ErrorKind::badCount, "the pair index table has no data");
     checkThreshold(input.thresholds.maxLineDistance, "distance threshold");
     checkThreshold(input.thresholds.maxAngleDifference, "angle threshold");
     checkThreshold(input.thresholds.minOverlapRatio, "overlap threshold");
@@ -322,27 +322,27 @@ void checkTransferInput(const TransferInput& input, const GridIndex& grid) {
                         {record.image2SegmentB, input.segments2.count, "image-2"}};
         for (int e = 0; e < 4; ++e) {
             if (!isIndexBelow(indices[e].value, indices[e].limit))
-                throw HarvestError("badPairRecord", "pair record " + std::to_string(r) + " (column " + std::to_string(r + 1) +
-                                                        "), row " + std::to_string(e + 1) + ": " + number(indices[e].value) +
-                                                        " is not an " + indices[e].role + " segment index in [0, " +
-                                                        std::to_string(indices[e].limit) + ")");
+                throw HarvestError(ErrorKind::badPairRecord, "pair record " + std::to_string(r) + " (column " + std::to_string(r + 1) +
+                                                                 "), row " + std::to_string(e + 1) + ": " + number(indices[e].value) +
+                                                                 " is not an " + indices[e].role + " segment index in [0, " +
+                                                                 std::to_string(indices[e].limit) + ")");
         }
     }
     for (int i = 0; i < input.segments1.count; ++i) {
         for (int j = 0; j < perSegment; ++j) {
             const double entry = input.pairIndexTable.data[static_cast<std::size_t>(i) * perSegment + j];
             if (!isIndexBelow(entry, input.pairRecords.count))
-                throw HarvestError("badPairIndex", "pair index table, column " + std::to_string(i + 1) + ", row " +
-                                                       std::to_string(j + 1) + ": " + number(entry) +
-                                                       " is not a pair record index in [0, " +
-                                                       std::to_string(input.pairRecords.count) + ")");
+                throw HarvestError(ErrorKind::badPairIndex, "pair index table, column " + std::to_string(i + 1) + ", row " +
+                                                                std::to_string(j + 1) + ": " + number(entry) +
+                                                                " is not a pair record index in [0, " +
+                                                                std::to_string(input.pairRecords.count) + ")");
         }
     }
     grid.checkEntries(input.segments2.count);
 }
 
 std::vector<Correspondence> addCandidates(const TransferInput& input, const GridIndex& grid, int threads) {
-    if (threads < 1) throw HarvestError("badThreads", "the thread count must be at least 1, got " + std::to_string(threads));
+    if (threads < 1) throw HarvestError(ErrorKind::badThreads, "the thread count must be at least 1, got " + std::to_string(threads));
     checkTransferInput(input, grid);
     return Transfer(input, grid).run(threads);
 }
@@ -368,10 +368,10 @@ void writeCandidates(const std::string& path, const std::vector<Correspondence>&
     errno = 0;
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     if (!out.is_open())
-        throw HarvestError("outputFile", "cannot open '" + path + "' for writing" + (errno ? std::string(": ") + std::strerror(errno) : ""));
+        throw HarvestError(ErrorKind::outputFile, "cannot open '" + path + "' for writing" + (errno ? std::string(": ") + std::strerror(errno) : ""));
     writeCandidates(out, correspondences);
     out.close();
-    if (out.fail()) throw HarvestError("outputFile", "writing '" + path + "' failed");
+    if (out.fail()) throw HarvestError(ErrorKind::outputFile, "writing '" + path + "' failed");
 }
 
 }  // namespace lineharvest

@@ -24,7 +24,7 @@ int main(int argc, char** argv) try {
     }
 
     linematch::MatcherSettings settings;  // the command's defaults
-    settings.transfer.threads = 2;
+    settings.threads = 2;
     const linematch::MatchResult result = linematch::matchLines(images[0], images[1], settings);
 
     std::cout << result.matches.size() << " segment correspondences\n"

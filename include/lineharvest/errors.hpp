@@ -1,10 +1,12 @@
 // Failures of the lineharvest core. Every failure a caller can act on is a
-// HarvestError with a short machine-readable kind ("gridFile", "badScalar",
-// ...); the MEX gateway raises it as "lineharvest:<kind>", the Python
-// binding as the matching Python exception. Grid tokens that are not numbers
+// HarvestError with a kind of the catalogue (error_kinds.hpp: "gridFile",
+// "badScalar", ...); the MEX gateway raises it as "lineharvest:<kind>", the
+// Python binding as the Python exception of its category. Grid tokens that are not numbers
 // raise GridTokenInvalid / GridTokenOutOfRange, whose what() is exactly the
 // conversion's own text.
 #pragma once
+
+#include "lineharvest/error_kinds.hpp"
 
 #include <stdexcept>
 #include <string>
@@ -24,12 +26,13 @@ inline std::string inputExcerpt(const std::string& text) {
 
 class HarvestError : public std::runtime_error {
 public:
-    HarvestError(std::string kind, const std::string& message)
-        : std::runtime_error(message), kind_(std::move(kind)) {}
-    const std::string& kind() const { return kind_; }
+    HarvestError(ErrorKind kind, const std::string& message) : std::runtime_error(message), kind_(kind) {}
+    // The kind's text, as callers see it ("gridFile").
+    std::string kind() const { return kindText(kind_); }
+    ErrorKind errorKind() const { return kind_; }
 
 private:
-    std::string kind_;
+    ErrorKind kind_;
 };
 
 // Position of a failing grid token: the source (a path, or the name given

@@ -11,7 +11,11 @@
 // renamed into place last. The run itself is linematch::matchToFolder
 // (folder_run.hpp), which lineharvest.match_pairs calls too. Exit status 0
 // on success, 1 when an input cannot be read or an output cannot be
-// written, 2 for a bad command line.
+// written, 2 for a bad command line (the gateways' hostError, which the MEX
+// and Python front ends report through as well).
+#include "call_failure.hpp"
+#include "opencv_failure.hpp"
+
 #include "lineharvest/errors.hpp"
 #include "linematch/folder_run.hpp"
 #include "linematch/front_end_error.hpp"
@@ -135,18 +139,12 @@ int main(int argc, char** argv) {
                       << (run->result.rounds.empty() ? 0 : run->result.rounds[0].keptSeeds)
                       << " seeds survived the checks and no plane was verified; no correspondences returned\n";
         if (!quiet) std::cout << linematch::reportText(run->result, settings, run->context);
-    } catch (const linematch::FrontEndError& e) {
-        std::cerr << "linematch: " << e.what() << (e.kind() == "imageTooLarge" ? " (see --max-pixels)" : "") << "\n";
-        return 1;
-    } catch (const cv::Exception& e) {
-        std::cerr << "linematch: OpenCV error: " << e.what() << "\n";
-        return 1;
-    } catch (const std::bad_alloc&) {
-        std::cerr << "linematch: out of memory\n";
-        return 1;
-    } catch (const std::exception& e) {
-        std::cerr << "linematch: " << e.what() << "\n";
-        return 1;
+    } catch (...) {
+        const mexargs::CallFailure failure =
+            mexargs::describeFailure(std::current_exception(), mexargs::describeOpenCvFailure);
+        std::cerr << "linematch: " << failure.message
+                  << (failure.kind == lineharvest::ErrorKind::imageTooLarge ? " (see --max-pixels)" : "") << "\n";
+        return mexargs::hostError(failure.kind).exitStatus;
     }
     return 0;
 }

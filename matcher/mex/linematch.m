@@ -203,9 +203,10 @@
 %   limit), badOptions (an unknown option, a value of the wrong type
 %   or out of range, Segments1 without Segments2 or the reverse, a
 %   SeedMatches index outside the segments, Features1 without Features2 or
-%   the reverse), outputFile (a features file that cannot be written, or a
-%   FILE that is not a file name), interrupted (Ctrl-C: the match stops as
-%   its next stage starts), outOfMemory, opencv, internal.
+%   the reverse), badOutputFile (a features FILE that is not a file name),
+%   outputFile (a features file that cannot be written), interrupted
+%   (Ctrl-C: the match stops as its next stage starts), outOfMemory, opencv,
+%   internal.
 %
 %   Example:
 %     d = '/usr/share/doc/opencv-doc/examples/data/';

@@ -53,7 +53,8 @@ extern "C" __attribute__((weak)) sig_atomic_t octave_interrupt_state;
 
 namespace {
 
-using mexargs::CallError;
+using lineharvest::ErrorKind;
+using mexargs::CallFailure;
 
 enum InputPosition { IN_IMAGE1, IN_IMAGE2, IN_OPTIONS };
 constexpr int MIN_INPUTS = IN_OPTIONS;
@@ -89,28 +90,29 @@ struct Options {
 cv::Mat imageInput(const mexargs::Inputs& in, int position, const Options& o) {
     const mxArray* a = in[position];
     if (mxIsChar(a)) {
-        const std::string path = in.text(position, "badImage");
+        const std::string path = in.text(position, ErrorKind::badImage);
         try {
             return linematch::readImageFile(path, o.settings.maxPixels);
         } catch (const linematch::FrontEndError& e) {
-            in.refuse(e.kind(), position, std::string(e.what()) +
-                                              (e.kind() == "imageTooLarge" ? " (see the option MaxPixels)" : ""));
+            in.refuse(e.errorKind(), position,
+                      std::string(e.what()) +
+                          (e.errorKind() == ErrorKind::imageTooLarge ? " (see the option MaxPixels)" : ""));
         }
     }
     if (!mxIsUint8(a) || mxIsComplex(a) || mxIsSparse(a))
-        in.refuse("badImage", position, "must be a uint8 image (H x W, H x W x 3 or H x W x 4) or an image file name");
+        in.refuse(ErrorKind::badImage, position, "must be a uint8 image (H x W, H x W x 3 or H x W x 4) or an image file name");
     const mwSize dims = mxGetNumberOfDimensions(a);
     const mwSize* size = mxGetDimensions(a);
     const mwSize channels = dims >= 3 ? size[2] : 1;
     if (dims > 3 || (channels != 1 && channels != 3 && channels != 4) || size[0] < 1 || size[1] < 1)
-        in.refuse("badImage", position, "must be H x W, H x W x 3 or H x W x 4 with H, W >= 1");
+        in.refuse(ErrorKind::badImage, position, "must be H x W, H x W x 3 or H x W x 4 with H, W >= 1");
     try {
         linematch::checkImagePixels(static_cast<long long>(size[1]), static_cast<long long>(size[0]),
                                     o.settings.maxPixels, "the image");
     } catch (const linematch::FrontEndError& e) {
-        in.refuse(e.kind(), position, std::string(e.what()) + " (see the option MaxPixels)");
+        in.refuse(e.errorKind(), position, std::string(e.what()) + " (see the option MaxPixels)");
     }
-    if (size[0] > 2147483647u || size[1] > 2147483647u) in.refuse("imageTooLarge", position, "has a side over 2^31");
+    if (size[0] > 2147483647u || size[1] > 2147483647u) in.refuse(ErrorKind::imageTooLarge, position, "has a side over 2^31");
     const int rows = static_cast<int>(size[0]), cols = static_cast<int>(size[1]);
     const auto* data = static_cast<const unsigned char*>(mxGetData(a));
     cv::Mat image(rows, cols, CV_8UC(static_cast<int>(channels)));
@@ -126,7 +128,7 @@ cv::Mat imageInput(const mexargs::Inputs& in, int position, const Options& o) {
     return image;
 }
 
-[[noreturn]] void refuseOption(const std::string& message) { throw CallError{"badOptions", message}; }
+[[noreturn]] void refuseOption(const std::string& message) { throw CallFailure{ErrorKind::badOptions, message}; }
 
 
 struct Interrupted {};
@@ -259,7 +261,7 @@ void readOption(Options& o, const std::string& name, const mxArray* value) {
         const double* h = mxGetPr(value);
         for (int r = 0; r < 3; ++r)
             for (int c = 0; c < 3; ++c) o.truth(r, c) = h[c * 3 + r];
-        linematch::checkHomography(o.truth, "badOptions", "option Homography");
+        linematch::checkHomography(o.truth, ErrorKind::badOptions, "option Homography");
         o.hasTruth = true;
         return;
     }
@@ -529,7 +531,7 @@ void run(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
         else
             outcome = linematch::runMatch(std::move(request));
     } catch (const Interrupted&) {
-        throw CallError{"interrupted", "interrupted (Ctrl-C) before the match was finished"};
+        throw CallFailure{ErrorKind::interrupted, "interrupted (Ctrl-C) before the match was finished"};
     } catch (const linematch::GivenSeedOutOfRange& e) {
         // Checked by the core against the segment lists (detected ones are
         // known only now).
@@ -539,9 +541,9 @@ void run(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
                                              "options: the S1, S2 of an earlier call, or give them as Segments1, "
                                              "Segments2)"));
     } catch (const linematch::ImageTooLargeForDescriptor& e) {
-        throw CallError{"imageTooLarge", e.what()};
+        throw CallFailure{ErrorKind::imageTooLarge, e.what()};
     } catch (const linematch::FeatureFileError& e) {
-        throw CallError{"outputFile", std::string("cannot store the features: ") + e.what()};
+        throw CallFailure{ErrorKind::outputFile, std::string("cannot store the features: ") + e.what()};
     }
     const linematch::MatchResult& result = outcome.result;
     const linematch::ResultScores* scores = outcome.scores ? &*outcome.scores : nullptr;
@@ -568,33 +570,37 @@ void refusePairOptions(const Options& o, const char* mode) {
 
 void runFeatures(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     if (nrhs < FEATURES_OPTIONS)
-        throw CallError{"nargin", "linematch('features', IMAGE, FILE, ...) expects an image and a features file, got " +
+        throw CallFailure{ErrorKind::nargin, "linematch('features', IMAGE, FILE, ...) expects an image and a features file, got " +
                                       std::to_string(nrhs - 1) + " inputs after 'features'"};
-    if (nlhs > 1) throw CallError{"nargout", "linematch('features', ...) returns 1 output, " + std::to_string(nlhs) +
+    if (nlhs > 1) throw CallFailure{ErrorKind::nargout, "linematch('features', ...) returns 1 output, " + std::to_string(nlhs) +
                                                  " requested"};
     const Options options = readOptions(nrhs, prhs, FEATURES_OPTIONS);
     refusePairOptions(options, "features");
     const mexargs::Inputs in(nrhs, prhs, kFeaturesInputNames, 3);
     if (!mxIsChar(in[FEATURES_FILE]) || mxIsEmpty(in[FEATURES_FILE]))
-        in.refuse("outputFile", FEATURES_FILE, "must be a file name (a char row)");
-    const std::string file = in.text(FEATURES_FILE, "outputFile");
+        in.refuse(ErrorKind::badOutputFile, FEATURES_FILE, "must be a file name (a char row)");
+    const std::string file = in.text(FEATURES_FILE, ErrorKind::badOutputFile);
     const linematch::FeatureParts parts = linematch::collectionParts(options.settings.matcher, options.overlapCheck);
     linematch::CachedFeatures cached;
     try {
         if (mxIsChar(in[FEATURES_IMAGE])) {
-            const std::string image = in.text(FEATURES_IMAGE, "badImage");
+            const std::string image = in.text(FEATURES_IMAGE, ErrorKind::badImage);
             try {
+                // A missing or unreadable image is an error even where its
+                // features are found.
+                linematch::requireReadableFile(image, ErrorKind::imageFile, "cannot read image");
                 cached = linematch::cachedFeatures(image, file, options.settings, parts);
             } catch (const linematch::FrontEndError& e) {
-                in.refuse(e.kind(), FEATURES_IMAGE,
-                          std::string(e.what()) + (e.kind() == "imageTooLarge" ? " (see the option MaxPixels)" : ""));
+                in.refuse(e.errorKind(), FEATURES_IMAGE,
+                          std::string(e.what()) +
+                              (e.errorKind() == ErrorKind::imageTooLarge ? " (see the option MaxPixels)" : ""));
             }
         } else {
             cached = linematch::cachedFeatures(std::string(), file, options.settings, parts,
                                                imageInput(in, FEATURES_IMAGE, options));
         }
     } catch (const linematch::FeatureFileError& e) {
-        throw CallError{"outputFile", std::string("cannot store the features: ") + e.what()};
+        throw CallFailure{ErrorKind::outputFile, std::string("cannot store the features: ") + e.what()};
     }
     const linematch::ImageFeatures& f = cached.features;
     const char* fields[] = {"segments", "size", "computed", "refused", "settings"};
@@ -610,7 +616,7 @@ void runFeatures(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
 // linematch('featurekey', options...): the text of the settings that
 // change an image's features; features files are named after its hash.
 void runFeatureKey(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
-    if (nlhs > 1) throw CallError{"nargout", "linematch('featurekey', ...) returns 1 output, " +
+    if (nlhs > 1) throw CallFailure{ErrorKind::nargout, "linematch('featurekey', ...) returns 1 output, " +
                                                  std::to_string(nlhs) + " requested"};
     const Options options = readOptions(nrhs, prhs, 1);
     refusePairOptions(options, "featurekey");
@@ -639,9 +645,9 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
             if (mode == "features") return runFeatures(nlhs, plhs, nrhs, prhs);
             if (mode == "featurekey") return runFeatureKey(nlhs, plhs, nrhs, prhs);
             if (nrhs < MIN_INPUTS)
-                throw CallError{"nargin", "expects 2 images and options, got " + std::to_string(nrhs) + " inputs"};
+                throw CallFailure{ErrorKind::nargin, "expects 2 images and options, got " + std::to_string(nrhs) + " inputs"};
             if (nlhs > MAX_OUTPUTS)
-                throw CallError{"nargout", "returns at most 4 outputs, " + std::to_string(nlhs) + " requested"};
+                throw CallFailure{ErrorKind::nargout, "returns at most 4 outputs, " + std::to_string(nlhs) + " requested"};
             run(nlhs, plhs, nrhs, prhs);
         },
         mexargs::describeOpenCvFailure);

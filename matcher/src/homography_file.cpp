@@ -24,14 +24,14 @@ bool hasOpenCvExtension(const std::string& path) {
 }
 
 [[noreturn]] void refuse(const std::string& path, const std::string& why) {
-    throw FrontEndError("homographyFile", "homography file " + path + ": " + why, path);
+    throw FrontEndError(lineharvest::ErrorKind::homographyFile, "homography file " + path + ": " + why, path);
 }
 
 }  // namespace
 
 cv::Matx33d readHomographyFile(const std::string& path) {
     // A FIFO would block the reader, /dev/zero would be read without end.
-    requireReadableFile(path, "homographyFile", "homography file");
+    requireReadableFile(path, lineharvest::ErrorKind::homographyFile, "homography file");
     cv::Matx33d h;
     if (hasOpenCvExtension(path)) {
         cv::Mat m;
@@ -72,11 +72,11 @@ cv::Matx33d readHomographyFile(const std::string& path) {
         in >> std::ws;
         if (in.peek() != EOF) refuse(path, "holds more than nine numbers");
     }
-    checkHomography(h, "homographyFile", "homography file " + path);
+    checkHomography(h, lineharvest::ErrorKind::homographyFile, "homography file " + path);
     return h;
 }
 
-void checkHomography(const cv::Matx33d& h, const std::string& kind, const std::string& what) {
+void checkHomography(const cv::Matx33d& h, lineharvest::ErrorKind kind, const std::string& what) {
     for (int k = 0; k < 9; ++k)
         if (!std::isfinite(h.val[k])) throw FrontEndError(kind, what + " must hold finite numbers");
     if (std::fabs(cv::determinant(h)) == 0) throw FrontEndError(kind, what + " must not be singular");

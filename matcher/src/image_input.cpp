@@ -39,7 +39,7 @@ struct FileDescriptor {
 
 // Opens path for reading without blocking (a FIFO swapped in after the
 // check must not block either) and checks that it is a regular file.
-void openRegular(const std::string& path, const std::string& kind, const std::string& what, FileDescriptor& file,
+void openRegular(const std::string& path, lineharvest::ErrorKind kind, const std::string& what, FileDescriptor& file,
                  struct stat& info) {
     const auto refuse = [&](const std::string& why) { throw FrontEndError(kind, what + " " + path + ": " + why, path); };
     if (::stat(path.c_str(), &info) != 0) refuse(errnoText(errno));
@@ -63,7 +63,7 @@ std::size_t readAt(int fd, std::size_t offset, unsigned char* out, std::size_t n
 
 }  // namespace
 
-void requireReadableFile(const std::string& path, const std::string& kind, const std::string& what) {
+void requireReadableFile(const std::string& path, lineharvest::ErrorKind kind, const std::string& what) {
     FileDescriptor file;
     struct stat info {};
     openRegular(path, kind, what, file, info);
@@ -73,7 +73,7 @@ void checkImagePixels(long long width, long long height, double maxPixels, const
                       const std::string& path) {
     const double pixels = static_cast<double>(width) * static_cast<double>(height);
     if (pixels > maxPixels)
-        throw FrontEndError("imageTooLarge",
+        throw FrontEndError(lineharvest::ErrorKind::imageTooLarge,
                             what + " is " + std::to_string(width) + " x " + std::to_string(height) + " = " +
                                 numberText(pixels) + " pixels, more than the limit of " + numberText(maxPixels),
                             path);
@@ -83,18 +83,18 @@ cv::Mat readImageFile(const std::string& path, double maxPixels, int flags) {
     const std::string what = "cannot read image";
     FileDescriptor file;
     struct stat info {};
-    openRegular(path, "imageFile", what, file, info);
-    const auto refuse = [&](const std::string& kind, const std::string& why) {
+    openRegular(path, lineharvest::ErrorKind::imageFile, what, file, info);
+    const auto refuse = [&](lineharvest::ErrorKind kind, const std::string& why) {
         throw FrontEndError(kind, what + " " + path + ": " + why, path);
     };
 
-    if (info.st_size == 0) refuse("imageFile", "the file is empty");
+    if (info.st_size == 0) refuse(lineharvest::ErrorKind::imageFile, "the file is empty");
     const ImageHeader header = readImageHeader(
         [&](std::size_t offset, unsigned char* out, std::size_t n) { return readAt(file.fd, offset, out, n); });
     // A file of no format OpenCV decodes fails there too; refused here, a
     // format OpenCV would decode without a known size is never decoded.
-    if (header.format.empty()) refuse("imageFile", "not an image file OpenCV can decode");
-    if (!header.refusal.empty()) refuse("imageFile", "the " + header.format + " file is not read: " + header.refusal);
+    if (header.format.empty()) refuse(lineharvest::ErrorKind::imageFile, "not an image file OpenCV can decode");
+    if (!header.refusal.empty()) refuse(lineharvest::ErrorKind::imageFile, "the " + header.format + " file is not read: " + header.refusal);
     if (header.width >= 0 && header.height >= 0)
         checkImagePixels(header.width, header.height, maxPixels, what + " " + path + ": the " + header.format + " header says it",
                          path);
@@ -102,23 +102,23 @@ cv::Mat readImageFile(const std::string& path, double maxPixels, int flags) {
     // its metadata; a larger file is not read into memory.
     const double size = static_cast<double>(info.st_size);
     if (size > maxPixels * 16 + 64.0 * (1 << 20))
-        refuse("imageTooLarge", "the file has " + numberText(size) + " bytes, too many for an image of at most " +
-                                    numberText(maxPixels) + " pixels");
+        refuse(lineharvest::ErrorKind::imageTooLarge, "the file has " + numberText(size) + " bytes, too many for an image of at most " +
+                                                          numberText(maxPixels) + " pixels");
 
     std::vector<unsigned char> bytes(static_cast<std::size_t>(info.st_size));
-    if (readAt(file.fd, 0, bytes.data(), bytes.size()) != bytes.size()) refuse("imageFile", errnoText(errno ? errno : EIO));
-    if (bytes.empty()) refuse("imageFile", "the file is empty");
+    if (readAt(file.fd, 0, bytes.data(), bytes.size()) != bytes.size()) refuse(lineharvest::ErrorKind::imageFile, errnoText(errno ? errno : EIO));
+    if (bytes.empty()) refuse(lineharvest::ErrorKind::imageFile, "the file is empty");
     const std::string damage = imageDamage(bytes);
-    if (!damage.empty()) refuse("damagedImage", "the " + header.format + " file is damaged (" + damage + ")");
+    if (!damage.empty()) refuse(lineharvest::ErrorKind::damagedImage, "the " + header.format + " file is damaged (" + damage + ")");
 
     cv::Mat image;
     try {
         image = cv::imdecode(bytes, flags);
     } catch (const cv::Exception& e) {
         if (e.code == cv::Error::StsNoMem) throw std::bad_alloc();
-        refuse("imageFile", "OpenCV cannot decode it (" + e.err + ")");
+        refuse(lineharvest::ErrorKind::imageFile, "OpenCV cannot decode it (" + e.err + ")");
     }
-    if (image.empty()) refuse("imageFile", "not an image file OpenCV can decode");
+    if (image.empty()) refuse(lineharvest::ErrorKind::imageFile, "not an image file OpenCV can decode");
     checkImagePixels(image.cols, image.rows, maxPixels, what + " " + path + ": it", path);
     return image;
 }

@@ -142,22 +142,18 @@ MatchResult matchPrepared(ImageFeatures& features1, ImageFeatures& features2, co
     const auto& s1 = result.segments1;
     const auto& s2 = result.segments2;
     const int threads = std::max(settings.threads, 1);
-    TransferSettings transfer = settings.transfer;
-    transfer.threads = threads;
 
     auto start = Clock::now();
     tell(settings, "points", 0.3);
     SegmentCarriers carriers;
     std::vector<SegmentMatch> carried, planeCarried;
     if (settings.points.enabled || !given.points.empty()) {
-        PointSeedSettings pointSettings = settings.points;
-        pointSettings.threads = std::max(pointSettings.threads, threads);
         const KeypointLevels keypoints = [&](int level) {
-            completePairLevel(features1, features2, settings, level, pointSettings.threads >= 2);
+            completePairLevel(features1, features2, settings, level, threads >= 2);
             return std::make_pair(&features1.keypoints[level], &features2.keypoints[level]);
         };
         const PointSeedResult points =
-            pointSeeds(size1, size2, keypoints, s1, s2, pointSettings, scale, given.points);
+            pointSeeds(size1, size2, keypoints, s1, s2, settings.points, scale, given.points);
         result.pointMatches = static_cast<int>(points.matches.size());
         result.pointsVerified = points.verified;
         result.pointPlanes = static_cast<int>(points.planes.size());
@@ -270,7 +266,7 @@ MatchResult matchPrepared(ImageFeatures& features1, ImageFeatures& features2, co
         tell(settings, "transfer", roundShare(settings, round, 0.3));
         start = Clock::now();
         const std::vector<TransferMatch> transferred =
-            transferRound(s1, s2, seeds, checked.records, grid, transfer);
+            transferRound(s1, s2, seeds, checked.records, grid, settings.transfer, threads);
         result.secondsTransfer += secondsSince(start);
         summary.transferred = static_cast<int>(transferred.size());
 

@@ -88,7 +88,7 @@ const std::vector<MatcherOption>& matcherOptions() {
          [](const S& s) { return double(s.matcher.threads); },
          // The transfer's own count too: the ground-truth-seeded upper bound
          // run of the command takes the transfer settings alone.
-         [](S& s, double v) { s.matcher.threads = s.matcher.transfer.threads = static_cast<int>(v); }},
+         [](S& s, double v) { s.matcher.threads = static_cast<int>(v); }},
         {"points", "PointSeeds", "--no-points", OptionType::onOff, 0, 1, false,
          "seeds from keypoint matches verified by planes",
          [](const S& s) { return double(s.matcher.points.enabled); },
@@ -193,7 +193,7 @@ std::string optionDefault(const MatcherOption& o) {
 
 void applyOption(FrontEndSettings& settings, const MatcherOption& option, double value, const std::string& shownName) {
     if (!inRange(option, value))
-        throw FrontEndError("badOptions", shownName + " must be " + optionRange(option) + ", got " + numberText(value));
+        throw FrontEndError(lineharvest::ErrorKind::badOptions, shownName + " must be " + optionRange(option) + ", got " + numberText(value));
     option.set(settings, value);
 }
 

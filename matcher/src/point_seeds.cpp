@@ -235,12 +235,13 @@ std::vector<PointCorrespondence> matchKeypointSets(const KeypointSet& k1, const 
 }
 
 std::pair<KeypointSet, KeypointSet> detectBoth(const cv::Mat& gray1, const cv::Mat& gray2,
-                                               const PointSeedSettings& settings, double side, bool affine) {
+                                               const PointSeedSettings& settings, double side, bool affine,
+                                               int threads) {
     CV_Assert(gray1.type() == CV_8UC1 && gray2.type() == CV_8UC1);
     // The detector's pyramid is built serially; with two threads the two
     // images overlap. The keypoints come out in a fixed order either way.
     std::pair<KeypointSet, KeypointSet> both;
-    if (settings.threads >= 2) {
+    if (threads >= 2) {
         std::future<KeypointSet> second =
             std::async(std::launch::async, [&] { return detectKeypoints(gray2, settings, side, affine); });
         both.first = detectKeypoints(gray1, settings, side, affine);
@@ -253,8 +254,9 @@ std::pair<KeypointSet, KeypointSet> detectBoth(const cv::Mat& gray1, const cv::M
 }
 
 std::vector<PointCorrespondence> matchKeypoints(const cv::Mat& gray1, const cv::Mat& gray2,
-                                                const PointSeedSettings& settings, double side, bool affine) {
-    const auto both = detectBoth(gray1, gray2, settings, side, affine);
+                                                const PointSeedSettings& settings, double side, bool affine,
+                                                int threads) {
+    const auto both = detectBoth(gray1, gray2, settings, side, affine, threads);
     return matchKeypointSets(both.first, both.second, settings);
 }
 
@@ -827,13 +829,13 @@ std::vector<PointPlane> prunePlanesByLines(const std::vector<PointCorrespondence
 
 PointSeedResult pointSeeds(const cv::Mat& gray1, const cv::Mat& gray2, const std::vector<Segment>& segments1,
                            const std::vector<Segment>& segments2, const PointSeedSettings& settings, double scale,
-                           const std::vector<PointCorrespondence>& given) {
+                           const std::vector<PointCorrespondence>& given, int threads) {
     // Each level's keypoints are detected when the stage first asks for them.
     std::array<std::pair<KeypointSet, KeypointSet>, kPointLevels> levels;
     std::array<bool, kPointLevels> detected{};
     const KeypointLevels keypoints = [&](int level) {
         if (!detected[level]) {
-            levels[level] = detectBoth(gray1, gray2, settings, levelSide(settings, level), level == 2);
+            levels[level] = detectBoth(gray1, gray2, settings, levelSide(settings, level), level == 2, threads);
             detected[level] = true;
         }
         return std::make_pair(&levels[level].first, &levels[level].second);

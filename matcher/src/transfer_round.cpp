@@ -41,12 +41,12 @@ std::vector<TransferMatch> transferRound(const std::vector<Segment>& segments1,
                                          const std::vector<Segment>& segments2,
                                          const std::vector<SegmentMatch>& seeds,
                                          const std::vector<SeedPair>& records, const lineharvest::GridIndex& grid,
-                                         const TransferSettings& settings) {
+                                         const TransferSettings& settings, int threads) {
     std::vector<TransferMatch> added;
     if (records.empty() || segments1.empty() || segments2.empty()) return added;
     const std::vector<lineharvest::PairRecord> recordData = pairRecordArray(seeds, records);
     const std::vector<double> table =
-        pairIndexTable(segments1, seeds, records, settings.pairsPerSegment, settings.threads);
+        pairIndexTable(segments1, seeds, records, settings.pairsPerSegment, threads);
 
     lineharvest::TransferInput input;
     input.segments1 = {segments1.front().data(), static_cast<int>(segments1.size())};
@@ -54,7 +54,7 @@ std::vector<TransferMatch> transferRound(const std::vector<Segment>& segments1,
     input.pairRecords = lineharvest::pairRecordView(recordData.data(), static_cast<int>(recordData.size()));
     input.pairIndexTable = {table.data(), settings.pairsPerSegment};
     input.thresholds = settings.thresholds;
-    for (const lineharvest::Correspondence& c : lineharvest::addCandidates(input, grid, settings.threads))
+    for (const lineharvest::Correspondence& c : lineharvest::addCandidates(input, grid, threads))
         added.push_back({{c.image1Segment, c.image2Segment}, c.pairRecord});
     return added;
 }

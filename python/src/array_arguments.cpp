@@ -16,13 +16,13 @@ bool isRealKind(char kind) { return kind == 'f' || kind == 'i' || kind == 'u'; }
 // make an array of it (ragged lists, ...).
 py::array asArray(py::handle object, const char* name) {
     if (py::isinstance<py::str>(object) || py::isinstance<py::bytes>(object))
-        refuseType("notRealDouble", std::string(name) + " must be an array of real numbers, got a string");
+        refuseType(ErrorKind::notRealDouble, std::string(name) + " must be an array of real numbers, got a string");
     py::array array = py::array::ensure(object);
-    if (!array) refuseType("notRealDouble", std::string(name) + " must be an array of real numbers");
+    if (!array) refuseType(ErrorKind::notRealDouble, std::string(name) + " must be an array of real numbers");
     const char kind = array.dtype().kind();
     if (!isRealKind(kind))
-        refuseType("notRealDouble", std::string(name) + " must hold real numbers (a float or integer dtype), got dtype " +
-                                        py::str(array.dtype()).cast<std::string>());
+        refuseType(ErrorKind::notRealDouble, std::string(name) + " must hold real numbers (a float or integer dtype), got dtype " +
+                                                 py::str(array.dtype()).cast<std::string>());
     return array;
 }
 
@@ -46,10 +46,10 @@ DoubleRows doubleRows(py::handle object, const char* name, int columns) {
     py::array array = asArray(object, name);
     const std::string wanted = columns < 0 ? "(N, M)" : "(N, " + std::to_string(columns) + ")";
     if (array.ndim() != 2 || (columns >= 0 && array.shape(1) != columns))
-        refuseValue("badShape", std::string(name) + " must have shape " + wanted + ", got shape " + shapeText(array));
+        refuseValue(ErrorKind::badShape, std::string(name) + " must have shape " + wanted + ", got shape " + shapeText(array));
     if (array.shape(0) > INT_MAX || array.shape(1) > INT_MAX)
-        refuseValue("badShape", std::string(name) + " has shape " + shapeText(array) +
-                                    "; at most 2147483647 rows and columns are supported");
+        refuseValue(ErrorKind::badShape, std::string(name) + " has shape " + shapeText(array) +
+                                             "; at most 2147483647 rows and columns are supported");
 
     DoubleRows rows;
     using Exact = py::array_t<double, py::array::c_style>;
@@ -76,41 +76,41 @@ std::vector<double> copyElements(const DoubleRows& rows) {
 
 double realScalar(py::handle object, const char* name) {
     if (PyBool_Check(object.ptr()))
-        refuseType("notRealDouble", std::string(name) + " must be a real number, got a bool");
+        refuseType(ErrorKind::notRealDouble, std::string(name) + " must be a real number, got a bool");
     if (PyFloat_Check(object.ptr())) return PyFloat_AS_DOUBLE(object.ptr());
     py::array array = asArray(object, name);
     if (array.ndim() != 0)
-        refuseValue("badScalar", std::string(name) + " must be a single number, got an array of shape " +
-                                     shapeText(array));
+        refuseValue(ErrorKind::badScalar, std::string(name) + " must be a single number, got an array of shape " +
+                                              shapeText(array));
     if (array.dtype().kind() == 'b')
-        refuseType("notRealDouble", std::string(name) + " must be a real number, got a bool");
+        refuseType(ErrorKind::notRealDouble, std::string(name) + " must be a real number, got a bool");
     py::object item = array.attr("item")();
     const double value = PyFloat_AsDouble(item.ptr());
     if (value == -1.0 && PyErr_Occurred()) {
         PyErr_Clear();
-        refuseValue("badScalar", std::string(name) + " does not fit in a double");
+        refuseValue(ErrorKind::badScalar, std::string(name) + " does not fit in a double");
     }
     return value;
 }
 
 double threshold(py::handle object, const char* name) {
     const double value = realScalar(object, name);
-    if (std::isnan(value)) refuseValue("badScalar", std::string(name) + " must not be NaN");
+    if (std::isnan(value)) refuseValue(ErrorKind::badScalar, std::string(name) + " must not be NaN");
     return value;
 }
 
 int integerScalar(py::handle object, const char* name) {
     if (PyBool_Check(object.ptr()) || !PyIndex_Check(object.ptr()))
-        refuseType("badScalar", std::string(name) + " must be an integer, got " +
-                                    py::str(py::type::of(object).attr("__name__")).cast<std::string>());
+        refuseType(ErrorKind::badScalar, std::string(name) + " must be an integer, got " +
+                                             py::str(py::type::of(object).attr("__name__")).cast<std::string>());
     py::object index = py::reinterpret_steal<py::object>(PyNumber_Index(object.ptr()));
     if (!index) throw py::error_already_set();
     int overflow = 0;
     const long long value = PyLong_AsLongLongAndOverflow(index.ptr(), &overflow);
     if (value == -1 && PyErr_Occurred()) throw py::error_already_set();
     if (overflow != 0 || value < INT_MIN || value > INT_MAX)
-        refuseValue("badScalar", std::string(name) + " must fit in a 32-bit integer, got " +
-                                     py::str(index).cast<std::string>());
+        refuseValue(ErrorKind::badScalar, std::string(name) + " must fit in a 32-bit integer, got " +
+                                              py::str(index).cast<std::string>());
     return static_cast<int>(value);
 }
 
@@ -120,12 +120,12 @@ std::string pathArgument(py::handle object, const char* name) {
         encoded = py::module_::import("os").attr("fsencode")(object);
     } catch (const py::error_already_set& e) {
         if (!e.matches(PyExc_TypeError)) throw;
-        refuseType("badPath", std::string(name) + " must be a path (str, bytes or os.PathLike), got " +
-                                  py::str(py::type::of(object).attr("__name__")).cast<std::string>());
+        refuseType(ErrorKind::badPath, std::string(name) + " must be a path (str, bytes or os.PathLike), got " +
+                                           py::str(py::type::of(object).attr("__name__")).cast<std::string>());
     }
     std::string path = encoded;
     if (path.find('\0') != std::string::npos)
-        refuseValue("badPath", std::string(name) + " must not contain a NUL character");
+        refuseValue(ErrorKind::badPath, std::string(name) + " must not contain a NUL character");
     return path;
 }
 

@@ -20,7 +20,7 @@ py::array_t<std::uint8_t> epipolarCandidates(py::handle segments1, py::handle se
     const DoubleRows s2 = doubleRows(segments2, "segments2", 4);
     const DoubleRows matrix = doubleRows(epipolarMatrix, "epipolar_matrix", 3);
     if (matrix.rows != 3)
-        refuseValue("badShape", "epipolar_matrix must have shape (3, 3), got shape " + shapeText(matrix.array));
+        refuseValue(ErrorKind::badShape, "epipolar_matrix must have shape (3, 3), got shape " + shapeText(matrix.array));
     const double ratio = threshold(ratioThreshold, "ratio_threshold");
 
     auto candidates = std::make_unique<std::vector<std::uint8_t>>();
@@ -46,8 +46,8 @@ void writeEpipolarCandidates(py::handle path, py::handle matrixObject) {
     for (std::size_t k = 0; k < flags.size(); ++k) {
         const double v = matrix.data[k];
         if (v != 0.0 && v != 1.0)
-            refuseValue("badIndex", "matrix must hold only 0 and 1, element " + std::to_string(k) + " is " +
-                                        py::repr(py::float_(v)).cast<std::string>());
+            refuseValue(ErrorKind::badIndex, "matrix must hold only 0 and 1, element " + std::to_string(k) + " is " +
+                                                 py::repr(py::float_(v)).cast<std::string>());
         flags[k] = v == 1.0 ? 1 : 0;
     }
     py::gil_scoped_release unlocked;

@@ -28,7 +28,7 @@ RasterWindow windowArguments(py::handle yBegin, py::handle yEnd, py::handle xBeg
 
 int cellSizeArgument(py::handle object) {
     const int cellSize = integerScalar(object, "cell_size");
-    if (cellSize < 1) refuseValue("badCellSize", "cell_size must be at least 1, got " + std::to_string(cellSize));
+    if (cellSize < 1) refuseValue(ErrorKind::badCellSize, "cell_size must be at least 1, got " + std::to_string(cellSize));
     return cellSize;
 }
 
@@ -156,9 +156,9 @@ magnitude, a window that ends before it begins, or a negative margin.
             const std::string text = gridText(grid);
             py::gil_scoped_release unlocked;
             std::FILE* out = std::fopen(file.c_str(), "wb");
-            if (out == nullptr) throw FileFailure("outputFile", "cannot open '" + file + "' for writing", file);
+            if (out == nullptr) throw FileFailure(ErrorKind::outputFile, "cannot open '" + file + "' for writing", file);
             const bool written = std::fwrite(text.data(), 1, text.size(), out) == text.size();
-            if (std::fclose(out) != 0 || !written) throw FileFailure("outputFile", "failed writing '" + file + "'", file);
+            if (std::fclose(out) != 0 || !written) throw FileFailure(ErrorKind::outputFile, "failed writing '" + file + "'", file);
         },
         py::arg("path"), "write(path) -> None\n\nWrite the grid cell file (FileError when it cannot be written).");
     cls.def("__eq__", [](const GridIndex& a, py::object b) -> py::object {
@@ -181,8 +181,8 @@ magnitude, a window that ends before it begins, or a negative margin.
         [](const py::tuple& state) {
             // A crafted state is a refused input like any other argument.
             if (state.size() != 6 || !py::isinstance<py::str>(state[0]))
-                refuseValue("badPickle", "GridIndex: the pickle state must be (grid text, cell_size, y_begin, "
-                                         "y_end, x_begin, x_end)");
+                refuseValue(ErrorKind::badPickle, "GridIndex: the pickle state must be (grid text, cell_size, y_begin, "
+                                                  "y_end, x_begin, x_end)");
             return loadText(state[0].cast<std::string>(), state[1], state[2], state[3], state[4], state[5],
                             "<pickle>");
         }));

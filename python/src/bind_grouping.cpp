@@ -62,11 +62,11 @@ py::object groupPoints(py::handle pointTable, py::handle count) {
     std::size_t n = limit;
     if (!count.is_none()) {
         const int requested = integerScalar(count, "count");
-        if (requested < 0) refuseValue("badCount", "count must be at least 0, got " + std::to_string(requested));
+        if (requested < 0) refuseValue(ErrorKind::badCount, "count must be at least 0, got " + std::to_string(requested));
         if (static_cast<std::size_t>(requested) > limit)
-            refuseValue("badCount", "count is " + std::to_string(requested) + ", but point_table has " +
-                                        std::to_string(elements) + " elements, enough for at most " +
-                                        std::to_string(limit) + " points (6*(n-1)+4 elements are needed)");
+            refuseValue(ErrorKind::badCount, "count is " + std::to_string(requested) + ", but point_table has " +
+                                                 std::to_string(elements) + " elements, enough for at most " +
+                                                 std::to_string(limit) + " points (6*(n-1)+4 elements are needed)");
         n = static_cast<std::size_t>(requested);
     }
     return groupView(coordsift::PointView::table(table.data, n));

@@ -60,8 +60,8 @@ linematch::FolderRunRequest folderRequest(py::handle image1, py::handle image2, 
     const std::string& path = e.path();
     raiseFrontEnd(e, path == request.image1          ? "image1"
                      : path == request.image2         ? "image2"
-                     : e.kind() == "homographyFile"   ? "homography_file"
-                                                      : "outdir");
+                     : e.errorKind() == ErrorKind::homographyFile ? "homography_file"
+                                                                  : "outdir");
 }
 
 py::dict matchToFolder(py::handle image1, py::handle image2, py::handle outdir, py::dict options,

@@ -62,10 +62,10 @@ bool isPathLike(py::handle object) {
 // FileError (an OSError) naming the path, a too large image
 // ImageTooLargeError (a ValueError), the rest InputError.
 [[noreturn]] void raiseFrontEnd(const linematch::FrontEndError& e, const std::string& name) {
-    const std::string message = name + ": " + e.what() + (e.kind() == "imageTooLarge" ? " (see max_pixels)" : "");
-    if (e.kind() == "imageFile" || e.kind() == "damagedImage" || e.kind() == "outputFile")
-        throw FileFailure(e.kind(), message, e.path());
-    refuseValue(e.kind(), message);
+    const ErrorKind kind = e.errorKind();
+    const std::string message = name + ": " + e.what() + (kind == ErrorKind::imageTooLarge ? " (see max_pixels)" : "");
+    if (lineharvest::categoryOf(kind) == lineharvest::FailureCategory::file) throw FileFailure(kind, message, e.path());
+    refuseValue(kind, message);
 }
 
 namespace {
@@ -86,25 +86,25 @@ cv::Mat readImageFile(const std::string& path, const char* name, double maxPixel
 // no other Python thread can change them while the matcher runs.
 cv::Mat imageArray(py::handle object, const char* name, double maxPixels) {
     if (!py::isinstance<py::array>(object))
-        refuseType("badImage", std::string(name) + " must be a numpy.ndarray of uint8 or a path, got " +
-                                   typeName(object));
+        refuseType(ErrorKind::badImage, std::string(name) + " must be a numpy.ndarray of uint8 or a path, got " +
+                                            typeName(object));
     py::array array = py::reinterpret_borrow<py::array>(object);
     if (!array.dtype().is(py::dtype::of<std::uint8_t>()))
-        refuseType("badImage", std::string(name) + " must have dtype uint8, got dtype " +
-                                   py::str(array.dtype()).cast<std::string>());
+        refuseType(ErrorKind::badImage, std::string(name) + " must have dtype uint8, got dtype " +
+                                            py::str(array.dtype()).cast<std::string>());
     const int channels = array.ndim() == 3 ? static_cast<int>(array.shape(2)) : 1;
     if ((array.ndim() != 2 && array.ndim() != 3) || (array.ndim() == 3 && channels != 3 && channels != 4))
-        refuseValue("badShape", std::string(name) + " must have shape (H, W), (H, W, 3) or (H, W, 4), got shape " +
-                                    shapeText(array));
+        refuseValue(ErrorKind::badShape, std::string(name) + " must have shape (H, W), (H, W, 3) or (H, W, 4), got shape " +
+                                             shapeText(array));
     if (array.shape(0) < 1 || array.shape(1) < 1)
-        refuseValue("badShape", std::string(name) + " must not be empty, got shape " + shapeText(array));
+        refuseValue(ErrorKind::badShape, std::string(name) + " must not be empty, got shape " + shapeText(array));
     try {
         linematch::checkImagePixels(array.shape(1), array.shape(0), maxPixels, "the image of shape " + shapeText(array));
     } catch (const linematch::FrontEndError& e) {
         raiseFrontEnd(e, name);
     }
     if (array.shape(0) > INT_MAX || array.shape(1) > INT_MAX)
-        refuseValue("imageTooLarge", std::string(name) + " has a side over 2^31, shape " + shapeText(array));
+        refuseValue(ErrorKind::imageTooLarge, std::string(name) + " has a side over 2^31, shape " + shapeText(array));
     // Any layout or stride: NumPy copies the pixels into a fresh C-ordered
     // buffer, which the image then copies once more into its own memory.
     py::array_t<std::uint8_t, py::array::c_style> packed = py::module_::import("numpy").attr("ascontiguousarray")(array);
@@ -124,7 +124,7 @@ cv::Mat imageArgument(py::handle object, const char* name, double maxPixels) {
 bool flagArgument(py::handle object, const char* name) {
     if (PyBool_Check(object.ptr())) return object.ptr() == Py_True;
     if (py::isinstance(object, py::module_::import("numpy").attr("bool_"))) return object.cast<bool>();
-    refuseType("badOptions", std::string(name) + " must be a bool, got " + typeName(object));
+    refuseType(ErrorKind::badOptions, std::string(name) + " must be a bool, got " + typeName(object));
 }
 
 // A whole number (anything with __index__, not bool) as a double; one
@@ -132,7 +132,7 @@ bool flagArgument(py::handle object, const char* name) {
 double wholeArgument(py::handle object, const linematch::MatcherOption& option) {
     const char* name = option.key;
     if (PyBool_Check(object.ptr()) || !PyIndex_Check(object.ptr()))
-        refuseType("badOptions", std::string(name) + " must be an integer, got " + typeName(object));
+        refuseType(ErrorKind::badOptions, std::string(name) + " must be an integer, got " + typeName(object));
     py::object index = py::reinterpret_steal<py::object>(PyNumber_Index(object.ptr()));
     if (!index) throw py::error_already_set();
     int overflow = 0;
@@ -141,8 +141,8 @@ double wholeArgument(py::handle object, const linematch::MatcherOption& option) 
     // Beyond 64 bits, and so beyond every range: said with the number given
     // (a double of it would read "inf").
     if (overflow != 0)
-        refuseValue("badOptions", std::string(name) + " must be " + linematch::optionRange(option) + ", got " +
-                                      lineharvest::inputExcerpt(py::str(index).cast<std::string>()));
+        refuseValue(ErrorKind::badOptions, std::string(name) + " must be " + linematch::optionRange(option) + ", got " +
+                                               lineharvest::inputExcerpt(py::str(index).cast<std::string>()));
     return static_cast<double>(value);
 }
 
@@ -154,7 +154,7 @@ linematch::FrontEndSettings optionArguments(py::dict given) {
     for (auto item : given) {
         const std::string key = py::str(item.first).cast<std::string>();
         const linematch::MatcherOption* option = linematch::findOption(key, linematch::OptionNaming::key);
-        if (!option) refuseType("badOptions", "match_images() got an unexpected keyword argument '" + lineharvest::inputExcerpt(key) + "'");
+        if (!option) refuseType(ErrorKind::badOptions, "match_images() got an unexpected keyword argument '" + lineharvest::inputExcerpt(key) + "'");
         double value = 0;
         switch (option->type) {
         case linematch::OptionType::real: value = realScalar(item.second, option->key); break;
@@ -164,7 +164,7 @@ linematch::FrontEndSettings optionArguments(py::dict given) {
         try {
             linematch::applyOption(settings, *option, value, option->key);
         } catch (const linematch::FrontEndError& e) {
-            refuseValue(e.kind(), e.what());
+            refuseValue(e.errorKind(), e.what());
         }
     }
     return settings;
@@ -175,13 +175,13 @@ namespace {
 cv::Matx33d homographyValue(py::handle object, const char* name) {
     const DoubleRows rows = doubleRows(object, name, 3);
     if (rows.rows != 3)
-        refuseValue("badShape", std::string(name) + " must have shape (3, 3), got shape " + shapeText(rows.array));
+        refuseValue(ErrorKind::badShape, std::string(name) + " must have shape (3, 3), got shape " + shapeText(rows.array));
     cv::Matx33d h;
     for (int k = 0; k < 9; ++k) h.val[k] = rows.data[k];
     try {
-        linematch::checkHomography(h, "badOptions", name);
+        linematch::checkHomography(h, ErrorKind::badOptions, name);
     } catch (const linematch::FrontEndError& e) {
-        refuseValue(e.kind(), e.what());
+        refuseValue(e.errorKind(), e.what());
     }
     return h;
 }
@@ -200,8 +200,8 @@ std::vector<linematch::SegmentMatch> seedMatchesArgument(py::handle object) {
     for (int k = 0; k < pairs.rows; ++k) {
         const double i = pairs.data[2 * k], w = pairs.data[2 * k + 1];
         if (!(i >= 0 && w >= 0 && i <= INT_MAX && w <= INT_MAX && i == std::floor(i) && w == std::floor(w)))
-            refuseValue("badIndex", "seed_matches row " + std::to_string(k) +
-                                        " is not a pair of 0-based segment indices");
+            refuseValue(ErrorKind::badOptions, "seed_matches row " + std::to_string(k) +
+                                                   " is not a pair of 0-based segment indices");
         seeds.push_back({static_cast<int>(i), static_cast<int>(w)});
     }
     return seeds;
@@ -215,7 +215,7 @@ std::vector<linematch::PointCorrespondence> pointMatchesArgument(py::handle obje
     for (int k = 0; k < rows.rows; ++k) {
         const double* v = rows.data + 4 * k;
         if (!std::isfinite(v[0]) || !std::isfinite(v[1]) || !std::isfinite(v[2]) || !std::isfinite(v[3]))
-            refuseValue("badOptions", "point_matches row " + std::to_string(k) + " is not finite");
+            refuseValue(ErrorKind::badOptions, "point_matches row " + std::to_string(k) + " is not finite");
         points.push_back({{v[0], v[1]}, {v[2], v[3]}});
     }
     return points;
@@ -233,7 +233,7 @@ std::optional<std::vector<linematch::Segment>> segmentsArgument(py::handle objec
         std::copy(rows.data + 4 * k, rows.data + 4 * k + 4, segments[static_cast<std::size_t>(k)].begin());
     std::string why;
     const long refused = linematch::firstRefusedSegment(segments, why);
-    if (refused >= 0) refuseValue("badOptions", std::string(name) + " row " + std::to_string(refused) + " " + why);
+    if (refused >= 0) refuseValue(ErrorKind::badOptions, std::string(name) + " row " + std::to_string(refused) + " " + why);
     return segments;
 }
 
@@ -438,7 +438,7 @@ py::dict matchImages(py::handle image1, py::handle image2, py::dict options, py:
     // Options first: a bad option is refused before any file is read.
     const linematch::FrontEndSettings settings = optionArguments(options);
     if (!progress.is_none() && !PyCallable_Check(progress.ptr()))
-        refuseType("badOptions", "progress must be callable or None, got " + typeName(progress));
+        refuseType(ErrorKind::badOptions, "progress must be callable or None, got " + typeName(progress));
     auto run = std::make_shared<Run>();
     linematch::MatchRequest& request = run->request;
     request.settings = settings.matcher;
@@ -448,8 +448,8 @@ py::dict matchImages(py::handle image1, py::handle image2, py::dict options, py:
     // One list alone would leave the other image's to detection, and
     // seed_matches would index a mixture.
     if (segments1.is_none() != segments2.is_none())
-        refuseValue("badOptions", std::string(segments1.is_none() ? "segments1" : "segments2") +
-                                      " is missing: give segments1 and segments2 together, or neither");
+        refuseValue(ErrorKind::badOptions, std::string(segments1.is_none() ? "segments1" : "segments2") +
+                                               " is missing: give segments1 and segments2 together, or neither");
     request.segments1 = segmentsArgument(segments1, "segments1");
     request.segments2 = segmentsArgument(segments2, "segments2");
     run->givenSegments = request.segments1.has_value();
@@ -467,14 +467,14 @@ py::dict matchImages(py::handle image1, py::handle image2, py::dict options, py:
         } catch (const linematch::GivenSeedOutOfRange& e) {
             // Checked by the core against the segment lists (detected ones
             // are known only now).
-            refuseValue("badIndex", std::string("seed_matches: ") + e.what() +
-                                        (run->givenSegments
-                                             ? " (the indices refer to the rows of the given segments1, segments2)"
-                                             : " (the indices refer to the segments detected with these images "
-                                               "and options: the segments1, segments2 of an earlier result, or "
-                                               "give them as segments1=, segments2=)"));
+            refuseValue(ErrorKind::badOptions, std::string("seed_matches: ") + e.what() +
+                                                   (run->givenSegments
+                                                        ? " (the indices refer to the rows of the given segments1, segments2)"
+                                                        : " (the indices refer to the segments detected with these images "
+                                                          "and options: the segments1, segments2 of an earlier result, or "
+                                                          "give them as segments1=, segments2=)"));
         } catch (const linematch::ImageTooLargeForDescriptor& e) {
-            refuseValue("imageTooLarge", e.what());
+            refuseValue(ErrorKind::imageTooLarge, e.what());
         }
     }
     return resultDict(run->outcome);
@@ -494,8 +494,8 @@ py::dict scoreMatches(py::handle matches, py::handle segments1, py::handle segme
     for (int k = 0; k < pairs.rows; ++k) {
         const double i = pairs.data[2 * k], w = pairs.data[2 * k + 1];
         if (!(i >= 0 && i < s1.rows && i == std::floor(i)) || !(w >= 0 && w < s2.rows && w == std::floor(w)))
-            refuseValue("badIndex", "matches row " + std::to_string(k) + " is not a pair of 0-based indices into "
-                                    "segments1 and segments2");
+            refuseValue(ErrorKind::badIndex, "matches row " + std::to_string(k) + " is not a pair of 0-based indices into "
+                                             "segments1 and segments2");
         list.push_back({static_cast<int>(i), static_cast<int>(w)});
     }
     linematch::Score score;

@@ -20,14 +20,14 @@ using lineharvest::GridIndex;
 
 const GridIndex& gridArgument(py::handle object) {
     if (!py::isinstance<GridIndex>(object))
-        refuseType("badGrid", "grid must be a lineharvest.GridIndex, got " +
-                                  py::str(py::type::of(object).attr("__name__")).cast<std::string>());
+        refuseType(ErrorKind::badGrid, "grid must be a lineharvest.GridIndex, got " +
+                                           py::str(py::type::of(object).attr("__name__")).cast<std::string>());
     return object.cast<const GridIndex&>();
 }
 
 int threadsArgument(py::handle object) {
     const int threads = integerScalar(object, "threads");
-    if (threads < 1) refuseValue("badThreads", "threads must be at least 1, got " + std::to_string(threads));
+    if (threads < 1) refuseValue(ErrorKind::badThreads, "threads must be at least 1, got " + std::to_string(threads));
     return threads;
 }
 
@@ -51,8 +51,8 @@ py::array_t<std::int64_t> addCandidates(py::handle segments1, py::handle segment
     const DoubleRows records = doubleRows(pairRecords, "pair_records", 14);
     const DoubleRows table = doubleRows(pairIndex, "pair_index", -1);
     if (table.rows != s1.rows)
-        refuseValue("badShape", "pair_index must have one row per image-1 segment (" + std::to_string(s1.rows) +
-                                    "), got shape " + shapeText(table.array));
+        refuseValue(ErrorKind::badShape, "pair_index must have one row per image-1 segment (" + std::to_string(s1.rows) +
+                                             "), got shape " + shapeText(table.array));
     const GridIndex& index = gridArgument(grid);
 
     lineharvest::TransferInput input;
@@ -86,8 +86,8 @@ std::vector<Correspondence> correspondencesArgument(py::handle object) {
         for (int j = 0; j < 3; ++j) {
             const double v = rows.data[3 * k + j];
             if (!(v >= 0 && v <= 2147483647.0) || v != std::trunc(v))
-                refuseValue("badIndex", "correspondences[" + std::to_string(k) + ", " + std::to_string(j) +
-                                            "] must be a whole number in [0, 2147483647], got " + py::repr(py::float_(v)).cast<std::string>());
+                refuseValue(ErrorKind::badIndex, "correspondences[" + std::to_string(k) + ", " + std::to_string(j) +
+                                                     "] must be a whole number in [0, 2147483647], got " + py::repr(py::float_(v)).cast<std::string>());
             values[j] = static_cast<int>(v);
         }
         list[k] = Correspondence{values[0], values[1], values[2]};

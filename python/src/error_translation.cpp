@@ -1,10 +1,10 @@
 #include "error_translation.hpp"
 
 #include "argument_error.hpp"
+#include "call_failure.hpp"
+#include "opencv_failure.hpp"
 
 #include "lineharvest/errors.hpp"
-
-#include <opencv2/core.hpp>
 
 #include <new>
 #include <string>
@@ -23,17 +23,11 @@ void raise(const char* className, const std::string& message, const std::string&
     raise(errorClass(className)(message, kind));
 }
 
-// Which Python exception a core kind becomes: files are OSError, allocation
-// failures MemoryError, failures no argument explains RuntimeError, and
-// everything else a refused input (ValueError).
-const char* classOfKind(const std::string& kind) {
-    if (kind == "gridFile" || kind == "outputFile" || kind == "imageFile" || kind == "damagedImage")
-        return "FileError";
-    if (kind == "imageTooLarge") return "ImageTooLargeError";
-    if (kind == "outOfMemory") return "OutOfMemoryError";
-    if (kind == "internal" || kind == "opencv") return "InternalError";
-    if (kind == "notRealDouble" || kind == "badGridFile" || kind == "badPath") return "ArgumentTypeError";
-    return "InputError";
+// The Python exception of a failure: the class of its kind and category
+// (the gateways' hostError, which the MEX files and the command report
+// through as well), built with (message, kind).
+void raise(lineharvest::ErrorKind kind, lineharvest::FailureCategory category, const std::string& message) {
+    raise(mexargs::hostError(kind, category).pythonClass, message, lineharvest::kindText(kind));
 }
 
 template <class TokenError>
@@ -42,40 +36,35 @@ void raiseGridToken(const TokenError& e) {
     const long long line = where.line + 1;
     const std::string message = "grid cell file '" + where.source + "', line " + std::to_string(line) + ", token '" +
                                 where.token + "': " + e.what();
-    raise(errorClass("GridTokenError")(message, e.what(), py::str(where.source), line, py::str(where.token)));
+    raise(errorClass(mexargs::hostError(lineharvest::ErrorKind::gridToken).pythonClass)(message, e.what(), py::str(where.source), line, py::str(where.token)));
 }
 
 void translate(std::exception_ptr failure) {
     try {
         std::rethrow_exception(failure);
     } catch (const ArgumentError& e) {
-        const char* cls = e.category == ArgumentError::Category::type ? "ArgumentTypeError"
-                          : e.kind == "imageTooLarge"                 ? "ImageTooLargeError"
-                                                                      : "InputError";
-        raise(cls, e.what(), e.kind);
+        raise(e.kind, e.category, e.what());
+        return;
     } catch (const FileFailure& e) {
-        raise(errorClass("FileError")(e.what(), e.kind, py::bytes(e.path).attr("decode")("utf-8", "surrogateescape")));
-    } catch (const lineharvest::HarvestError& e) {
-        const char* cls = classOfKind(e.kind());
-        if (std::string(cls) == "FileError") {
-            raise(errorClass(cls)(e.what(), e.kind()));
-        } else {
-            raise(cls, e.what(), e.kind());
-        }
+        raise(errorClass(mexargs::hostError(e.kind).pythonClass)(
+            e.what(), lineharvest::kindText(e.kind), py::bytes(e.path).attr("decode")("utf-8", "surrogateescape")));
+        return;
     } catch (const lineharvest::GridTokenInvalid& e) {
         raiseGridToken(e);
+        return;
     } catch (const lineharvest::GridTokenOutOfRange& e) {
         raiseGridToken(e);
-    } catch (const std::bad_alloc&) {
-        raise("OutOfMemoryError", "out of memory", "outOfMemory");
-    } catch (const cv::Exception& e) {
-        if (e.code == cv::Error::StsNoMem) {
-            raise("OutOfMemoryError", "out of memory (" + e.msg + ")", "outOfMemory");
-        } else {
-            raise("InternalError", std::string("OpenCV error: ") + e.what(), "opencv");
-        }
+        return;
+    } catch (...) {
     }
-    // Anything else goes on to pybind11's own translators.
+    // The core's failures, allocation failures and OpenCV's, described as
+    // the MEX gateways describe them. Anything else goes on to pybind11's
+    // own translators.
+    mexargs::CallFailure described{lineharvest::ErrorKind::internal, {}};
+    if (mexargs::describeKnownFailure(failure, described, mexargs::describeOpenCvFailure))
+        raise(described.kind, lineharvest::categoryOf(described.kind), described.message);
+    else
+        std::rethrow_exception(failure);
 }
 
 }  // namespace

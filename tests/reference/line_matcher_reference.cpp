@@ -15,8 +15,8 @@ namespace {
 
 int countFromDouble(double value, const char* name) {
     if (!truncatesToInt(value) || static_cast<int>(value) < 0)
-        throw HarvestError("badCount", std::string(name) + " must be a count in [0, 2147483647], got " +
-                                           std::to_string(value));
+        throw HarvestError(ErrorKind::badCount, std::string(name) + " must be a count in [0, 2147483647], got " +
+                                                    std::to_string(value));
     return static_cast<int>(value);
 }
 
@@ -52,11 +52,11 @@ void LineMatcher::setParameters(double maxLineDistanceIn, double maxAngleDiffere
 void LineMatcher::setGrid(std::string gridFilePathIn, int cellSizeIn, int yBeginIn, int yEndIn, int xBeginIn,
                           int xEndIn) {
     if (cellSizeIn < 1)
-        throw HarvestError("badGrid", "the cell size must be at least 1, got " + std::to_string(cellSizeIn));
+        throw HarvestError(ErrorKind::badGrid, "the cell size must be at least 1, got " + std::to_string(cellSizeIn));
     const long long columns = (static_cast<long long>(xEndIn) - xBeginIn) / cellSizeIn + 1;
     if (columns < -2147483648LL || columns > 2147483647LL)
-        throw HarvestError("badGrid", "the x window " + std::to_string(xBeginIn) + " to " + std::to_string(xEndIn) +
-                                          " is too wide for cell size " + std::to_string(cellSizeIn));
+        throw HarvestError(ErrorKind::badGrid, "the x window " + std::to_string(xBeginIn) + " to " + std::to_string(xEndIn) +
+                                                   " is too wide for cell size " + std::to_string(cellSizeIn));
     gridFilePath = gridFilePathIn;
     cellSize = cellSizeIn;
     yBegin = yBeginIn;
@@ -73,7 +73,7 @@ void LineMatcher::checkInputIndices() const {
         for (int e = 0; e < 4; ++e) {
             const int limit = e < 2 ? numSegments1 : numSegments2;
             if (!isIndexBelow(record[e], limit))
-                throw HarvestError("badPairRecord",
+                throw HarvestError(ErrorKind::badPairRecord,
                                    "pair record " + std::to_string(r) + " (column " + std::to_string(r + 1) +
                                        "), row " + std::to_string(e + 1) + ": " + std::to_string(record[e]) +
                                        " is not an " + kElementRole[e] + " segment index in [0, " +
@@ -84,7 +84,7 @@ void LineMatcher::checkInputIndices() const {
         for (int j = 0; j < pairsPerSegment; ++j) {
             const double entry = pairIndexTable[static_cast<std::size_t>(i) * pairsPerSegment + j];
             if (!isIndexBelow(entry, numPairRecords))
-                throw HarvestError("badPairIndex",
+                throw HarvestError(ErrorKind::badPairIndex,
                                    "pair index table, column " + std::to_string(i + 1) + ", row " +
                                        std::to_string(j + 1) + ": " + std::to_string(entry) +
                                        " is not a pair record index in [0, " + std::to_string(numPairRecords) +
@@ -168,7 +168,7 @@ std::vector<Correspondence> LineMatcher::addCandidates() {
 void LineMatcher::loadGridCells() {
     std::ifstream file(gridFilePath);
     if (!file.is_open())
-        throw HarvestError("gridFile", "cannot open the grid cell file '" + gridFilePath + "'");
+        throw HarvestError(ErrorKind::gridFile, "cannot open the grid cell file '" + gridFilePath + "'");
 
     std::string line;
     std::vector<std::string> tokens;
@@ -199,7 +199,7 @@ void LineMatcher::checkGridEntries() const {
     for (std::size_t k = 0; k < gridCells.size(); ++k) {
         for (int entry : gridCells[k]) {
             if (entry < 0 || entry >= numSegments2) {
-                throw HarvestError("gridEntry",
+                throw HarvestError(ErrorKind::gridEntry,
                                    "grid cell file '" + gridFilePath + "', line " + std::to_string(k + 1) +
                                        " (cell " + std::to_string(k) + "): entry " + std::to_string(entry) +
                                        " is not an image-2 segment index in [0, " +

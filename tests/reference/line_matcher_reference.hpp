@@ -18,6 +18,7 @@
 namespace reference {
 
 using lineharvest::Correspondence;
+using lineharvest::ErrorKind;
 using lineharvest::HarvestError;
 
 class LineMatcher {

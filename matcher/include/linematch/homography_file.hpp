@@ -2,6 +2,8 @@
 // .json; the first matrix in it) or a text file of nine numbers, row by row.
 #pragma once
 
+#include "lineharvest/error_kinds.hpp"
+
 #include <opencv2/core.hpp>
 
 #include <stdexcept>
@@ -17,7 +19,7 @@ cv::Matx33d readHomographyFile(const std::string& path);
 // FrontEndError(kind, "<what> must hold finite numbers" / "<what> must not
 // be singular"): the one check of a ground-truth homography, wherever it
 // comes from.
-void checkHomography(const cv::Matx33d& homography, const std::string& kind, const std::string& what);
+void checkHomography(const cv::Matx33d& homography, lineharvest::ErrorKind kind, const std::string& what);
 
 // Nine numbers, row by row, "%.17g" so that reading them back gives the same
 // doubles.

@@ -7,6 +7,8 @@
 // FrontEndErrors.
 #pragma once
 
+#include "lineharvest/error_kinds.hpp"
+
 #include <opencv2/core.hpp>
 #include <opencv2/imgcodecs.hpp>
 
@@ -16,7 +18,7 @@ namespace linematch {
 
 // FrontEndError(kind, "<what> <path>: <reason>") unless path names a
 // regular file this process may read.
-void requireReadableFile(const std::string& path, const std::string& kind, const std::string& what);
+void requireReadableFile(const std::string& path, lineharvest::ErrorKind kind, const std::string& what);
 
 // An image file as OpenCV decodes it with these flags (grey by default, as
 // the matcher reads its files). FrontEndError kinds: imageFile (missing,

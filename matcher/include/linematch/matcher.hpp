@@ -70,8 +70,8 @@ struct MatcherSettings {
     // Threads of the whole pipeline: the two images' segments and
     // descriptors side by side, then the descriptor matching, the seed
     // checks, the pair index table, the transfer and the verification each
-    // shared out. The result does not depend on the number. (The pipeline
-    // hands this, not transfer.threads, to the transfer.)
+    // shared out. The result does not depend on the number. The one thread
+    // count of the matcher: the stages' settings have none of their own.
     int threads = 1;
     // Told each stage as it starts ("segments", "descriptors", "checks",
     // "transfer", "verification", the last three once per round) and "done" at

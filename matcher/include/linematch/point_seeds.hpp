@@ -42,7 +42,6 @@ struct PointSeedSettings {
     double affineSide = 480;
     int maxKeypoints = 3000;       // strongest keypoints per image (0: all)
     int affineKeypoints = 300;     // strongest keypoints per simulated view
-    int threads = 1;               // 2 or more: both images' keypoints at once (same result)
     double ratio = 0.8;            // best < ratio * second-best descriptor distance
     bool mutual = true;
     // Plane verification. Distances are pixels of an image of about 1000 px
@@ -123,9 +122,11 @@ std::vector<PointCorrespondence> matchKeypointSets(const KeypointSet& keypoints1
 // Mutual best SIFT matches passing the ratio test, keypoints detected on
 // the images shrunk to longest side `side` (0: as they are); with affine,
 // on affine-simulated views. gray1, gray2: 8-bit, one channel. Coordinates
-// are those of the given images.
+// are those of the given images. threads 2 or more: both images' keypoints
+// at once (the same result).
 std::vector<PointCorrespondence> matchKeypoints(const cv::Mat& gray1, const cv::Mat& gray2,
-                                                const PointSeedSettings& settings, double side, bool affine);
+                                                const PointSeedSettings& settings, double side, bool affine,
+                                                int threads = 1);
 
 // Planes found one after the other; each plane's inliers are removed
 // before the next is sought. scale multiplies the pixel distances.
@@ -216,9 +217,10 @@ void correspondencesFromPlanes(const std::vector<Segment>& segments1, const std:
 
 // The whole stage on images; given (non-empty) point matches replace the
 // keypoint matching (a caller's own point matcher).
+// threads 2 or more: both images' keypoints at once (the same result).
 PointSeedResult pointSeeds(const cv::Mat& gray1, const cv::Mat& gray2, const std::vector<Segment>& segments1,
                            const std::vector<Segment>& segments2, const PointSeedSettings& settings, double scale,
-                           const std::vector<PointCorrespondence>& given = {});
+                           const std::vector<PointCorrespondence>& given = {}, int threads = 1);
 
 // Both images' keypoints at a level (see kPointLevels). The stage asks for
 // a level only when the levels before it verified too few matches, so the

@@ -18,7 +18,6 @@ struct TransferSettings {
     int pairsPerSegment = 4;
     int cellSize = 10;
     int gridMargin = 3;
-    int threads = 1;
 };
 
 // A correspondence the transfer added, with the record that found it.
@@ -41,11 +40,12 @@ std::vector<lineharvest::PairRecord> pairRecordArray(const std::vector<SegmentMa
 std::vector<double> pairIndexTable(const std::vector<Segment>& segments1, const std::vector<SegmentMatch>& seeds,
                                    const std::vector<SeedPair>& records, int pairsPerSegment, int threads = 1);
 
-// Runs the transfer; nothing when there are no records.
+// Runs the transfer on `threads` threads (the same result on any number);
+// nothing when there are no records.
 std::vector<TransferMatch> transferRound(const std::vector<Segment>& segments1,
                                          const std::vector<Segment>& segments2,
                                          const std::vector<SegmentMatch>& seeds,
                                          const std::vector<SeedPair>& records, const lineharvest::GridIndex& grid,
-                                         const TransferSettings& settings);
+                                         const TransferSettings& settings, int threads = 1);
 
 }  // namespace linematch

@@ -21,6 +21,7 @@ struct UpperBoundRun {
 };
 
 UpperBoundRun groundTruthSeededRun(const std::vector<Segment>& segments1, const std::vector<Segment>& segments2,
-                                   const cv::Matx33d& truth, cv::Size image2Size, const TransferSettings& settings);
+                                   const cv::Matx33d& truth, cv::Size image2Size, const TransferSettings& settings,
+                                   int threads = 1);
 
 }  // namespace linematch

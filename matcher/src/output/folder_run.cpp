@@ -76,7 +76,7 @@ std::unique_ptr<FolderRun> matchToFolder(const FolderRunRequest& request, const 
         context.truth = run->truth.get();
         if (request.upperBound) {
             run->bound = groundTruthSeededRun(run->result.segments1, run->result.segments2, *truthHomography,
-                                              image2.size(), settings.transfer);
+                                              image2.size(), settings.transfer, settings.threads);
             context.upperBound = &run->bound;
         }
     }
@@ -84,7 +84,7 @@ std::unique_ptr<FolderRun> matchToFolder(const FolderRunRequest& request, const 
     const std::string& outDir = request.outDir;
     std::vector<unsigned char> png;
     if (request.picture && !cv::imencode(".png", drawMatches(image1, image2, run->result, run->truth.get()), png))
-        throw FrontEndError("outputFile", "cannot encode " + outDir + "/matches.png");
+        throw FrontEndError(lineharvest::ErrorKind::outputFile, "cannot encode " + outDir + "/matches.png");
     context.secondsTotal = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
     {

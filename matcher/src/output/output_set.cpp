@@ -18,7 +18,7 @@ namespace linematch {
 namespace {
 
 [[noreturn]] void refuse(const std::string& path, int error) {
-    throw FrontEndError("outputFile", "cannot write " + path + ": " + std::strerror(error), path);
+    throw FrontEndError(lineharvest::ErrorKind::outputFile, "cannot write " + path + ": " + std::strerror(error), path);
 }
 
 // A file descriptor closed on every way out.
@@ -52,7 +52,7 @@ OutputSet::OutputSet(std::string folder, const std::vector<std::string>& staleNa
     std::error_code error;
     std::filesystem::create_directories(folder_, error);
     if (!std::filesystem::is_directory(folder_))
-        throw FrontEndError("outputFile",
+        throw FrontEndError(lineharvest::ErrorKind::outputFile,
                             "cannot create directory " + folder_ + (error ? ": " + error.message() : ""), folder_);
     folderFd_ = ::open(folder_.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (folderFd_ < 0) refuse(folder_, errno);

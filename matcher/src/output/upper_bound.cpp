@@ -9,7 +9,8 @@
 namespace linematch {
 
 UpperBoundRun groundTruthSeededRun(const std::vector<Segment>& segments1, const std::vector<Segment>& segments2,
-                                   const cv::Matx33d& truth, cv::Size image2Size, const TransferSettings& settings) {
+                                   const cv::Matx33d& truth, cv::Size image2Size, const TransferSettings& settings,
+                                   int threads) {
     UpperBoundRun run;
     run.seeds = selectSeeds(segments1, segments2, truth, {}, {});
     std::vector<SeedPair> pairs = buildPairRecords(segments1, segments2, run.seeds, {});
@@ -27,7 +28,7 @@ UpperBoundRun groundTruthSeededRun(const std::vector<Segment>& segments1, const 
     const lineharvest::GridIndex grid = lineharvest::GridIndex::build(
         {segments2.empty() ? nullptr : segments2.front().data(), static_cast<int>(segments2.size())},
         settings.cellSize, window, settings.gridMargin);
-    for (const TransferMatch& t : transferRound(segments1, segments2, run.seeds, pairs, grid, settings))
+    for (const TransferMatch& t : transferRound(segments1, segments2, run.seeds, pairs, grid, settings, threads))
         run.added.push_back(t.match);
     return run;
 }
