@@ -1,8 +1,10 @@
-function T = linematchpairs(PAIRS, OUTDIR, OPTIONS)
+function [T, F] = linematchpairs(PAIRS, OUTDIR, varargin)
 %LINEMATCHPAIRS  The linematch MEX over many image pairs, one folder per pair.
 %
 %   T = linematchpairs(PAIRS, OUTDIR)
 %   T = linematchpairs(PAIRS, OUTDIR, OPTIONS)
+%   T = linematchpairs(PAIRS, OUTDIR, 'Name', Value, ...)
+%   [T, F] = linematchpairs(IMAGES, OUTDIR, 'Pairs', PLAN, 'Name', Value, ...)
 %
 %   PAIRS   an N x 2, N x 3 or N x 4 cell array of file names
 %           {image1, image2, homography, name} (homography '' for none,
@@ -25,18 +27,62 @@ function T = linematchpairs(PAIRS, OUTDIR, OPTIONS)
 %             Workers  most parfor workers: 0 (default) runs the pairs one
 %                      after the other in this session, Inf uses the open
 %                      parallel pool (see Parallel below).
+%           The same options may follow OUTDIR as name-value pairs.
 %
 %   T       struct array, one element per pair in the order given, with the
 %           columns of OUTDIR/summary.csv: name, image1, image2, homography,
 %           status ('ok' or 'failed'), segments1, segments2, matches,
 %           precision, recall (with a homography), seconds, error.
 %
+%   Image collections: features once per image. With the option Pairs (a
+%   name-value pair or a field of OPTIONS) the first input is a set of
+%   images, and each image's features (segments, keypoints) are computed
+%   once and every pair is matched from them:
+%   IMAGES  a folder (its image files, sorted by name, not its
+%           subfolders), a list file (one path a line, relative to the
+%           file's folder; blank lines and lines starting with # skipped),
+%           or a cell array of file names.
+%   Pairs   the plan: 'exhaustive' (every two images once), 'sequential:K'
+%           (each image with the K after it, for a video or a walk), or
+%           pairs as PAIRS above (a pair file or a cell array). The pairs
+%           of a plan are named <label1>__<label2>, an image's label being
+%           its path below the images' common folder without the suffix,
+%           separators made '_' (graf/img1.png -> graf_img1).
+%   OverlapCheck  true (default): a pair whose features show no overlap
+%           (no plane from an approximate match of the keypoints, also of
+%           the affine views) is answered at once with status no_overlap
+%           in its report.json and no correspondences; the point stage
+%           could verify no plane for it either. false matches every pair
+%           exactly as alone (an answer from LBD seeds alone included).
+%   F       struct array, one element per image of the pairs: image,
+%           features (its features file), computed (true when the file
+%           was missing or unusable and the features were computed now),
+%           refused (why an existing file was not used), segments (their
+%           number), error (an image that cannot be read; its pairs fail).
+%   The features files are OUTDIR/.features/<SHA-256 of the image file>-
+%   <hash of the settings that change features>.bin, the names and format
+%   of lineharvest.match_pairs(plan, outdir, images=...) and
+%   linematch-batch --images: one OUTDIR serves both. A file that is
+%   damaged, of another version or of other settings, or a link, is never
+%   trusted: the features are computed again and the file replaced
+%   (written under another name and renamed into place). The parts a pair
+%   needs beyond them (keypoints at the detail level, LBD descriptors) are
+%   computed by the first pair that needs them and stored back. A second
+%   call with the same OUTDIR computes no features (all of F.computed
+%   false) and reuses the finished pairs. A pair matched from features
+%   gives exactly what the linematch MEX gives on the two images. Pair
+%   folders, pair.json, summary.csv and resume are as below; the pairs'
+%   records name the overlap check, so that a call without it matches a
+%   no_overlap pair in full. OUTDIR/.features must be a real folder, not
+%   a link. linematchpairs writes no features.h5 or matches.h5 (the
+%   Python collection's store).
+%
 %   The layout is lineharvest.match_pairs' and linematch-batch's:
 %   OUTDIR/<name>/ holds matches.txt, confidence.txt, segments1.txt and
 %   segments2.txt written exactly as the linematch command writes them,
-%   report.json with the command's keys that the MEX reports (image1,
-%   image2, segments, geometry, stages, rounds, seconds, ground_truth
-%   without per-round scores), and
+%   report.json with the command's keys that the MEX reports (status,
+%   image1, image2, segments, geometry, stages, rounds, seconds,
+%   ground_truth without per-round scores), and
 %   pair.json, the record of the inputs' SHA-256 checksums, the options and
 %   the outputs' SHA-256 checksums. There is no matches.png. The default
 %   name of a pair is <stem1>__<stem2> (-2, -3, ... on repeats); a given
@@ -77,9 +123,11 @@ function T = linematchpairs(PAIRS, OUTDIR, OPTIONS)
 %   gateway keeps no global or persistent state (no static variables, no
 %   mexLock, no persistent arrays, no mexAtExit), every object it uses
 %   (images, detectors, descriptors, results) is made within the call and
-%   freed before it returns, and it writes no file. A worker process that
-%   calls it many times, or several calls at once in threads of one
-%   process, do not see each other.
+%   freed before it returns, and it writes no file but the features files
+%   of a collection, each under a name of its own process and renamed into
+%   place (two sessions computing one image's features leave one whole
+%   file). A worker process that calls it many times, or several calls at
+%   once in threads of one process, do not see each other.
 %
 %   Example (pairs made with warp_image):
 %     d = '/usr/share/doc/opencv-doc/examples/data/';
@@ -87,18 +135,30 @@ function T = linematchpairs(PAIRS, OUTDIR, OPTIONS)
 %     system(['warp_image ' d 'box.png w2.png h2.txt --seed 2']);
 %     T = linematchpairs({[d 'box.png'], 'w1.png', 'h1.txt'; [d 'box.png'], 'w2.png', 'h2.txt'}, 'out');
 %     disp([T.matches]);
+%   A collection (a folder of images, every two once; again: nothing computed):
+%     [T, F] = linematchpairs('photos', 'out', 'Pairs', 'exhaustive');
+%     [T, F] = linematchpairs('photos', 'out', 'Pairs', 'exhaustive');
+%     assert(~any([F.computed]));
 %
 %   See also LINEMATCH.
 
-if nargin < 2 || nargin > 3
-  error('linematchpairs:nargin', 'linematchpairs(PAIRS, OUTDIR[, OPTIONS])');
+if nargin < 2
+  error('linematchpairs:nargin', ['linematchpairs(PAIRS, OUTDIR[, OPTIONS]) or linematchpairs(IMAGES, OUTDIR, ' ...
+        '''Pairs'', PLAN, ...)']);
 end
-if nargin < 3
-  OPTIONS = struct();
+OPTIONS = optionstruct(varargin);
+% An image collection: the first input is the image set, Pairs the plan.
+[plan, collection, OPTIONS] = takeoption(OPTIONS, 'Pairs');
+[overlap, hasoverlap, OPTIONS] = takeoption(OPTIONS, 'OverlapCheck');
+if hasoverlap && ~collection
+  error('linematchpairs:badOptions', 'OverlapCheck is for an image collection (give the plan as Pairs)');
 end
-if ~isstruct(OPTIONS) || numel(OPTIONS) ~= 1
-  error('linematchpairs:badOptions', 'OPTIONS must be a scalar struct');
+if ~hasoverlap
+  overlap = true;
+elseif ~isscalar(overlap) || ~(islogical(overlap) || isnumeric(overlap)) || ~any(overlap == [0 1])
+  error('linematchpairs:badOptions', 'OverlapCheck must be true or false');
 end
+overlap = logical(overlap);
 workers = 0;
 if isfield(OPTIONS, 'Workers')
   workers = OPTIONS.Workers;
@@ -117,20 +177,50 @@ outdir = absolutepath(OUTDIR, pwd);
 if ~isfolder(outdir) && ~mkdir(outdir)
   error('linematchpairs:outputFile', 'cannot make the folder %s', outdir);
 end
-pairs = readpairs(PAIRS);
+if collection
+  pairs = planpairs(readimages(PAIRS), plan);
+else
+  pairs = readpairs(PAIRS);
+end
 scratchroot(outdir);  % a linked .partial is refused before any pair runs
 % The record: the options that change the result (Threads, in any case,
 % does not).
 recorded = OPTIONS;
 names = fieldnames(recorded);
 recorded = rmfield(recorded, names(strcmpi(names, 'Threads')));
+if collection && overlap
+  % A pair the check answered "no_overlap" is matched in full without it.
+  recorded.OverlapCheck = true;
+end
 recorded = orderfields(recorded);
 
 removeleftovers(outdir);
+images = {};
+cache = [];
+if collection
+  % Each image's features once, in OUTDIR/.features/<SHA-256 of the
+  % image>-<hash of the feature settings>.bin, the Python collection's
+  % names and format: one OUTDIR serves both. A bad option is refused
+  % here, before any image or pair.
+  cache = struct('folder', featuresroot(outdir), 'overlap', overlap, ...
+                 'settings', sha256hex(uint8(linematch('featurekey', OPTIONS))));
+  cache.settings = cache.settings(1:16);
+  removedeadfeatures(cache.folder);
+  images = [{pairs.image1}; {pairs.image2}];
+  images = unique(images(:), 'stable');  % in the pairs' order, as the Python collection's tasks
+end
+imagerows = cell(numel(images), 1);
+parfor (k = 1:numel(images), workers)
+  imagerows{k} = extractimage(images{k}, cache, OPTIONS);
+end
+F = [imagerows{:}];
+if isempty(F)
+  F = struct('image', {}, 'features', {}, 'computed', {}, 'refused', {}, 'segments', {}, 'error', {});
+end
 n = numel(pairs);
 rows = cell(n, 1);
 parfor (k = 1:n, workers)
-  rows{k} = runpair(pairs(k), outdir, OPTIONS, recorded);
+  rows{k} = runpair(pairs(k), outdir, OPTIONS, recorded, cache);
 end
 T = [rows{:}];
 if isempty(T)
@@ -146,7 +236,7 @@ end
 
 % --- one pair -----------------------------------------------------------
 
-function row = runpair(pair, outdir, options, recorded)
+function row = runpair(pair, outdir, options, recorded, cache)
 started = tic;
 row = struct('name', pair.name, 'image1', pair.image1, 'image2', pair.image2, 'homography', pair.homography, ...
              'status', 'failed', 'segments1', [], 'segments2', [], 'matches', [], 'precision', [], ...
@@ -170,6 +260,13 @@ try
     scratch = scratchfolder(outdir);
     if ~mkdir(scratch)
       error('linematchpairs:outputFile', 'cannot make the folder %s', scratch);
+    end
+    if ~isempty(cache)
+      % From the features files named after the images' bytes as they are
+      % now: a changed image is never paired with its old features.
+      options.Features1 = featurefile(cache, inputs.image1);
+      options.Features2 = featurefile(cache, inputs.image2);
+      options.OverlapCheck = cache.overlap;
     end
     result = matchinto(scratch, pair, options, started);
     names = outputnames();
@@ -213,7 +310,9 @@ writetext(fullfile(folder, 'matches.txt'), sprintf('%d %d\n', M));
 writetext(fullfile(folder, 'confidence.txt'), sprintf('%.4f\n', info.confidence));
 result = struct('segments1', columns_(S1), 'segments2', columns_(S2), 'matches', columns_(M), ...
                 'precision', [], 'recall', [], 'seconds', 0);
-report = struct();
+% status first, as the command writes it: "ok", "thin_support" or, from
+% features files with the overlap check, "no_overlap".
+report = struct('status', info.status);
 [~, report.image1, e1] = fileparts(pair.image1);
 [~, report.image2, e2] = fileparts(pair.image2);
 report.image1 = [report.image1 e1];
@@ -575,18 +674,7 @@ for k = 1:numel(entries)
   if isempty(parts) || ~strcmp(parts{1}, host)
     continue;
   end
-  status = fullfile('/proc', parts{2}, 'stat');
-  alive = isfile(status);
-  if alive
-    try
-      text = fileread(status);
-      state = strtrim(text(find(text == ')', 1, 'last') + 1:end));
-      alive = ~isempty(state) && ~any(state(1) == 'ZX');
-    catch
-      alive = false;  % ended between the look and the read
-    end
-  end
-  if ~alive
+  if ~alive(parts{2})
     path = fullfile(scratch, entries(k).name);
     kind = pathkind(path, false);
     if strcmp(kind, 'folder')
@@ -598,6 +686,22 @@ for k = 1:numel(entries)
 end
 end
 
+function yes = alive(pid)
+% Whether process pid (digits) of this host runs, from /proc; a zombie
+% counts as gone.
+status = fullfile('/proc', pid, 'stat');
+yes = isfile(status);
+if yes
+  try
+    text = fileread(status);
+    state = strtrim(text(find(text == ')', 1, 'last') + 1:end));
+    yes = ~isempty(state) && ~any(state(1) == 'ZX');
+  catch
+    yes = false;  % ended between the look and the read
+  end
+end
+end
+
 function [host, pid] = thisprocess()
 if exist('OCTAVE_VERSION', 'builtin')
   pid = getpid();
@@ -605,6 +709,63 @@ if exist('OCTAVE_VERSION', 'builtin')
 else
   pid = feature('getpid');
   host = char(java.net.InetAddress.getLocalHost().getHostName());
+end
+end
+
+% --- the features files of a collection ---------------------------------
+
+function folder = featuresroot(outdir)
+% OUTDIR/.features, made if missing. It must be a real folder: through a
+% symbolic link the features would be written outside OUTDIR.
+folder = fullfile(outdir, '.features');
+if strcmp(pathkind(folder, false), 'none')
+  [~] = mkdir(folder);
+end
+if ~strcmp(pathkind(folder, false), 'folder')
+  error('linematchpairs:outputFile', ['%s is a symbolic link or not a folder: the collection keeps its features ' ...
+        'only in a folder of its own; remove it'], folder);
+end
+end
+
+function file = featurefile(cache, checksum)
+file = fullfile(cache.folder, sprintf('%s-%s.bin', checksum, cache.settings));
+end
+
+function row = extractimage(image, cache, options)
+% One image's features file, made unless a sound one is there. Never
+% raises: an image that fails is reported in its row, and its pairs fail
+% on it with their own error.
+row = struct('image', image, 'features', '', 'computed', false, 'refused', '', 'segments', [], 'error', '');
+try
+  row.features = featurefile(cache, filesha256(image, 'imageFile', true));
+  options.OverlapCheck = cache.overlap;
+  info = linematch('features', image, row.features, options);
+  row.computed = info.computed;
+  row.refused = info.refused;
+  row.segments = size(info.segments, 2);
+catch err
+  row.error = strrep([err.identifier ': ' err.message], sprintf('\n'), ' ');
+end
+end
+
+function removedeadfeatures(folder)
+% The temporary features files (<file>.tmp-<host>-<pid>-<n>, as the
+% features are written before they are renamed into place) that processes
+% of this host that are gone left behind; regular files only.
+if ~isfolder('/proc/self')
+  return;
+end
+[host, ~] = thisprocess();
+entries = dir(folder);
+for k = 1:numel(entries)
+  parts = regexp(entries(k).name, '^.+\.bin\.tmp-(.*)-(\d+)-([^-]+)$', 'tokens', 'once');
+  if isempty(parts) || ~strcmp(parts{1}, host) || alive(parts{2})
+    continue;
+  end
+  path = fullfile(folder, entries(k).name);
+  if strcmp(pathkind(path, false), 'file')
+    delete(path);
+  end
 end
 end
 
@@ -672,11 +833,16 @@ if fid < 0
 end
 bytes = fread(fid, Inf, '*uint8');
 fclose(fid);
+digest = sha256hex(bytes');
+end
+
+function digest = sha256hex(bytes)
+% SHA-256 of a uint8 row, 64 lower-case hexadecimal digits.
 if exist('OCTAVE_VERSION', 'builtin')
-  digest = hash('sha256', char(bytes'));
+  digest = hash('sha256', char(bytes));
 else
   md = java.security.MessageDigest.getInstance('SHA-256');
-  digest = lower(reshape(dec2hex(typecast(md.digest(bytes), 'uint8'), 2)', 1, []));
+  digest = lower(reshape(dec2hex(typecast(md.digest(bytes(:)), 'uint8'), 2)', 1, []));
 end
 end
 
@@ -728,6 +894,195 @@ else
     end
   end
 end
+end
+
+% --- the options, the image set and the plan ----------------------------
+
+function options = optionstruct(args)
+% The inputs after OUTDIR: none, one scalar struct, or name-value pairs.
+if isempty(args)
+  options = struct();
+  return;
+end
+if numel(args) == 1
+  options = args{1};
+  if ~isstruct(options) || numel(options) ~= 1
+    error('linematchpairs:badOptions', 'OPTIONS must be a scalar struct');
+  end
+  return;
+end
+if mod(numel(args), 2) ~= 0
+  error('linematchpairs:badOptions', 'the options after OUTDIR must be name-value pairs or one struct');
+end
+options = struct();
+for k = 1:2:numel(args)
+  name = args{k};
+  if isstring(name) && isscalar(name)
+    name = char(name);
+  end
+  if ~ischar(name) || ~isvarname(name)
+    error('linematchpairs:badOptions', 'input %d must be an option name', k + 2);
+  end
+  options.(name) = args{k + 1};
+end
+end
+
+function [value, found, options] = takeoption(options, name)
+% The option name (in any case) taken out of options.
+value = [];
+names = fieldnames(options);
+match = names(strcmpi(names, name));
+found = ~isempty(match);
+if found
+  value = options.(match{1});
+  options = rmfield(options, match);
+end
+end
+
+function images = readimages(IMAGES)
+% Absolute paths of a collection's images, each once, in the order given:
+% a folder (its image files sorted by name, not its subfolders), a list
+% file (one path a line, relative to the file's folder; blank lines and
+% lines starting with # skipped), or a cell array of file names.
+suffixes = {'.png', '.jpg', '.jpeg', '.jpe', '.ppm', '.pgm', '.pbm', '.pnm', '.bmp', '.dib', '.tif', '.tiff', ...
+            '.webp', '.jp2', '.sr', '.ras'};
+if isstring(IMAGES)
+  IMAGES = cellstr(IMAGES);
+  if numel(IMAGES) == 1
+    IMAGES = IMAGES{1};
+  end
+end
+if ischar(IMAGES) && isrow(IMAGES)
+  path = normpath(absolutepath(IMAGES, pwd));
+  switch pathkind(path, true)
+    case 'folder'
+      entries = dir(path);
+      names = sort({entries.name});
+      images = {};
+      for k = 1:numel(names)
+        [~, ~, suffix] = fileparts(names{k});
+        candidate = fullfile(path, names{k});
+        if names{k}(1) ~= '.' && any(strcmpi(suffix, suffixes)) && strcmp(pathkind(candidate, true), 'file')
+          images{end + 1} = candidate; %#ok<AGROW>
+        end
+      end
+    case 'file'
+      text = fileread(path);
+      if numel(text) >= 3 && isequal(double(text(1:3)), [239 187 191])
+        text = text(4:end);
+      end
+      lines = strtrim(regexp(text, '\r?\n', 'split'));
+      lines = lines(~cellfun(@skipped, lines));
+      base = fileparts(path);
+      images = cellfun(@(line) normpath(absolutepath(line, base)), lines, 'UniformOutput', false);
+    otherwise
+      error('linematchpairs:imageFile', 'IMAGES: %s is neither a folder nor a list file', path);
+  end
+elseif iscell(IMAGES) && all(cellfun(@(p) ischar(p) && isrow(p), IMAGES(:)))
+  images = cellfun(@(p) normpath(absolutepath(p, pwd)), IMAGES(:)', 'UniformOutput', false);
+else
+  error('linematchpairs:badPairs', 'IMAGES must be a folder, a list file or a cell array of file names');
+end
+images = unique(images, 'stable');
+if isempty(images)
+  error('linematchpairs:badPairs', 'IMAGES: no images there');
+end
+end
+
+function pairs = planpairs(images, plan)
+% The pairs of a plan over the images: 'exhaustive' (every two images
+% once), 'sequential:K' (each image with the K after it), or pairs as
+% PAIRS takes them (a pair file or a cell array). Pairs of a plan are
+% named <label1>__<label2>.
+if isstring(plan) && isscalar(plan)
+  plan = char(plan);
+end
+if ischar(plan) && (strcmp(plan, 'exhaustive') || strncmp(plan, 'sequential', 10))
+  window = numel(images);
+  if ~strcmp(plan, 'exhaustive')
+    % 'sequential' and 'sequential:' are sequential:1.
+    count = regexp(plan, '^sequential(:\d*)?$', 'match', 'once');
+    if isempty(count)
+      window = 0;
+    elseif numel(plan) <= 11
+      window = 1;
+    else
+      window = str2double(plan(12:end));
+    end
+    if ~(window >= 1)
+      error('linematchpairs:badPairs', ['Pairs: ''%s'' is not a plan (exhaustive, sequential:K with K >= 1, ' ...
+            'or a pair file)'], plan);
+    end
+  end
+  labels = imagelabels(images);
+  n = numel(images);
+  pairs = struct('name', {}, 'image1', {}, 'image2', {}, 'homography', {});
+  for i = 1:n
+    for j = i + 1:min(n, i + window)
+      pairs(end + 1) = struct('name', [labels{i} '__' labels{j}], 'image1', images{i}, 'image2', images{j}, ...
+                              'homography', ''); %#ok<AGROW>
+    end
+  end
+else
+  pairs = readpairs(plan);
+end
+% The Python collection writes its store beside the pair folders.
+taken = intersect({pairs.name}, {'features.h5', 'matches.h5'});
+if ~isempty(taken)
+  error('linematchpairs:badPairs', 'Pairs: the name ''%s'' is the collection''s store''s', taken{1});
+end
+end
+
+function labels = imagelabels(paths)
+% A short name per image: its path below the images' common folder,
+% without the suffix, separators made '_' (graf/img1.png -> graf_img1),
+% -2, -3, ... on repeats: the Python collection's labels.
+parts = cellfun(@(p) strsplit(p, '/'), paths, 'UniformOutput', false);
+common = parts{1}(1:end - 1);
+for k = 2:numel(parts)
+  folder = parts{k}(1:end - 1);
+  m = min(numel(common), numel(folder));
+  same = find(~strcmp(common(1:m), folder(1:m)), 1);
+  if isempty(same)
+    same = m + 1;
+  end
+  common = common(1:same - 1);
+end
+labels = cell(size(paths));
+for k = 1:numel(paths)
+  below = parts{k}(numel(common) + 1:end);
+  [~, stem] = fileparts(below{end});
+  below{end} = stem;
+  label = regexprep(strjoin(below, '_'), '[^A-Za-z0-9._+-]', '_');
+  label = regexprep(label, '^\.+', '');
+  if isempty(label)
+    label = 'pair';
+  end
+  name = label;
+  repeat = 1;
+  while any(strcmp(name, labels(1:k - 1)))
+    repeat = repeat + 1;
+    name = sprintf('%s-%d', label, repeat);
+  end
+  labels{k} = name;
+end
+end
+
+function p = normpath(p)
+% An absolute path without '.', '..' and repeated separators (a path
+% that is not absolute stays as it is).
+if isempty(p) || p(1) ~= '/'
+  return;
+end
+kept = {};
+for part = strsplit(p, '/')
+  if strcmp(part{1}, '..')
+    kept = kept(1:end - 1);
+  elseif ~isempty(part{1}) && ~strcmp(part{1}, '.')
+    kept{end + 1} = part{1}; %#ok<AGROW>
+  end
+end
+p = ['/' strjoin(kept, '/')];
 end
 
 % --- the pair list ------------------------------------------------------

@@ -3,6 +3,8 @@
 %   M = linematch(IMAGE1, IMAGE2)
 %   [M, S1, S2, INFO] = linematch(IMAGE1, IMAGE2, 'Name', Value, ...)
 %   [M, S1, S2, INFO] = linematch(IMAGE1, IMAGE2, OPTIONS)
+%   FEATURES = linematch('features', IMAGE, FILE, 'Name', Value, ...)
+%   KEY = linematch('featurekey', 'Name', Value, ...)
 %
 %   IMAGE1, IMAGE2 are uint8 images (H x W grey, H x W x 3 RGB or
 %   H x W x 4 RGBA) or image file names. The matcher detects line segments
@@ -64,7 +66,8 @@
 %                                     epipolar line)
 %     status             'ok', or 'thin_support' when no seed survived the
 %                        checks and no plane was verified (no
-%                        correspondences then)
+%                        correspondences then), or with OverlapCheck
+%                        'no_overlap'
 %     score              only with the option Homography: trueCorrespondences,
 %                        and [matches correct precision recall] rows
 %                        descriptorAlone, seeds, rounds (one row per round:
@@ -74,6 +77,11 @@
 %                        by confidence, over trueCorrespondences) and
 %                        confidentHalfPrecision (precision of the more
 %                        confident half, ceil(K/2) matches)
+%     features           only with Features1, Features2: 1 x 2 struct array,
+%                        file, computed (true when the file was missing or
+%                        unusable and the features were computed and
+%                        written now), refused (why an existing file was
+%                        not used, '' otherwise)
 %
 %   Options, as name-value pairs (names in any case) or as the fields of
 %   one struct OPTIONS; the command's flag in brackets:
@@ -151,8 +159,41 @@
 %                     and are the S1, S2 returned; an earlier call's S1, S2
 %                     handed back with the same options give that call's
 %                     result again ([])
+%     Features1       features files of image 1 and image 2 (both or
+%     Features2       neither): the pair is matched from the images'
+%                     features kept there, with exactly the result without
+%                     them. A file that is missing, damaged, of another
+%                     version or of other settings, or a symbolic link, is
+%                     never trusted: the features are computed from the
+%                     image and the file is written (under another name,
+%                     renamed into place); parts a pair needs beyond those
+%                     in the file are added to it. Not with Segments1,
+%                     Segments2 ('')
+%     OverlapCheck    with Features1, Features2: true answers a pair whose
+%                     features show no overlap (no plane from an
+%                     approximate match of their keypoints, also of the
+%                     affine views) at once, status 'no_overlap', no
+%                     correspondences; the point stage could verify no plane
+%                     for it either, but LBD seeds alone might have given an
+%                     answer. Not with SeedMatches or PointMatches (false)
 %   A switch is true/false (or 1/0); a switch set to false stays off whatever
 %   another one says (SeedChecks false turns Support, Agreement and Refit off).
+%
+%   Features files (a collection's, see LINEMATCHPAIRS):
+%   linematch('features', IMAGE, FILE, ...) computes IMAGE's features (the
+%   segments and the first level of keypoints; with OverlapCheck true also
+%   the affine views') into FILE, or finds them there; an image file is
+%   decoded only when they are computed. It takes the options above that
+%   change features (MinLength, KeypointSide, ...; all are accepted but
+%   those of a pair: Homography, SeedMatches, PointMatches, Segments1/2,
+%   Features1/2) and OverlapCheck, and returns a struct: segments (4 x N
+%   as S1), size [width height], computed, refused (as INFO.features),
+%   settings (the KEY below). linematch('featurekey', ...) returns the
+%   text of the settings that change features: features files of equal
+%   keys are interchangeable, and the collections name them
+%   <SHA-256 of the image file>-<first 16 hex digits of SHA-256 of KEY>.bin.
+%   A first input 'features' or 'featurekey' names these forms: an image
+%   file of such a name is given as './features'.
 %
 %   Errors have identifiers linematch:<kind>: nargin, nargout, badImage
 %   (an array of the wrong type or shape), imageFile (a file name that is
@@ -161,8 +202,11 @@
 %   than MaxPixels, or a diagonal over 32703 pixels, the line descriptor's
 %   limit), badOptions (an unknown option, a value of the wrong type
 %   or out of range, Segments1 without Segments2 or the reverse, a
-%   SeedMatches index outside the segments), interrupted (Ctrl-C: the
-%   match stops as its next stage starts), outOfMemory, opencv, internal.
+%   SeedMatches index outside the segments, Features1 without Features2 or
+%   the reverse), badOutputFile (a features FILE that is not a file name),
+%   outputFile (a features file that cannot be written), interrupted
+%   (Ctrl-C: the match stops as its next stage starts), outOfMemory, opencv,
+%   internal.
 %
 %   Example:
 %     d = '/usr/share/doc/opencv-doc/examples/data/';

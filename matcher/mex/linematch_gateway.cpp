@@ -2,11 +2,17 @@
 // (uint8 arrays as the host holds them, or image file names) and the
 // options, runs the matcher and returns the correspondences, the segments
 // and a summary. Every failure becomes a host error "linematch:<kind>".
+// For a collection of images (linematchpairs), a pair can be matched from
+// the images' features files (options Features1, Features2), and two more
+// call forms serve those files: linematch('features', IMAGE, FILE, ...)
+// computes one image's features into its file, linematch('featurekey',
+// ...) gives the settings text the files are named after.
 #include "mex_args.hpp"
 #include "opencv_failure.hpp"
 
 #include "lineharvest/errors.hpp"
 #include "linematch/evaluation.hpp"
+#include "linematch/feature_cache.hpp"
 #include "linematch/front_end_error.hpp"
 #include "linematch/homography_file.hpp"
 #include "linematch/image_input.hpp"
@@ -25,6 +31,7 @@
 #include <cctype>
 #include <cmath>
 #include <initializer_list>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -65,6 +72,16 @@ struct Options {
     // detected ones (both or neither).
     bool hasSegments1 = false, hasSegments2 = false;
     std::vector<linematch::Segment> segments1, segments2;
+    // Features1, Features2: the images' features files (both or neither),
+    // read when sound and of these settings, otherwise written.
+    // OverlapCheck: a pair whose features show no overlap is answered
+    // "no_overlap" from them.
+    bool hasFeatures1 = false, hasFeatures2 = false;
+    std::string features1, features2;
+    bool hasOverlapCheck = false, overlapCheck = false;
+    // The first option given that only a pair takes: the features modes
+    // refuse it by name.
+    std::string pairOnly;
 };
 
 // A uint8 H x W (grey), H x W x 3 (RGB) or H x W x 4 (RGBA) array,
@@ -189,8 +206,41 @@ std::vector<linematch::Segment> segmentColumns(const mxArray* value, const std::
     return segments;
 }
 
+// A features file name: a char row, not empty, without a NUL (which would
+// cut the name short: another file).
+std::string fileName(const mxArray* value, const std::string& name) {
+    const std::size_t n = mxIsChar(value) ? mxGetNumberOfElements(value) : 0;
+    const mxChar* chars = n ? mxGetChars(value) : nullptr;
+    if (!mxIsChar(value) || mxGetM(value) != 1 || n == 0 || std::find(chars, chars + n, mxChar(0)) != chars + n)
+        refuseOption("option " + name + " must be a file name (a char row)");
+    char* text = mxArrayToString(value);
+    if (!text) refuseOption("option " + name + " could not be converted to a string");
+    const std::string path(text);
+    mxFree(text);
+    return path;
+}
+
 void readOption(Options& o, const std::string& name, const mxArray* value) {
     if (!value) refuseOption("option " + lineharvest::inputExcerpt(name) + " is empty");
+    const char* const pairOptions[][2] = {{"segments1", "Segments1"},     {"segments2", "Segments2"},
+                                          {"seedmatches", "SeedMatches"}, {"pointmatches", "PointMatches"},
+                                          {"homography", "Homography"},   {"features1", "Features1"},
+                                          {"features2", "Features2"}};
+    for (const auto& option : pairOptions)
+        if (o.pairOnly.empty() && sameName(name, option[0])) o.pairOnly = option[1];
+    if (sameName(name, "features1") || sameName(name, "features2")) {
+        const bool first = sameName(name, "features1");
+        (first ? o.features1 : o.features2) = fileName(value, first ? "Features1" : "Features2");
+        (first ? o.hasFeatures1 : o.hasFeatures2) = true;
+        return;
+    }
+    if (sameName(name, "overlapcheck")) {
+        const double v = optionScalar(value, "OverlapCheck");
+        if (v != 0 && v != 1) refuseOption("option OverlapCheck must be true or false");
+        o.overlapCheck = v == 1;
+        o.hasOverlapCheck = true;
+        return;
+    }
     if (sameName(name, "segments1") || sameName(name, "segments2")) {
         const bool first = sameName(name, "segments1");
         (first ? o.segments1 : o.segments2) = segmentColumns(value, first ? "Segments1" : "Segments2");
@@ -229,19 +279,35 @@ void checkSegmentPair(const Options& o) {
                      "Segments1 and Segments2 together, or neither");
 }
 
-// The options after the two images: one scalar struct whose fields are
+// A pair from features files: both files, detected segments (the files
+// hold those), and an overlap check that answers from the features alone.
+void checkFeatureFiles(const Options& o) {
+    if (o.hasFeatures1 != o.hasFeatures2)
+        refuseOption(std::string("option ") + (o.hasFeatures1 ? "Features2" : "Features1") + " is missing: give "
+                     "Features1 and Features2 together, or neither");
+    if (o.hasFeatures1 && o.hasSegments1)
+        refuseOption("options Segments1, Segments2 cannot be matched from Features1, Features2: the features files "
+                     "hold the segments detected in the images");
+    if (o.hasOverlapCheck && !o.hasFeatures1)
+        refuseOption("option OverlapCheck needs Features1 and Features2: the check looks at the images' features");
+    if (o.overlapCheck && (!o.given.lines.empty() || !o.given.points.empty()))
+        refuseOption("option OverlapCheck answers from the features alone: give SeedMatches or PointMatches "
+                     "without it");
+}
+
+// The options from input `first` on: one scalar struct whose fields are
 // option names, or name-value pairs; names in any case.
-Options readOptions(int nrhs, const mxArray* prhs[]) {
+Options readOptions(int nrhs, const mxArray* prhs[], int first = IN_OPTIONS) {
     Options o;
-    if (nrhs == IN_OPTIONS + 1 && mxIsStruct(prhs[IN_OPTIONS])) {
-        const mxArray* s = prhs[IN_OPTIONS];
+    if (nrhs == first + 1 && mxIsStruct(prhs[first])) {
+        const mxArray* s = prhs[first];
         if (mxGetNumberOfElements(s) != 1) refuseOption("the options struct must be a scalar struct");
         for (int k = 0; k < mxGetNumberOfFields(s); ++k)
             readOption(o, mxGetFieldNameByNumber(s, k), mxGetFieldByNumber(s, 0, k));
         checkSegmentPair(o);
         return o;
     }
-    for (int k = IN_OPTIONS; k < nrhs; k += 2) {
+    for (int k = first; k < nrhs; k += 2) {
         const mxArray* name = prhs[k];
         if (!mxIsChar(name) || mxGetM(name) != 1)
             refuseOption("input " + std::to_string(k + 1) +
@@ -340,13 +406,44 @@ mxArray* geometryStruct(const linematch::TwoViewGeometry& g) {
     return geometry;
 }
 
-// scores: only with a ground truth.
-mxArray* infoStruct(const linematch::MatchResult& r, const linematch::ResultScores* scores) {
-    // status last but one: score, the last, is there only with a ground truth.
+// How a call used a features file.
+struct FeatureUse {
+    std::string file;
+    bool computed = false;  // missing or unusable: computed from the image and written
+    std::string refused;    // why an existing file was not used
+};
+
+FeatureUse featureUse(const std::string& file, const linematch::CachedFeatures& cached) {
+    return {file, cached.computed, cached.refused};
+}
+
+// A 1 x N struct array (file, computed, refused), one element per file.
+mxArray* featureUseStruct(const std::vector<FeatureUse>& uses) {
+    const char* fields[] = {"file", "computed", "refused"};
+    mxArray* s = mxCreateStructMatrix(1, uses.size(), 3, fields);
+    for (std::size_t k = 0; k < uses.size(); ++k) {
+        mxSetField(s, k, "file", mxCreateString(uses[k].file.c_str()));
+        mxSetField(s, k, "computed", mxCreateLogicalScalar(uses[k].computed));
+        mxSetField(s, k, "refused", mxCreateString(uses[k].refused.c_str()));
+    }
+    return s;
+}
+
+// scores: only with a ground truth; features: only for a pair matched from
+// features files.
+mxArray* infoStruct(const linematch::MatchResult& r, const linematch::ResultScores* scores,
+                    const std::vector<FeatureUse>& features) {
+    // status last but one: score, the last, is there only with a ground
+    // truth; features, after them, only from features files.
     const char* fields[] = {"descriptorMatches", "seeds", "rounds", "seconds", "confidence", "geometry", "status",
-                            "score"};
-    mxArray* info = mxCreateStructMatrix(1, 1, scores ? 8 : 7, fields);
-    // "ok", or "thin_support": too few seeds survived the checks, no matches.
+                            "score", "features"};
+    const char* withoutScore[] = {"descriptorMatches", "seeds", "rounds", "seconds", "confidence", "geometry",
+                                  "status", "features"};
+    const int count = 7 + (scores ? 1 : 0) + (features.empty() ? 0 : 1);
+    mxArray* info = mxCreateStructMatrix(1, 1, count, scores ? fields : withoutScore);
+    if (!features.empty()) mxSetField(info, 0, "features", featureUseStruct(features));
+    // "ok", "thin_support" (too few seeds survived the checks, no matches)
+    // or, with OverlapCheck, "no_overlap".
     mxSetField(info, 0, "status", mxCreateString(r.status.c_str()));
     mxSetField(info, 0, "descriptorMatches", matchMatrix(r.descriptorMatches));
     mxSetField(info, 0, "seeds", matchMatrix(r.seeds));
@@ -386,9 +483,29 @@ mxArray* infoStruct(const linematch::MatchResult& r, const linematch::ResultScor
     return info;
 }
 
+// runMatch's outcome for a pair from the images' features files
+// (matchCachedPair gives matchLines' result), scored as runMatch scores;
+// uses says how each file was used.
+linematch::MatchOutcome matchFromFeatureFiles(linematch::MatchRequest request, const Options& o,
+                                              std::vector<FeatureUse>& uses) {
+    linematch::FrontEndSettings frontEnd = o.settings;
+    frontEnd.matcher = request.settings;
+    linematch::CachedPair pair = linematch::matchCachedPair(request.image1, request.image2, o.features1, o.features2,
+                                                            frontEnd, o.overlapCheck, request.given);
+    uses = {featureUse(o.features1, pair.features1), featureUse(o.features2, pair.features2)};
+    linematch::MatchOutcome out;
+    out.result = std::move(pair.result);
+    if (request.truth) {
+        out.truth = std::make_unique<linematch::GroundTruth>(out.result.segments1, out.result.segments2, *request.truth);
+        out.scores = linematch::scoreResult(out.result, *out.truth);
+    }
+    return out;
+}
+
 void run(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     // Options first: a bad option is refused before any file is read.
     const Options options = readOptions(nrhs, prhs);
+    checkFeatureFiles(options);
     const mexargs::Inputs in(nrhs, prhs, kInputNames, kNamedInputs);
     const cv::Mat image1 = imageInput(in, IN_IMAGE1, options);
     const cv::Mat image2 = imageInput(in, IN_IMAGE2, options);
@@ -407,8 +524,12 @@ void run(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     // Scored only where the caller asks for INFO.
     if (options.hasTruth && nlhs > OUT_INFO) request.truth = options.truth;
     linematch::MatchOutcome outcome;
+    std::vector<FeatureUse> features;
     try {
-        outcome = linematch::runMatch(std::move(request));
+        if (options.hasFeatures1)
+            outcome = matchFromFeatureFiles(std::move(request), options, features);
+        else
+            outcome = linematch::runMatch(std::move(request));
     } catch (const Interrupted&) {
         throw CallFailure{ErrorKind::interrupted, "interrupted (Ctrl-C) before the match was finished"};
     } catch (const linematch::GivenSeedOutOfRange& e) {
@@ -421,6 +542,8 @@ void run(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
                                              "Segments2)"));
     } catch (const linematch::ImageTooLargeForDescriptor& e) {
         throw CallFailure{ErrorKind::imageTooLarge, e.what()};
+    } catch (const linematch::FeatureFileError& e) {
+        throw CallFailure{ErrorKind::outputFile, std::string("cannot store the features: ") + e.what()};
     }
     const linematch::MatchResult& result = outcome.result;
     const linematch::ResultScores* scores = outcome.scores ? &*outcome.scores : nullptr;
@@ -429,7 +552,87 @@ void run(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     plhs[OUT_MATCHES] = matchMatrix(result.matches);
     if (nlhs > OUT_SEGMENTS1) plhs[OUT_SEGMENTS1] = segmentMatrix(result.segments1);
     if (nlhs > OUT_SEGMENTS2) plhs[OUT_SEGMENTS2] = segmentMatrix(result.segments2);
-    if (nlhs > OUT_INFO) plhs[OUT_INFO] = infoStruct(result, scores);
+    if (nlhs > OUT_INFO) plhs[OUT_INFO] = infoStruct(result, scores, features);
+}
+
+// linematch('features', IMAGE, FILE, options...): IMAGE's features in the
+// features file FILE: read from it when it holds sound features of these
+// settings, otherwise computed and written there (under another name,
+// renamed into place). An image file is decoded only when the features
+// are computed.
+enum FeaturesInputPosition { FEATURES_MODE, FEATURES_IMAGE, FEATURES_FILE, FEATURES_OPTIONS };
+const char* const kFeaturesInputNames[] = {"mode", "image", "features file"};
+
+void refusePairOptions(const Options& o, const char* mode) {
+    if (!o.pairOnly.empty())
+        refuseOption("option " + o.pairOnly + " is for a pair, not for linematch('" + mode + "', ...)");
+}
+
+void runFeatures(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
+    if (nrhs < FEATURES_OPTIONS)
+        throw CallFailure{ErrorKind::nargin, "linematch('features', IMAGE, FILE, ...) expects an image and a features file, got " +
+                                      std::to_string(nrhs - 1) + " inputs after 'features'"};
+    if (nlhs > 1) throw CallFailure{ErrorKind::nargout, "linematch('features', ...) returns 1 output, " + std::to_string(nlhs) +
+                                                 " requested"};
+    const Options options = readOptions(nrhs, prhs, FEATURES_OPTIONS);
+    refusePairOptions(options, "features");
+    const mexargs::Inputs in(nrhs, prhs, kFeaturesInputNames, 3);
+    if (!mxIsChar(in[FEATURES_FILE]) || mxIsEmpty(in[FEATURES_FILE]))
+        in.refuse(ErrorKind::badOutputFile, FEATURES_FILE, "must be a file name (a char row)");
+    const std::string file = in.text(FEATURES_FILE, ErrorKind::badOutputFile);
+    const linematch::FeatureParts parts = linematch::collectionParts(options.settings.matcher, options.overlapCheck);
+    linematch::CachedFeatures cached;
+    try {
+        if (mxIsChar(in[FEATURES_IMAGE])) {
+            const std::string image = in.text(FEATURES_IMAGE, ErrorKind::badImage);
+            try {
+                // A missing or unreadable image is an error even where its
+                // features are found.
+                linematch::requireReadableFile(image, ErrorKind::imageFile, "cannot read image");
+                cached = linematch::cachedFeatures(image, file, options.settings, parts);
+            } catch (const linematch::FrontEndError& e) {
+                in.refuse(e.errorKind(), FEATURES_IMAGE,
+                          std::string(e.what()) +
+                              (e.errorKind() == ErrorKind::imageTooLarge ? " (see the option MaxPixels)" : ""));
+            }
+        } else {
+            cached = linematch::cachedFeatures(std::string(), file, options.settings, parts,
+                                               imageInput(in, FEATURES_IMAGE, options));
+        }
+    } catch (const linematch::FeatureFileError& e) {
+        throw CallFailure{ErrorKind::outputFile, std::string("cannot store the features: ") + e.what()};
+    }
+    const linematch::ImageFeatures& f = cached.features;
+    const char* fields[] = {"segments", "size", "computed", "refused", "settings"};
+    mxArray* info = mxCreateStructMatrix(1, 1, 5, fields);
+    mxSetField(info, 0, "segments", segmentMatrix(f.segments));
+    mxSetField(info, 0, "size", doubleRow({double(f.size.width), double(f.size.height)}));
+    mxSetField(info, 0, "computed", mxCreateLogicalScalar(cached.computed));
+    mxSetField(info, 0, "refused", mxCreateString(cached.refused.c_str()));
+    mxSetField(info, 0, "settings", mxCreateString(f.settingsKey.c_str()));
+    plhs[0] = info;
+}
+
+// linematch('featurekey', options...): the text of the settings that
+// change an image's features; features files are named after its hash.
+void runFeatureKey(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
+    if (nlhs > 1) throw CallFailure{ErrorKind::nargout, "linematch('featurekey', ...) returns 1 output, " +
+                                                 std::to_string(nlhs) + " requested"};
+    const Options options = readOptions(nrhs, prhs, 1);
+    refusePairOptions(options, "featurekey");
+    plhs[0] = mxCreateString(linematch::featureSettingsKey(options.settings.matcher).c_str());
+}
+
+// The call form a first input names: "features", "featurekey", or "" for
+// a pair (an image file of such a name is given as './features').
+std::string callMode(int nrhs, const mxArray* prhs[]) {
+    if (nrhs < 1 || !mxIsChar(prhs[0]) || mxGetM(prhs[0]) != 1) return "";
+    const std::size_t n = mxGetNumberOfElements(prhs[0]);
+    if (n != 8 && n != 10) return "";
+    char* text = mxArrayToString(prhs[0]);
+    const std::string mode = text ? text : "";
+    mxFree(text);
+    return mode == "features" || mode == "featurekey" ? mode : "";
 }
 
 }  // namespace
@@ -438,6 +641,9 @@ void mexFunction(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
     mexargs::runGateway(
         "linematch",
         [&] {
+            const std::string mode = callMode(nrhs, prhs);
+            if (mode == "features") return runFeatures(nlhs, plhs, nrhs, prhs);
+            if (mode == "featurekey") return runFeatureKey(nlhs, plhs, nrhs, prhs);
             if (nrhs < MIN_INPUTS)
                 throw CallFailure{ErrorKind::nargin, "expects 2 images and options, got " + std::to_string(nrhs) + " inputs"};
             if (nlhs > MAX_OUTPUTS)

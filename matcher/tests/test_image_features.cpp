@@ -169,6 +169,14 @@ TEST(FeatureCache, ADamagedEntryIsComputedAgain) {
     EXPECT_NE(redone.refused.find("checksum"), std::string::npos) << redone.refused;
     expectSameFeatures(made.features, redone.features);
     expectSameFeatures(made.features, linematch::loadFeatures(file));
+
+    // Features of an image of another size: refused when the image is at
+    // hand (the file was named after another image, or the image changed).
+    const cv::Mat part = a(cv::Rect(0, 0, a.cols / 2, a.rows / 2)).clone();
+    const linematch::CachedFeatures other = linematch::cachedFeatures(image, file, options, {}, part);
+    EXPECT_TRUE(other.computed);
+    EXPECT_NE(other.refused.find("another image"), std::string::npos) << other.refused;
+    EXPECT_EQ(other.features.size, part.size());
     std::remove(image.c_str());
     std::remove(file.c_str());
     rmdir(folder);

@@ -32,6 +32,22 @@ CachedFeatures cachedFeatures(const std::string& image, const std::string& file,
 // with the parts another pair may have stored in the file meanwhile.
 void storeGrownFeatures(const std::string& file, ImageFeatures& features);
 
+// A pair from its images' features files: each image's features loaded
+// from its file, or computed from the image (given as read, grey) and
+// stored there; the parts the pair needs beyond them computed from the
+// images and stored back. With overlapCheck, a pair that mayOverlap rules
+// out is answered "no_overlap" from the features (the affine views'
+// keypoints are then computed, once per image, if the files lack them);
+// otherwise the result is matchLines' on the two images. The MEX gateway
+// and matchCachedToFolder both match a collection's pairs here.
+struct CachedPair {
+    MatchResult result;
+    CachedFeatures features1, features2;
+};
+CachedPair matchCachedPair(const cv::Mat& image1, const cv::Mat& image2, const std::string& features1,
+                           const std::string& features2, const FrontEndSettings& options, bool overlapCheck,
+                           const GivenSeeds& given = {});
+
 struct CachedPairRun {
     std::unique_ptr<FolderRun> run;
     CachedFeatures features1, features2;
@@ -50,5 +66,8 @@ CachedPairRun matchCachedToFolder(const FolderRunRequest& request, const FrontEn
 // What a collection computes for each image up front: the first level, and
 // the affine views where the overlap check needs them.
 FeatureParts collectionParts(bool overlapCheck);
+// The same for a pair run with these settings: the affine views only where
+// the point stage uses them.
+FeatureParts collectionParts(const MatcherSettings& settings, bool overlapCheck);
 
 }  // namespace linematch

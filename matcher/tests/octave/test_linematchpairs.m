@@ -172,3 +172,64 @@
 %! endfor
 %! confirm_recursive_rmdir (false, "local");
 %! rmdir (work, "s");
+
+## An image collection: a photograph and two warp_image warps of it, every
+## two once. Each image's features are computed once, into the file the
+## Python collection names; a second call computes none and reuses the
+## pairs; a pair from the features files is the MEX's pair alone; a
+## damaged features file is computed again, never read.
+
+%!test
+%! d = getenv ("LINEMATCH_DATA_DIR");
+%! if (isempty (d))
+%!   d = "/usr/share/doc/opencv-doc/examples/data";
+%! endif
+%! addpath (fullfile (fileparts (which ("test_linematchpairs")), "..", "..", "..", "matlab"));
+%! work = tempname ();
+%! mkdir (fullfile (work, "images"));
+%! photo = fullfile (d, "box.png");
+%! copyfile (photo, fullfile (work, "images", "a.png"));
+%! for k = 1:2
+%!   assert (system (sprintf ("'%s' '%s' '%s/images/%c.png' '%s/h%d.txt' --seed %d", ...
+%!                            getenv ("LINEMATCH_WARP_IMAGE"), photo, work, "a" + k, work, k, k)), 0);
+%! endfor
+%! out = fullfile (work, "out");
+%! [T, F] = linematchpairs (fullfile (work, "images"), out, "Pairs", "exhaustive");
+%! assert ({T.name; T.status}, {"a__b", "a__c", "b__c"; "ok", "ok", "ok"});
+%! assert ([F.computed], true (1, 3));
+%! key = hash ("sha256", linematch ("featurekey"))(1:16);
+%! for k = 1:3
+%!   assert (F(k).features, fullfile (out, ".features", [hash("sha256", fileread (F(k).image)) "-" key ".bin"]));
+%! endfor
+%! records = cellfun (@(n) fileread (fullfile (out, n, "pair.json")), {T.name}, "UniformOutput", false);
+%! [T2, F2] = linematchpairs (fullfile (work, "images"), out, "Pairs", "exhaustive");
+%! assert ([F2.computed], false (1, 3));
+%! assert (cellfun (@(n) fileread (fullfile (out, n, "pair.json")), {T.name}, "UniformOutput", false), records);
+%! assert ([T2.matches], [T.matches]);
+%! [M, S1, S2, info] = linematch (F(1).image, F(2).image);
+%! [Mc, S1c, S2c, infoc] = linematch (F(1).image, F(2).image, "Features1", F(1).features, "Features2", F(2).features);
+%! assert ({Mc, S1c, S2c, infoc.confidence, infoc.status}, {M, S1, S2, info.confidence, info.status});
+%! assert ([infoc.features.computed], false (1, 2));
+%! assert (fileread (fullfile (out, "a__b", "matches.txt")), sprintf ("%d %d\n", M));
+%! assert (fileread (fullfile (out, "a__b", "confidence.txt")), sprintf ("%.4f\n", info.confidence));
+%! f = fopen (F(2).features, "w");
+%! fputs (f, "damaged");
+%! fclose (f);
+%! [T3, F3] = linematchpairs (fullfile (work, "images"), out, "Pairs", "exhaustive");
+%! assert ([F3.computed], [false, true, false]);
+%! assert (! isempty (F3(2).refused));
+%! assert ({T3.status}, {"ok", "ok", "ok"});
+%! S = linematchpairs (fullfile (work, "images"), out, "Pairs", "sequential");
+%! assert ({S.name}, {"a__b", "b__c"});
+%! plans = {"sequential:0", "sequential:1.5", "sequentially", {photo, photo, "", "features.h5"}};
+%! for k = 1:numel (plans)
+%!   id = "";
+%!   try
+%!     linematchpairs (fullfile (work, "images"), out, "Pairs", plans{k});
+%!   catch err
+%!     id = err.identifier;
+%!   end_try_catch
+%!   assert (id, "linematchpairs:badPairs", sprintf ("plan %d", k));
+%! endfor
+%! confirm_recursive_rmdir (false, "local");
+%! rmdir (work, "s");

@@ -4,6 +4,8 @@
 
 #include <sys/stat.h>
 
+#include <string>
+
 namespace linematch {
 
 namespace {
@@ -32,6 +34,12 @@ CachedFeatures cachedFeatures(const std::string& image, const std::string& file,
             out.features = loadFeatures(file);
             if (out.features.settingsKey != key)
                 throw FeatureFileError(file + ": features of other settings (" + out.features.settingsKey + ")");
+            // The caller names the file after the image; an image of
+            // another size (changed since, or misnamed) is not this one.
+            if (!gray.empty() && out.features.size != gray.size())
+                throw FeatureFileError(file + ": features of another image (" + std::to_string(out.features.size.width) +
+                                       " x " + std::to_string(out.features.size.height) + " pixels, the image has " +
+                                       std::to_string(gray.cols) + " x " + std::to_string(gray.rows) + ")");
         } catch (const FeatureFileError& e) {
             out.refused = e.what();
             out.features = ImageFeatures();
@@ -86,25 +94,31 @@ FeatureParts collectionParts(bool overlapCheck) {
     return parts;
 }
 
-CachedPairRun matchCachedToFolder(const FolderRunRequest& request, const FrontEndSettings& options,
-                                  const std::string& features1, const std::string& features2, bool overlapCheck) {
-    CachedPairRun out;
-    const FeatureParts parts = collectionParts(overlapCheck && options.matcher.points.enabled &&
-                                               options.matcher.points.affineViews);
-    out.run = matchToFolder(request, options, [&](const cv::Mat& image1, const cv::Mat& image2) {
-        out.features1 = cachedFeatures(request.image1, features1, options, parts, image1);
-        out.features2 = cachedFeatures(request.image2, features2, options, parts, image2);
-        if (overlapCheck && !mayOverlap(out.features1.features, out.features2.features, options.matcher))
-            return noOverlapResult(out.features1.features, out.features2.features);
-        // The images are at hand: whatever else the pair needs is computed
-        // from them and stored for the image's other pairs.
-        out.features1.features.gray = image1;
-        out.features2.features.gray = image2;
-        MatchResult result = matchFeatures(out.features1.features, out.features2.features, options.matcher);
-        storeGrownFeatures(features1, out.features1.features);
-        storeGrownFeatures(features2, out.features2.features);
-        return result;
-    });
+FeatureParts collectionParts(const MatcherSettings& settings, bool overlapCheck) {
+    // The affine views' keypoints serve the overlap check only where the
+    // point stage would use them.
+    return collectionParts(overlapCheck && settings.points.enabled && settings.points.affineViews);
+}
+
+CachedPair matchCachedPair(const cv::Mat& image1, const cv::Mat& image2, const std::string& features1,
+                           const std::string& features2, const FrontEndSettings& options, bool overlapCheck,
+                           const GivenSeeds& given) {
+    CachedPair out;
+    const FeatureParts parts = collectionParts(options.matcher, overlapCheck);
+    // The images are given: the paths are never read.
+    out.features1 = cachedFeatures(std::string(), features1, options, parts, image1);
+    out.features2 = cachedFeatures(std::string(), features2, options, parts, image2);
+    if (overlapCheck && !mayOverlap(out.features1.features, out.features2.features, options.matcher)) {
+        out.result = noOverlapResult(out.features1.features, out.features2.features);
+        return out;
+    }
+    // The images are at hand: whatever else the pair needs is computed
+    // from them and stored for the image's other pairs.
+    out.features1.features.gray = image1;
+    out.features2.features.gray = image2;
+    out.result = matchFeatures(out.features1.features, out.features2.features, options.matcher, given);
+    storeGrownFeatures(features1, out.features1.features);
+    storeGrownFeatures(features2, out.features2.features);
     return out;
 }
 
