@@ -22,6 +22,7 @@ import functools
 import hashlib
 import json
 import logging
+import multiprocessing
 import math
 import os
 import re
@@ -566,6 +567,16 @@ def _local_client(workers):
         from distributed.security import Security
     except ImportError as error:
         raise ImportError("match_pairs needs Dask's distributed scheduler (Debian: python3-distributed)") from error
+    # Worker processes start by importing the caller's main module: a script
+    # that calls match_pairs at its top level without the
+    # `if __name__ == "__main__":` guard would start a cluster in every
+    # worker, and the first one would wait for its workers for ever.
+    # (A spawned process runs that module under the name "__mp_main__".)
+    if getattr(sys.modules.get("__mp_main__"), "__name__", None) == "__mp_main__" or \
+            multiprocessing.current_process().name != "MainProcess":
+        raise RuntimeError("match_pairs started its local cluster from one of its own worker processes: in a "
+                           "script, call it under 'if __name__ == \"__main__\":' (the workers import the script), "
+                           "or pass client=")
     try:
         security = Security.temporary()
     except ImportError as error:

@@ -132,13 +132,28 @@ def feature_file(outdir, checksum, key):
     return os.path.join(outdir, FEATURES, f"{checksum}-{key}.bin")
 
 
+def features_root(outdir):
+    """OUTDIR/.features, made if missing. It must be a real folder: through
+    a symbolic link the collection would write, replace and remove its
+    leftovers outside OUTDIR."""
+    folder = os.path.join(outdir, FEATURES)
+    try:
+        os.mkdir(folder)
+    except FileExistsError:
+        pass
+    if not stat.S_ISDIR(os.lstat(folder).st_mode):
+        raise FileError(f"'{folder}' is a symbolic link or not a folder: the collection keeps its features files "
+                        f"only in a folder of its own; remove it", "outputFile", folder)
+    return folder
+
+
 def extract_image(image, outdir, options, key, overlap_check):
     """One image (a Dask task): its features file, made unless a sound one
     is there. Never raises: a failure is returned (the image's pairs then
     fail on it with the error of their own)."""
     try:
         checksum = _batch._checksum(image)
-        os.makedirs(os.path.join(outdir, FEATURES), exist_ok=True)
+        features_root(outdir)
         found = _core._extract_features(image, feature_file(outdir, checksum, key), options,
                                         overlap_check=overlap_check)
         return dict(found, image=image, checksum=checksum, error=None)
@@ -152,7 +167,7 @@ def _match_cached(outdir, key, image1, image2, folder, options, *, homography_fi
     as they are now, so that a changed image is never paired with its old
     features)."""
     files = [feature_file(outdir, _batch._checksum(image), key) for image in (image1, image2)]
-    os.makedirs(os.path.join(outdir, FEATURES), exist_ok=True)
+    features_root(outdir)
     options = dict(options)
     overlap_check = options.pop(OVERLAP_CHECK, False)
     return _core._match_cached_to_folder(image1, image2, folder, options, files[0], files[1],
@@ -209,6 +224,7 @@ def run(client, pairs, outdir, options, picture, threads, progress, overlap_chec
     without the check matches them in full."""
 
     key = settings_hash(dict(options, threads=threads))
+    features_root(outdir)  # a linked .features is refused before any image or pair runs
     _remove_dead_scratch(outdir)
     token = uuid.uuid4().hex[:8]
     images = list(dict.fromkeys(image for p in pairs for image in (p.image1, p.image2)))

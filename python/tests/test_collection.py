@@ -78,3 +78,15 @@ def test_a_collection_gives_the_command_files_and_recomputes_a_damaged_entry(col
         assert len(pair["confidence"]) == len(pair["matches"])
         segments = store["images"][pair["image1"]]["segments"]
         assert segments.shape == (len((out / name / "segments1.txt").read_text().splitlines()), 4)
+
+    # A .features that links out of OUTDIR is refused before any image is
+    # read: the features files there, leftovers of a dead run included, stay.
+    linked, outside = tmp_path / "linked", tmp_path / "outside"
+    outside.mkdir()
+    leftover = outside / f"x.bin.tmp-{lh._collection.socket.gethostname()}-999999999-1"
+    leftover.write_text("mine\n")
+    linked.mkdir()
+    (linked / ".features").symlink_to(outside)
+    with pytest.raises(lh.FileError, match="symbolic link"):
+        lh.match_pairs("exhaustive", linked, images=collection / "images", workers=1, progress=False)
+    assert [p.name for p in outside.iterdir()] == [leftover.name] and leftover.read_text() == "mine\n"
