@@ -379,19 +379,24 @@ def _recorded_result(folder, inputs, options, picture):
     return result
 
 
-def _scratch_root(outdir):
-    """OUTDIR/.partial, made if missing. It must be a real folder: through a
-    symbolic link the batch would write, and remove its leftovers, outside
-    OUTDIR."""
-    scratch = os.path.join(outdir, SCRATCH)
+def _own_folder(outdir, name, what):
+    """OUTDIR/name, made if missing. It must be a real folder: through a
+    symbolic link the batch would write, replace and remove its files
+    outside OUTDIR."""
+    folder = os.path.join(outdir, name)
     try:
-        os.mkdir(scratch)
+        os.mkdir(folder)
     except FileExistsError:
         pass
-    if not stat.S_ISDIR(os.lstat(scratch).st_mode):
-        raise FileError(f"'{scratch}' is a symbolic link or not a folder: the batch keeps its scratch files only "
-                        f"in a folder of its own; remove it", "outputFile", scratch)
-    return scratch
+    if not stat.S_ISDIR(os.lstat(folder).st_mode):
+        raise FileError(f"'{folder}' is a symbolic link or not a folder: the batch keeps its {what} only in a "
+                        f"folder of its own; remove it", "outputFile", folder)
+    return folder
+
+
+def _scratch_root(outdir):
+    """OUTDIR/.partial (see _own_folder)."""
+    return _own_folder(outdir, SCRATCH, "scratch files")
 
 
 def _scratch_folder(outdir):

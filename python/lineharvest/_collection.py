@@ -133,18 +133,8 @@ def feature_file(outdir, checksum, key):
 
 
 def features_root(outdir):
-    """OUTDIR/.features, made if missing. It must be a real folder: through
-    a symbolic link the collection would write, replace and remove its
-    leftovers outside OUTDIR."""
-    folder = os.path.join(outdir, FEATURES)
-    try:
-        os.mkdir(folder)
-    except FileExistsError:
-        pass
-    if not stat.S_ISDIR(os.lstat(folder).st_mode):
-        raise FileError(f"'{folder}' is a symbolic link or not a folder: the collection keeps its features files "
-                        f"only in a folder of its own; remove it", "outputFile", folder)
-    return folder
+    """OUTDIR/.features, a real folder (see _batch._own_folder)."""
+    return _batch._own_folder(outdir, FEATURES, "features files")
 
 
 def extract_image(image, outdir, options, key, overlap_check):
