@@ -470,13 +470,16 @@ def test_ctrl_c_interrupts_a_long_call(grey_arrays):
     told = []
     # The signal goes once the matcher tells its first stage, not after a
     # fixed time (which a busy machine may spend before the call starts),
-    # from another thread, as a terminal's Ctrl-C comes from outside.
+    # from another thread, as a terminal's Ctrl-C comes from outside; the
+    # callback waits until it is sent, so that a matcher that a busy
+    # machine lets finish meanwhile cannot outrun it.
     sender = threading.Thread(target=lambda: os.kill(os.getpid(), signal.SIGINT))
 
     def progress(stage, fraction):
         told.append(stage)
         if len(told) == 1:
             sender.start()
+            sender.join()
 
     try:
         with pytest.raises(KeyboardInterrupt):
