@@ -633,18 +633,22 @@ else
 end
 end
 
+function folder = ownfolder(outdir, name, what)
+% OUTDIR/name, made if missing. It must be a real folder: through a symbolic
+% link the batch would write, replace and remove its files outside OUTDIR.
+folder = fullfile(outdir, name);
+if strcmp(pathkind(folder, false), 'none')
+  [~] = mkdir(folder);
+end
+if ~strcmp(pathkind(folder, false), 'folder')
+  error('linematchpairs:outputFile', ['%s is a symbolic link or not a folder: the batch keeps its %s only ' ...
+        'in a folder of its own; remove it'], folder, what);
+end
+end
+
 function scratch = scratchroot(outdir)
-% OUTDIR/.partial, made if missing. It must be a real folder: through a
-% symbolic link the batch would write, and remove its leftovers, outside
-% OUTDIR.
-scratch = fullfile(outdir, '.partial');
-if strcmp(pathkind(scratch, false), 'none')
-  [~] = mkdir(scratch);
-end
-if ~strcmp(pathkind(scratch, false), 'folder')
-  error('linematchpairs:outputFile', ['%s is a symbolic link or not a folder: the batch keeps its scratch ' ...
-        'files only in a folder of its own; remove it'], scratch);
-end
+% OUTDIR/.partial (see ownfolder).
+scratch = ownfolder(outdir, '.partial', 'scratch files');
 end
 
 function folder = scratchfolder(outdir)
@@ -715,16 +719,8 @@ end
 % --- the features files of a collection ---------------------------------
 
 function folder = featuresroot(outdir)
-% OUTDIR/.features, made if missing. It must be a real folder: through a
-% symbolic link the features would be written outside OUTDIR.
-folder = fullfile(outdir, '.features');
-if strcmp(pathkind(folder, false), 'none')
-  [~] = mkdir(folder);
-end
-if ~strcmp(pathkind(folder, false), 'folder')
-  error('linematchpairs:outputFile', ['%s is a symbolic link or not a folder: the collection keeps its features ' ...
-        'only in a folder of its own; remove it'], folder);
-end
+% OUTDIR/.features (see ownfolder).
+folder = ownfolder(outdir, '.features', 'features files');
 end
 
 function file = featurefile(cache, checksum)

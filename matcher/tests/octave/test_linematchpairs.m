@@ -3,11 +3,16 @@
 ## files, no scratch folder left, each session's summary listing every
 ## pair. The pairs are warp_image's warps of small opencv-doc photographs.
 
+## The opencv-doc photographs, or LINEMATCH_DATA_DIR.
+%!function d = datadir ()
+%!  d = getenv ("LINEMATCH_DATA_DIR");
+%!  if (isempty (d))
+%!    d = "/usr/share/doc/opencv-doc/examples/data";
+%!  endif
+%!endfunction
+
 %!test
-%! d = getenv ("LINEMATCH_DATA_DIR");
-%! if (isempty (d))
-%!   d = "/usr/share/doc/opencv-doc/examples/data";
-%! endif
+%! d = datadir ();
 %! warp = getenv ("LINEMATCH_WARP_IMAGE");
 %! command = getenv ("LINEMATCH_COMMAND");
 %! octave = getenv ("LINEMATCH_OCTAVE");
@@ -101,10 +106,7 @@
 %!endfunction
 
 %!test
-%! d = getenv ("LINEMATCH_DATA_DIR");
-%! if (isempty (d))
-%!   d = "/usr/share/doc/opencv-doc/examples/data";
-%! endif
+%! d = datadir ();
 %! addpath (fullfile (fileparts (which ("test_linematchpairs")), "..", "..", "..", "matlab"));
 %! work = tempname ();
 %! mkdir (work);
@@ -180,10 +182,7 @@
 ## damaged features file is computed again, never read.
 
 %!test
-%! d = getenv ("LINEMATCH_DATA_DIR");
-%! if (isempty (d))
-%!   d = "/usr/share/doc/opencv-doc/examples/data";
-%! endif
+%! d = datadir ();
 %! addpath (fullfile (fileparts (which ("test_linematchpairs")), "..", "..", "..", "matlab"));
 %! work = tempname ();
 %! mkdir (fullfile (work, "images"));
