@@ -190,7 +190,7 @@ int main(int argc, char** argv) {
         linematch::selectSeeds(segments1, segments2, truth, o.truth, o.seeds);
     const std::vector<linematch::SeedPair> records =
         linematch::buildPairRecords(segments1, segments2, seeds, o.pairs);
-    const auto table = linematch::buildPairIndexTable(segments1, seeds, records, o.pairsPerSegment);
+    const auto table = linematch::buildPairIndexTable(segments1, records, o.pairsPerSegment);
 
     {
         std::ofstream out = openOutput(o.outDir, "seeds.txt");
@@ -204,7 +204,7 @@ int main(int argc, char** argv) {
             out << seeds[r.seedA].image1Segment << " " << seeds[r.seedB].image1Segment << " "
                 << seeds[r.seedA].image2Segment << " " << seeds[r.seedB].image2Segment << " 0";
             for (int k = 0; k < 9; ++k) {
-                std::snprintf(buffer, sizeof buffer, " %.12g", r.homography(k / 3, k % 3));
+                std::snprintf(buffer, sizeof buffer, " %.12g", r.record.homography[k]);
                 out << buffer;
             }
             out << "\n";

@@ -36,20 +36,27 @@ static_assert(offsetof(PairRecord, image2SegmentA) == 2 * sizeof(double) &&
                   offsetof(PairRecord, homography) == 5 * sizeof(double),
               "PairRecord fields must sit at the caller's element offsets");
 
-// count pair records of fourteen doubles each, record r at data[14r .. 14r+13].
+// count pair records of fourteen doubles each, record r at data[14r .. 14r+13]
+// in a caller's array; in a C++ caller's larger values (a PairRecord member
+// with the caller's own fields beside it) the records lie `stride` bytes apart.
 struct PairRecordArray {
     const double* data = nullptr;
     int count = 0;
+    std::size_t stride = sizeof(PairRecord);  // bytes from one record to the next
 
     // Record r through its named fields (the same memory).
     const PairRecord& operator[](int r) const {
-        return reinterpret_cast<const PairRecord*>(data)[static_cast<std::size_t>(r)];
+        return *reinterpret_cast<const PairRecord*>(reinterpret_cast<const unsigned char*>(data) +
+                                                    static_cast<std::size_t>(r) * stride);
     }
 };
 
-// The view of records held as PairRecord values.
-inline PairRecordArray pairRecordView(const PairRecord* records, int count) {
-    return {reinterpret_cast<const double*>(records), count};
+// The view of count records held as PairRecord values, the first at `first`
+// and each `stride` bytes after the one before: sizeof(PairRecord) for an
+// array of them, sizeof(T) for the PairRecord members of an array of T. Read
+// in place, so no copy of the records is made for the transfer.
+inline PairRecordArray pairRecordView(const PairRecord* first, int count, std::size_t stride = sizeof(PairRecord)) {
+    return {reinterpret_cast<const double*>(first), count, stride};
 }
 
 // For image-1 segment i, entries data[i*pairsPerSegment + j], j < pairsPerSegment,

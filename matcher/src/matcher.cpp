@@ -220,8 +220,9 @@ MatchResult matchPrepared(ImageFeatures& features1, ImageFeatures& features2, co
         if (result.geometry.epipolar.verified && settings.recordEpipolarDistance > 0) {
             std::vector<SeedPair> agreeing;
             for (const SeedPair& record : checked.records)
-                if (keepsToEpipolarLines(record.homography, result.geometry.epipolar.fundamental,
-                                         {s1[seeds[record.seedA].image1Segment], s1[seeds[record.seedB].image1Segment]},
+                if (keepsToEpipolarLines(record.homography(), result.geometry.epipolar.fundamental,
+                                         {s1[static_cast<std::size_t>(record.record.image1SegmentA)],
+                                          s1[static_cast<std::size_t>(record.record.image1SegmentB)]},
                                          settings.recordEpipolarDistance * scale))
                     agreeing.push_back(record);
             checked.records = std::move(agreeing);
@@ -265,8 +266,8 @@ MatchResult matchPrepared(ImageFeatures& features1, ImageFeatures& features2, co
 
         tell(settings, "transfer", roundShare(settings, round, 0.3));
         start = Clock::now();
-        const std::vector<TransferMatch> transferred =
-            transferRound(s1, s2, seeds, checked.records, grid, settings.transfer, threads);
+        const std::vector<lineharvest::Correspondence> transferred =
+            transferRound(s1, s2, checked.records, grid, settings.transfer, threads);
         result.secondsTransfer += secondsSince(start);
         summary.transferred = static_cast<int>(transferred.size());
 
@@ -276,10 +277,11 @@ MatchResult matchPrepared(ImageFeatures& features1, ImageFeatures& features2, co
         std::vector<int> candidateRecord(candidates.size(), -1);
         std::vector<char> candidateCarried(candidates.size(), 0);
         std::set<SegmentMatch> fresh;
-        for (const TransferMatch& t : transferred) {
-            if (found.count(t.match) || !fresh.insert(t.match).second) continue;
-            candidates.push_back(t.match);
-            candidateRecord.push_back(t.record);
+        for (const lineharvest::Correspondence& t : transferred) {
+            const SegmentMatch m{t.image1Segment, t.image2Segment};
+            if (found.count(m) || !fresh.insert(m).second) continue;
+            candidates.push_back(m);
+            candidateRecord.push_back(t.pairRecord);
             candidateCarried.push_back(0);
         }
         // The planes' own correspondences join the first round's, judged
@@ -346,13 +348,13 @@ MatchResult matchPrepared(ImageFeatures& features1, ImageFeatures& features2, co
                 source.origin = MatchOrigin::planeCarried;
             } else if (candidateRecord[k] >= 0) {
                 source.hasHomography = true;
-                source.homography = checked.records[candidateRecord[k]].homography;
+                source.homography = checked.records[candidateRecord[k]].homography();
             }
             addedSources.push_back(source);
             if (candidateRecord[k] < 0) continue;
             // Only a correspondence whose two segments cover the same stretch
             // of the edge gives endpoints a homography can be fitted to.
-            const cv::Matx33d& h = checked.records[candidateRecord[k]].homography;
+            const cv::Matx33d h = checked.records[candidateRecord[k]].homography();
             if (sharedExtent(mapSegment(h, s1[m.image1Segment]), s2[m.image2Segment]) >= settings.newSeedExtent)
                 nextSeeds.push_back(m);
         }

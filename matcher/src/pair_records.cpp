@@ -142,7 +142,7 @@ std::vector<SeedPair> buildPairRecords(const std::vector<Segment>& segments1,
                                          segments2[seeds[key.second].image2Segment],
                                          settings.minSpread, h))
                 continue;
-            records.push_back({key.first, key.second, h});
+            records.push_back(makeSeedPair(seeds, key.first, key.second, h));
             recorded.insert(key);
             ++paired;
         }
@@ -150,18 +150,23 @@ std::vector<SeedPair> buildPairRecords(const std::vector<Segment>& segments1,
     return records;
 }
 
-std::vector<std::vector<int>> buildPairIndexTable(const std::vector<Segment>& segments1,
-                                                  const std::vector<SegmentMatch>& seeds,
-                                                  const std::vector<SeedPair>& records,
-                                                  int pairsPerSegment, int threads) {
-    std::vector<std::vector<int>> table(segments1.size());
+std::vector<double> pairIndexTable(const std::vector<Segment>& segments1, const std::vector<SeedPair>& records,
+                                   int pairsPerSegment, int threads) {
     std::vector<cv::Point2d> mids;
     mids.reserve(segments1.size());
     for (const Segment& s : segments1) mids.push_back(midpoint(s));
     std::vector<std::array<int, 2>> pairs;
     pairs.reserve(records.size());
-    for (const SeedPair& r : records) pairs.push_back({seeds[r.seedA].image1Segment, seeds[r.seedB].image1Segment});
-    const std::vector<int> rows = nearestSegmentPairs(mids, segments1, pairs, pairsPerSegment, threads);
+    for (const SeedPair& r : records)
+        pairs.push_back({static_cast<int>(r.record.image1SegmentA), static_cast<int>(r.record.image1SegmentB)});
+    return nearestSegmentPairs(mids, segments1, pairs, pairsPerSegment, threads);
+}
+
+std::vector<std::vector<int>> buildPairIndexTable(const std::vector<Segment>& segments1,
+                                                  const std::vector<SeedPair>& records, int pairsPerSegment,
+                                                  int threads) {
+    std::vector<std::vector<int>> table(segments1.size());
+    const std::vector<double> rows = pairIndexTable(segments1, records, pairsPerSegment, threads);
     if (rows.empty()) return table;
     for (std::size_t i = 0; i < table.size(); ++i)
         table[i].assign(rows.begin() + static_cast<long>(i * static_cast<std::size_t>(pairsPerSegment)),

@@ -174,13 +174,13 @@ SeedCheckResult checkSeeds(const std::vector<Segment>& segments1, const std::vec
                     }
                 }
             }
-            records[static_cast<std::size_t>(k)] = {hyp.a, hyp.b, h, static_cast<int>(hyp.voters.size())};
+            records[static_cast<std::size_t>(k)] = makeSeedPair(seeds, hyp.a, hyp.b, h, static_cast<int>(hyp.voters.size()));
             recorded[static_cast<std::size_t>(k)] = 1;
         }
     });
     if (memo)
         for (std::size_t k = 0; k < records.size(); ++k)
-            if (refitted[k]) memo->records.emplace(std::move(recordKeys[k]), records[k].homography);
+            if (refitted[k]) memo->records.emplace(std::move(recordKeys[k]), records[k].homography());
     for (std::size_t k = 0; k < records.size(); ++k)
         if (recorded[k]) result.records.push_back(records[k]);
     return result;

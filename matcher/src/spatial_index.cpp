@@ -18,9 +18,9 @@ double pairDistance(const cv::Point2d& q, const Segment& a, const Segment& b) {
 }
 
 // The full scan: every pair measured, the first `count` of (sum, index).
-std::vector<int> allSegmentPairs(const std::vector<cv::Point2d>& queries, const std::vector<Segment>& segments,
-                                 const std::vector<std::array<int, 2>>& pairs, int count) {
-    std::vector<int> table;
+std::vector<double> allSegmentPairs(const std::vector<cv::Point2d>& queries, const std::vector<Segment>& segments,
+                                    const std::vector<std::array<int, 2>>& pairs, int count) {
+    std::vector<double> table;
     table.reserve(queries.size() * static_cast<std::size_t>(count));
     std::vector<std::pair<double, int>> byDistance(pairs.size());
     const std::size_t k = std::min<std::size_t>(static_cast<std::size_t>(count), pairs.size());
@@ -87,8 +87,8 @@ PointIndex::PointIndex(std::vector<cv::Point2d> points) : points_(std::move(poin
     grid_ = std::make_unique<BoxGrid>(boxes, std::vector<cv::Point2d>{}, 2.0);
 }
 
-std::vector<int> nearestSegmentPairs(const std::vector<cv::Point2d>& queries, const std::vector<Segment>& segments,
-                                     const std::vector<std::array<int, 2>>& pairs, int count, int threads) {
+std::vector<double> nearestSegmentPairs(const std::vector<cv::Point2d>& queries, const std::vector<Segment>& segments,
+                                        const std::vector<std::array<int, 2>>& pairs, int count, int threads) {
     if (pairs.empty() || count <= 0) return {};
     bool allFinite = std::all_of(queries.begin(), queries.end(), [](const cv::Point2d& q) { return finite(q); });
     // The distinct segments of the pairs, each with the pairs it is in.
@@ -130,7 +130,7 @@ std::vector<int> nearestSegmentPairs(const std::vector<cv::Point2d>& queries, co
     for (const auto& p : pairs)
         pairSlots.push_back({slot[static_cast<std::size_t>(p[0])], slot[static_cast<std::size_t>(p[1])]});
 
-    std::vector<int> table(queries.size() * static_cast<std::size_t>(count));
+    std::vector<double> table(queries.size() * static_cast<std::size_t>(count));
     const int n = static_cast<int>(queries.size());
     parallelRanges(n, rangeParts(n, threads, 256), [&](int begin, int end, int) {
         // Marks of the segments listed, the segments measured (with their
@@ -169,7 +169,7 @@ std::vector<int> nearestSegmentPairs(const std::vector<cv::Point2d>& queries, co
                 if (bound == HUGE_VAL || (best.full() && best.worst() < 2 * bound)) break;
             }
             const auto& list = best.list();
-            int* row = &table[static_cast<std::size_t>(i) * static_cast<std::size_t>(count)];
+            double* row = &table[static_cast<std::size_t>(i) * static_cast<std::size_t>(count)];
             for (std::size_t j = 0; j < static_cast<std::size_t>(count); ++j) row[j] = list[j < list.size() ? j : 0].second;
         }
     });

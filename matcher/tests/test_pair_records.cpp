@@ -201,7 +201,7 @@ TEST(PairRecords, EachNearbyPairOnceAndTheIndexTableNearestFirst) {
     // entries per segment the three records are padded by the nearest.
     std::vector<Segment> image1 = scene.image1;
     image1.push_back({105, 120, 125, 125});
-    const auto table = linematch::buildPairIndexTable(image1, seeds, records, 5);
+    const auto table = linematch::buildPairIndexTable(image1, records, 5);
     ASSERT_EQ(table.size(), image1.size());
     const std::vector<int>& row = table.back();
     ASSERT_EQ(row.size(), 5u);
@@ -211,7 +211,7 @@ TEST(PairRecords, EachNearbyPairOnceAndTheIndexTableNearestFirst) {
     EXPECT_EQ(row[4], row[0]);
     EXPECT_EQ(std::set<int>(row.begin(), row.begin() + 3).size(), 3u);
 
-    EXPECT_TRUE(linematch::buildPairIndexTable(image1, seeds, {}, 4)[0].empty());
+    EXPECT_TRUE(linematch::buildPairIndexTable(image1, {}, 4)[0].empty());
 }
 
 }  // namespace

@@ -115,8 +115,8 @@ TEST(LineRefit, RepairsRecordsWhoseSeedsEndpointsDisagree) {
         const Segment& a = s1[after.records[k].seedA];
         const Segment& b = s1[after.records[k].seedB];
         const cv::Point2d middle((a[0] + a[2] + b[0] + b[2]) / 4, (a[1] + a[3] + b[1] + b[3]) / 4);
-        sumBefore += worstErrorNear(before.records[k].homography, s1, middle, 100);
-        sumAfter += worstErrorNear(after.records[k].homography, s1, middle, 100);
+        sumBefore += worstErrorNear(before.records[k].homography(), s1, middle, 100);
+        sumAfter += worstErrorNear(after.records[k].homography(), s1, middle, 100);
     }
     // Measured: 17 px before, 0.8 px after, on average over the records.
     EXPECT_GT(sumBefore / after.records.size(), 5.0);
@@ -128,7 +128,7 @@ TEST(LineRefit, LeavesExactRecordsExact) {
     const auto s2 = mapAll(viewChange(), s1);
     const auto r = linematch::checkSeeds(s1, s2, identityMatches(25), only(true, true, true));
     ASSERT_FALSE(r.records.empty());
-    for (const auto& p : r.records) EXPECT_LT(worstError(p.homography, s1), 1e-6);
+    for (const auto& p : r.records) EXPECT_LT(worstError(p.homography(), s1), 1e-6);
 }
 
 // Neighbour verification: the correspondences around a match must carry
@@ -236,7 +236,7 @@ TEST(SeedCheckMemo, ALaterRoundGivesWhatAFreshCheckGives) {
     for (std::size_t k = 0; k < fresh.records.size(); ++k) {
         const auto &a = remembered.records[k], &b = fresh.records[k];
         EXPECT_EQ(std::tie(a.seedA, a.seedB, a.votes), std::tie(b.seedA, b.seedB, b.votes)) << k;
-        EXPECT_EQ(a.homography, b.homography) << k;
+        EXPECT_EQ(a.homography(), b.homography()) << k;
     }
 }
 

@@ -66,14 +66,14 @@ TEST(PairIndexTable, SameAsScanningEveryRecord) {
             // Two seeds may share their image-1 segment.
             const int a = static_cast<int>(random() % static_cast<unsigned>(c.seeds));
             const int b = static_cast<int>(random() % static_cast<unsigned>(c.seeds));
-            records.push_back({a, b, cv::Matx33d::eye(), 0});
+            records.push_back(linematch::makeSeedPair(seeds, a, b, cv::Matx33d::eye()));
         }
         const std::vector<double> expected = allRecordsTable(segments, seeds, records, c.k);
         for (int threads : {1, 3})
-            EXPECT_EQ(linematch::pairIndexTable(segments, seeds, records, c.k, threads), expected)
+            EXPECT_EQ(linematch::pairIndexTable(segments, records, c.k, threads), expected)
                 << c.segments << " segments, " << c.records << " records, k " << c.k << ", " << threads << " threads";
     }
-    EXPECT_TRUE(linematch::pairIndexTable({{0, 0, 1, 1}}, {{0, 0}}, {}, 4).empty());
+    EXPECT_TRUE(linematch::pairIndexTable({{0, 0, 1, 1}}, {}, 4).empty());
 }
 
 TEST(PointIndex, SameAsScanningEveryPoint) {

@@ -37,17 +37,22 @@ std::vector<SeedPair> buildPairRecords(const std::vector<Segment>& segments1,
                                        const std::vector<SegmentMatch>& seeds,
                                        const PairRecordSettings& settings);
 
-// For every image-1 segment the pairsPerSegment records whose two seed
-// segments are nearest to its midpoint (sum of the two point-to-segment
-// distances), nearest first. Row i holds the record indices of segment i.
-// When there are fewer records than pairsPerSegment the list is padded by
-// repeating the nearest one; ties go to the lower record index. Found
-// through a grid over the seed segments (spatial_index.hpp), the rows
-// shared out among `threads` threads.
+// For every image-1 segment the pairsPerSegment records whose two image-1
+// seed segments lie nearest its midpoint (sum of the two point-to-segment
+// distances), nearest first; padded with the nearest when there are fewer
+// records; ties go to the lower record index. Row-major, segments1.size()
+// rows (none without records), record indices held as doubles: the pair
+// index table as the lineharvest transfer reads it. Found through a grid
+// over the seed segments (spatial_index.hpp), the rows shared out among
+// `threads` threads.
+std::vector<double> pairIndexTable(const std::vector<Segment>& segments1, const std::vector<SeedPair>& records,
+                                   int pairsPerSegment, int threads = 1);
+
+// The same table, row i holding the record indices of segment i (empty
+// rows without records).
 std::vector<std::vector<int>> buildPairIndexTable(const std::vector<Segment>& segments1,
-                                                  const std::vector<SegmentMatch>& seeds,
-                                                  const std::vector<SeedPair>& records,
-                                                  int pairsPerSegment, int threads = 1);
+                                                  const std::vector<SeedPair>& records, int pairsPerSegment,
+                                                  int threads = 1);
 
 // Distance from (x, y) to the closed segment s (to its first endpoint when
 // s has length 0).

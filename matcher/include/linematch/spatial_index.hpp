@@ -138,10 +138,11 @@ private:
 // of least pointSegmentDistance(q, segments[pairs[p][0]]) +
 // pointSegmentDistance(q, segments[pairs[p][1]]), least (sum, p) first;
 // padded with the nearest when there are fewer pairs, none when there are
-// no pairs or count < 1. Row-major, count entries per query. The queries
-// are shared out among `threads` threads; the result does not depend on
-// their number.
-std::vector<int> nearestSegmentPairs(const std::vector<cv::Point2d>& queries, const std::vector<Segment>& segments,
-                                     const std::vector<std::array<int, 2>>& pairs, int count, int threads = 1);
+// no pairs or count < 1. Row-major, count entries per query, the pair
+// indices held as doubles: the form of the lineharvest transfer's pair index
+// table, which reads this vector in place. The queries are shared out among
+// `threads` threads; the result does not depend on their number.
+std::vector<double> nearestSegmentPairs(const std::vector<cv::Point2d>& queries, const std::vector<Segment>& segments,
+                                        const std::vector<std::array<int, 2>>& pairs, int count, int threads = 1);
 
 }  // namespace linematch

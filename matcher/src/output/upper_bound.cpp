@@ -17,7 +17,7 @@ UpperBoundRun groundTruthSeededRun(const std::vector<Segment>& segments1, const 
     for (SeedPair& r : pairs) {
         // The example's files hold the homographies with 12 significant
         // digits; the same rounding gives the same run.
-        for (double& value : r.homography.val) {
+        for (double& value : r.record.homography) {
             char buffer[64];
             std::snprintf(buffer, sizeof buffer, "%.12g", value);
             value = std::strtod(buffer, nullptr);
@@ -28,8 +28,8 @@ UpperBoundRun groundTruthSeededRun(const std::vector<Segment>& segments1, const 
     const lineharvest::GridIndex grid = lineharvest::GridIndex::build(
         {segments2.empty() ? nullptr : segments2.front().data(), static_cast<int>(segments2.size())},
         settings.cellSize, window, settings.gridMargin);
-    for (const TransferMatch& t : transferRound(segments1, segments2, run.seeds, pairs, grid, settings, threads))
-        run.added.push_back(t.match);
+    for (const lineharvest::Correspondence& c : transferRound(segments1, segments2, pairs, grid, settings, threads))
+        run.added.push_back({c.image1Segment, c.image2Segment});
     return run;
 }
 
