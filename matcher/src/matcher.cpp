@@ -219,12 +219,12 @@ MatchResult matchPrepared(ImageFeatures& features1, ImageFeatures& features2, co
         // segments must land on their epipolar lines.
         if (result.geometry.epipolar.verified && settings.recordEpipolarDistance > 0) {
             std::vector<SeedPair> agreeing;
-            for (const SeedPair& record : checked.records)
-                if (keepsToEpipolarLines(record.homography(), result.geometry.epipolar.fundamental,
-                                         {s1[static_cast<std::size_t>(record.record.image1SegmentA)],
-                                          s1[static_cast<std::size_t>(record.record.image1SegmentB)]},
+            for (const SeedPair& pair : checked.records)
+                if (keepsToEpipolarLines(pair.homography(), result.geometry.epipolar.fundamental,
+                                         {s1[static_cast<std::size_t>(pair.record.image1SegmentA)],
+                                          s1[static_cast<std::size_t>(pair.record.image1SegmentB)]},
                                          settings.recordEpipolarDistance * scale))
-                    agreeing.push_back(record);
+                    agreeing.push_back(pair);
             checked.records = std::move(agreeing);
         }
         result.secondsChecks += secondsSince(start);
