@@ -299,6 +299,12 @@ void checkTransferInput(const TransferInput& input, const GridIndex& grid) {
     checkCount(input.segments1.count, input.segments1.data, "image-1 segments");
     checkCount(input.segments2.count, input.segments2.data, "image-2 segments");
     checkCount(input.pairRecords.count, input.pairRecords.data, "pair records");
+    // A stride shorter than a record, or off the doubles' alignment, would
+    // read records that overlap or straddle their fields.
+    if (input.pairRecords.stride < sizeof(PairRecord) || input.pairRecords.stride % alignof(PairRecord) != 0)
+        throw HarvestError(ErrorKind::badCount, "pair records lie " + std::to_string(input.pairRecords.stride) +
+                                                    " bytes apart; each needs at least " +
+                                                    std::to_string(sizeof(PairRecord)) + ", aligned for doubles");
     const int perSegment = input.pairIndexTable.pairsPerSegment;
     if (perSegment < 0)
         throw HarvestError(ErrorKind::badCount, "the number of pairs per segment must not be negative, got " + std::to_string(perSegment));

@@ -144,6 +144,18 @@ TEST_F(TransferTest, UnusableInputsAreRefused) {
     TransferInput negative = input(s, s, record, table, 1);
     negative.segments2.count = -1;
     EXPECT_THROW(addCandidates(negative, grid()), HarvestError);
+    // Records closer than a record apart (or off the doubles' alignment)
+    // would overlap: refused before any is read.
+    for (std::size_t stride : {sizeof(double), sizeof(PairRecord) + 1}) {
+        TransferInput strided = input(s, s, record, table, 1);
+        strided.pairRecords.stride = stride;
+        try {
+            addCandidates(strided, grid());
+            ADD_FAILURE() << "stride " << stride << " accepted";
+        } catch (const HarvestError& e) {
+            EXPECT_EQ(e.kind(), "badCount");
+        }
+    }
     try {
         addCandidates(input(s, s, record, table, 1), grid(), 0);
         ADD_FAILURE() << "zero threads accepted";
