@@ -118,7 +118,7 @@ TEST(OptionTable, EveryOptionIsInTheReportWithItsValue) {
         linematch::applyOption(settings, option, option.get(defaults) == option.hi ? option.lo : option.hi,
                                option.key);
     const nlohmann::json report =
-        nlohmann::json::parse(linematch::reportJson(linematch::MatchResult{}, settings, linematch::ReportContext{}));
+        nlohmann::json::parse(linematch::reportJson(linematch::MatchOutcome{}, settings, linematch::ReportContext{}));
     const nlohmann::json& reported = report.at("settings");
     for (const linematch::MatcherOption& option : linematch::matcherOptions()) {
         SCOPED_TRACE(option.key);
