@@ -174,7 +174,7 @@ linematch::FrontEndSettings optionArguments(py::dict given) {
 namespace {
 
 cv::Matx33d homographyValue(py::handle object, const char* name) {
-    const DoubleRows rows = doubleRows(object, name, 3);
+    const DoubleRows rows = doubleRows(object, name, 3, "(3, 3)");
     if (rows.rows != 3)
         refuseValue(ErrorKind::badShape, std::string(name) + " must have shape (3, 3), got shape " + shapeText(rows.array));
     cv::Matx33d h;
