@@ -481,8 +481,7 @@ mxArray* mexValue(const ResultField& f) {
 // The result's fields in the description's order (score only with a
 // ground truth), then features, only for a pair matched from features
 // files.
-mxArray* infoStruct(const linematch::MatchOutcome& outcome, const std::vector<FeatureUse>& features) {
-    const ResultField described = linematch::describeResult(outcome);
+mxArray* infoStruct(const ResultField& described, const std::vector<FeatureUse>& features) {
     mxArray* info = mexValue(described);
     if (!features.empty()) {
         mxAddField(info, "features");
@@ -550,12 +549,13 @@ void run(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
         throw CallFailure{ErrorKind::outputFile, std::string("cannot store the features: ") + e.what()};
     }
     const linematch::MatchResult& result = outcome.result;
+    const ResultField described = nlhs > OUT_INFO ? linematch::describeResult(outcome) : ResultField();
     // Outputs are created only once nothing can fail any more, so that no
     // array is left behind by an error.
     plhs[OUT_MATCHES] = matchMatrix(result.matches);
     if (nlhs > OUT_SEGMENTS1) plhs[OUT_SEGMENTS1] = segmentMatrix(result.segments1);
     if (nlhs > OUT_SEGMENTS2) plhs[OUT_SEGMENTS2] = segmentMatrix(result.segments2);
-    if (nlhs > OUT_INFO) plhs[OUT_INFO] = infoStruct(outcome, features);
+    if (nlhs > OUT_INFO) plhs[OUT_INFO] = infoStruct(described, features);
 }
 
 // linematch('features', IMAGE, FILE, options...): IMAGE's features in the
