@@ -134,11 +134,11 @@ int main(int argc, char** argv) {
         const std::unique_ptr<linematch::FolderRun> run = linematch::matchToFolder(request, options);
         // Not an error (the files are written and the exit status is 0),
         // but no answer either: said where a script or a person sees it.
-        if (run->result.status == "thin_support")
+        if (run->outcome.result.status == "thin_support")
             std::cerr << "linematch: thin support: "
-                      << (run->result.rounds.empty() ? 0 : run->result.rounds[0].keptSeeds)
+                      << (run->outcome.result.rounds.empty() ? 0 : run->outcome.result.rounds[0].keptSeeds)
                       << " seeds survived the checks and no plane was verified; no correspondences returned\n";
-        if (!quiet) std::cout << linematch::reportText(run->result, settings, run->context);
+        if (!quiet) std::cout << linematch::reportText(run->outcome, settings, run->context);
     } catch (...) {
         const mexargs::CallFailure failure =
             mexargs::describeFailure(std::current_exception(), mexargs::describeOpenCvFailure);

@@ -68,9 +68,13 @@
 %                        checks and no plane was verified (no
 %                        correspondences then), or with OverlapCheck
 %                        'no_overlap'
+%     seedSources        first-round seeds per source: given, point, lbd,
+%                        each a struct seeds (before the checks), kept
+%                        (after them)
 %     score              only with the option Homography: trueCorrespondences,
 %                        and [matches correct precision recall] rows
-%                        descriptorAlone, seeds, rounds (one row per round:
+%                        descriptorAlone, pointSeeds (the point seed
+%                        candidates), seeds, rounds (one row per round:
 %                        the seeds and the additions so far), final (the
 %                        project's ground-truth rule: 2 px, same direction,
 %                        overlap 0.5); averagePrecision (the matches ranked

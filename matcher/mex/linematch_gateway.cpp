@@ -19,6 +19,7 @@
 #include "linematch/match_request.hpp"
 #include "linematch/matcher.hpp"
 #include "linematch/matcher_options.hpp"
+#include "linematch/result_description.hpp"
 #include "linematch/result_scores.hpp"
 #include "linematch/segments.hpp"
 
@@ -365,47 +366,6 @@ mxArray* rowMatrix(const Items& items, int columns, const Fill& fill) {
     return m;
 }
 
-mxArray* scoreRow(const linematch::Score& s) {
-    return doubleRow({double(s.matches), double(s.correct), s.precision, s.recall});
-}
-
-// A 3 x 3 double matrix (the host's column-major layout).
-mxArray* matrix3(const cv::Matx33d& m) {
-    mxArray* out = mxCreateDoubleMatrix(3, 3, mxREAL);
-    double* p = mxGetPr(out);
-    for (int c = 0; c < 3; ++c)
-        for (int r = 0; r < 3; ++r) p[c * 3 + r] = m(r, c);
-    return out;
-}
-
-// The models the point matches verified: planes, a 1 x P struct array
-// (H, inliers, medianResidual), and fundamental, a struct whose F is empty
-// unless the fundamental matrix was verified. Inliers are counts: the
-// point matches they would index are not returned.
-mxArray* geometryStruct(const linematch::TwoViewGeometry& g) {
-    const char* planeFields[] = {"H", "inliers", "medianResidual"};
-    mxArray* planes = mxCreateStructMatrix(1, g.planes.size(), 3, planeFields);
-    for (std::size_t k = 0; k < g.planes.size(); ++k) {
-        const linematch::PlaneModel& p = g.planes[k];
-        mxSetField(planes, k, "H", matrix3(p.homography));
-        mxSetField(planes, k, "inliers", mxCreateDoubleScalar(static_cast<double>(p.inliers.size())));
-        mxSetField(planes, k, "medianResidual", mxCreateDoubleScalar(p.medianResidual));
-    }
-    const linematch::EpipolarModel& e = g.epipolar;
-    const char* fundamentalFields[] = {"verified", "F", "inliers", "offPlaneInliers", "medianResidual"};
-    mxArray* fundamental = mxCreateStructMatrix(1, 1, 5, fundamentalFields);
-    mxSetField(fundamental, 0, "verified", mxCreateLogicalScalar(e.verified));
-    mxSetField(fundamental, 0, "F", e.verified ? matrix3(e.fundamental) : mxCreateDoubleMatrix(0, 0, mxREAL));
-    mxSetField(fundamental, 0, "inliers", mxCreateDoubleScalar(e.inliers));
-    mxSetField(fundamental, 0, "offPlaneInliers", mxCreateDoubleScalar(e.offPlaneInliers));
-    mxSetField(fundamental, 0, "medianResidual", mxCreateDoubleScalar(e.medianResidual));
-    const char* fields[] = {"planes", "fundamental"};
-    mxArray* geometry = mxCreateStructMatrix(1, 1, 2, fields);
-    mxSetField(geometry, 0, "planes", planes);
-    mxSetField(geometry, 0, "fundamental", fundamental);
-    return geometry;
-}
-
 // How a call used a features file.
 struct FeatureUse {
     std::string file;
@@ -429,77 +389,120 @@ mxArray* featureUseStruct(const std::vector<FeatureUse>& uses) {
     return s;
 }
 
-// scores: only with a ground truth; features: only for a pair matched from
-// features files.
-mxArray* infoStruct(const linematch::MatchResult& r, const linematch::ResultScores* scores,
-                    const std::vector<FeatureUse>& features) {
-    // status last but one: score, the last, is there only with a ground
-    // truth; features, after them, only from features files.
-    const char* fields[] = {"descriptorMatches", "seeds", "rounds", "seconds", "confidence", "geometry", "status",
-                            "score", "features"};
-    const char* withoutScore[] = {"descriptorMatches", "seeds", "rounds", "seconds", "confidence", "geometry",
-                                  "status", "features"};
-    const int count = 7 + (scores ? 1 : 0) + (features.empty() ? 0 : 1);
-    mxArray* info = mxCreateStructMatrix(1, 1, count, scores ? fields : withoutScore);
-    if (!features.empty()) mxSetField(info, 0, "features", featureUseStruct(features));
-    // "ok", "thin_support" (too few seeds survived the checks, no matches)
-    // or, with OverlapCheck, "no_overlap".
-    mxSetField(info, 0, "status", mxCreateString(r.status.c_str()));
-    mxSetField(info, 0, "descriptorMatches", matchMatrix(r.descriptorMatches));
-    mxSetField(info, 0, "seeds", matchMatrix(r.seeds));
-    // One row per round: seeds, kept seeds, pair records, transferred,
-    // refused, added, next seeds.
-    const auto& roundFields = linematch::roundFields();
-    const int columns = static_cast<int>(roundFields.size());
-    mxSetField(info, 0, "rounds", rowMatrix(r.rounds, columns, [&](const linematch::RoundSummary& s, double* row) {
-                   for (const linematch::RoundField& f : roundFields) *row++ = double(s.*f.value);
-               }));
-    // The point stage last: the first four keep the places callers index.
-    std::vector<double> seconds;
-    for (const linematch::StageSeconds& stage : linematch::stageSeconds()) seconds.push_back(r.*stage.seconds);
-    mxSetField(info, 0, "seconds", doubleRow(seconds));
-    // K x 1, row k for column k of M.
-    mxSetField(info, 0, "confidence", rowMatrix(r.confidence, 1, [](double v, double* row) { row[0] = v; }));
-    mxSetField(info, 0, "geometry", geometryStruct(r.geometry));
-    if (scores) {
-        const char* scoreFields[] = {"trueCorrespondences", "descriptorAlone", "seeds", "rounds", "final",
-                                     "averagePrecision", "confidentHalfPrecision"};
-        mxArray* score = mxCreateStructMatrix(1, 1, 7, scoreFields);
-        mxSetField(score, 0, "trueCorrespondences",
-                   mxCreateDoubleScalar(static_cast<double>(scores->trueCorrespondences)));
-        mxSetField(score, 0, "descriptorAlone", scoreRow(scores->descriptorAlone));
-        mxSetField(score, 0, "seeds", scoreRow(scores->seeds));
-        // One row per round: the seeds and the additions so far.
-        mxSetField(score, 0, "rounds", rowMatrix(scores->rounds, 4, [](const auto& round, double* row) {
-                       const linematch::Score& s = round.soFar;
-                       const double values[4] = {double(s.matches), double(s.correct), s.precision, s.recall};
-                       std::copy(values, values + 4, row);
-                   }));
-        mxSetField(score, 0, "final", scoreRow(scores->final));
-        mxSetField(score, 0, "averagePrecision", mxCreateDoubleScalar(scores->averagePrecision));
-        mxSetField(score, 0, "confidentHalfPrecision", mxCreateDoubleScalar(scores->confidentHalfPrecision));
-        mxSetField(info, 0, "score", score);
+// The MEX side of the result description (result_description.hpp): names
+// in camelCase (or the MEX file's own where a field gives one), numbers as
+// doubles, a row record as a 1 x N row and a list of them as a matrix, one
+// row per item, other records as structs and lists of them as 1 x N struct
+// arrays, index pairs as 2 x K (one pair per column, as M), a list of
+// values as K x 1. An absent record is left out; an absent matrix is [].
+using linematch::ResultField;
+
+std::string mexKey(const ResultField& f) { return f.mexName ? f.mexName : linematch::camelCase(f.name); }
+
+std::vector<const ResultField*> mexFields(const ResultField& record) {
+    std::vector<const ResultField*> out;
+    for (const ResultField& f : record.fields)
+        if ((f.shownIn & linematch::inMex) && (f.present || f.kind == ResultField::Kind::matrix)) out.push_back(&f);
+    return out;
+}
+
+// A row record's numbers side by side; a row record inside it spliced in.
+void rowValues(const ResultField& record, std::vector<double>& out) {
+    for (const ResultField* f : mexFields(record)) {
+        if (f->kind == ResultField::Kind::record) rowValues(*f, out);
+        else out.push_back(f->number);
+    }
+}
+
+mxArray* mexValue(const ResultField& f);
+
+// A 1 x N struct array of these records, with the fields of `shape` (an
+// empty array keeps them too).
+mxArray* structArray(const std::vector<const ResultField*>& items, const ResultField& shape) {
+    std::vector<std::string> keys;
+    for (const ResultField* f : mexFields(shape)) keys.push_back(mexKey(*f));
+    std::vector<const char*> names;
+    for (const std::string& key : keys) names.push_back(key.c_str());
+    mxArray* s = mxCreateStructMatrix(1, items.size(), static_cast<int>(names.size()), names.data());
+    for (std::size_t k = 0; k < items.size(); ++k)
+        for (const ResultField* f : mexFields(*items[k])) mxSetField(s, k, mexKey(*f).c_str(), mexValue(*f));
+    return s;
+}
+
+mxArray* mexValue(const ResultField& f) {
+    using Kind = ResultField::Kind;
+    switch (f.kind) {
+    case Kind::number:
+    case Kind::count: return mxCreateDoubleScalar(f.number);
+    case Kind::flag: return mxCreateLogicalScalar(f.number != 0);
+    case Kind::text: return mxCreateString(f.text.c_str());
+    case Kind::matrix: {
+        if (!f.present) return mxCreateDoubleMatrix(0, 0, mxREAL);
+        mxArray* m = mxCreateDoubleMatrix(f.rows, f.columns, mxREAL);
+        double* p = mxGetPr(m);
+        for (int r = 0; r < f.rows; ++r)
+            for (int c = 0; c < f.columns; ++c)
+                p[static_cast<std::size_t>(c) * f.rows + r] = f.values[static_cast<std::size_t>(r) * f.columns + c];
+        return m;
+    }
+    case Kind::pairs:
+    case Kind::values: {
+        // Row by row (i, w) is column-major 2 x K; values are K x 1.
+        mxArray* m = f.kind == Kind::pairs ? mxCreateDoubleMatrix(2, f.rows, mxREAL)
+                                           : mxCreateDoubleMatrix(f.rows, 1, mxREAL);
+        std::copy(f.values.begin(), f.values.end(), mxGetPr(m));
+        return m;
+    }
+    case Kind::record: {
+        if (!f.row) return structArray({&f}, f);
+        std::vector<double> row;
+        rowValues(f, row);
+        return doubleRow(row);
+    }
+    case Kind::list: {
+        const ResultField& shape = f.itemShape.at(0);
+        if (!shape.row) {
+            std::vector<const ResultField*> items;
+            for (const ResultField& item : f.fields) items.push_back(&item);
+            return structArray(items, shape);
+        }
+        std::vector<double> width;
+        rowValues(shape, width);
+        return rowMatrix(f.fields, static_cast<int>(width.size()), [](const ResultField& item, double* row) {
+            std::vector<double> values;
+            rowValues(item, values);
+            std::copy(values.begin(), values.end(), row);
+        });
+    }
+    }
+    return mxCreateDoubleMatrix(0, 0, mxREAL);
+}
+
+// The result's fields in the description's order (score only with a
+// ground truth), then features, only for a pair matched from features
+// files.
+mxArray* infoStruct(const ResultField& described, const std::vector<FeatureUse>& features) {
+    mxArray* info = mexValue(described);
+    if (!features.empty()) {
+        mxAddField(info, "features");
+        mxSetField(info, 0, "features", featureUseStruct(features));
     }
     return info;
 }
 
-// runMatch's outcome for a pair from the images' features files
-// (matchCachedPair gives matchLines' result), scored as runMatch scores;
-// uses says how each file was used.
+// runMatch on a pair from the images' features files (matchCachedPair
+// gives matchLines' result); uses says how each file was used.
 linematch::MatchOutcome matchFromFeatureFiles(linematch::MatchRequest request, const Options& o,
                                               std::vector<FeatureUse>& uses) {
     linematch::FrontEndSettings frontEnd = o.settings;
     frontEnd.matcher = request.settings;
-    linematch::CachedPair pair = linematch::matchCachedPair(request.image1, request.image2, o.features1, o.features2,
-                                                            frontEnd, o.overlapCheck, request.given);
-    uses = {featureUse(o.features1, pair.features1), featureUse(o.features2, pair.features2)};
-    linematch::MatchOutcome out;
-    out.result = std::move(pair.result);
-    if (request.truth) {
-        out.truth = std::make_unique<linematch::GroundTruth>(out.result.segments1, out.result.segments2, *request.truth);
-        out.scores = linematch::scoreResult(out.result, *out.truth);
-    }
-    return out;
+    const linematch::GivenSeeds given = request.given;
+    return linematch::runMatch(std::move(request), [&](const cv::Mat& image1, const cv::Mat& image2) {
+        linematch::CachedPair pair =
+            linematch::matchCachedPair(image1, image2, o.features1, o.features2, frontEnd, o.overlapCheck, given);
+        uses = {featureUse(o.features1, pair.features1), featureUse(o.features2, pair.features2)};
+        return std::move(pair.result);
+    });
 }
 
 void run(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
@@ -546,13 +549,13 @@ void run(int nlhs, mxArray* plhs[], int nrhs, const mxArray* prhs[]) {
         throw CallFailure{ErrorKind::outputFile, std::string("cannot store the features: ") + e.what()};
     }
     const linematch::MatchResult& result = outcome.result;
-    const linematch::ResultScores* scores = outcome.scores ? &*outcome.scores : nullptr;
+    const ResultField described = nlhs > OUT_INFO ? linematch::describeResult(outcome) : ResultField();
     // Outputs are created only once nothing can fail any more, so that no
     // array is left behind by an error.
     plhs[OUT_MATCHES] = matchMatrix(result.matches);
     if (nlhs > OUT_SEGMENTS1) plhs[OUT_SEGMENTS1] = segmentMatrix(result.segments1);
     if (nlhs > OUT_SEGMENTS2) plhs[OUT_SEGMENTS2] = segmentMatrix(result.segments2);
-    if (nlhs > OUT_INFO) plhs[OUT_INFO] = infoStruct(result, scores, features);
+    if (nlhs > OUT_INFO) plhs[OUT_INFO] = infoStruct(described, features);
 }
 
 // linematch('features', IMAGE, FILE, options...): IMAGE's features in the

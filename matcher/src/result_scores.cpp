@@ -6,6 +6,7 @@ ResultScores scoreResult(const MatchResult& r, const GroundTruth& truth) {
     ResultScores s;
     s.trueCorrespondences = truth.size();
     s.descriptorAlone = truth.score(r.descriptorMatches);
+    s.pointSeeds = truth.score(r.pointSeeds);
     s.seeds = truth.score(r.seeds);
     std::vector<SegmentMatch> soFar = r.seeds;
     for (const std::vector<SegmentMatch>& added : r.roundMatches) {

@@ -7,10 +7,12 @@
 #include "linematch/image_input.hpp"
 #include "linematch/match_report.hpp"
 #include "linematch/matcher_options.hpp"
+#include "linematch/result_description.hpp"
 
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
+#include <algorithm>
 #include <array>
 #include <cctype>
 #include <cstdlib>
@@ -118,7 +120,7 @@ TEST(OptionTable, EveryOptionIsInTheReportWithItsValue) {
         linematch::applyOption(settings, option, option.get(defaults) == option.hi ? option.lo : option.hi,
                                option.key);
     const nlohmann::json report =
-        nlohmann::json::parse(linematch::reportJson(linematch::MatchResult{}, settings, linematch::ReportContext{}));
+        nlohmann::json::parse(linematch::reportJson(linematch::MatchOutcome{}, settings, linematch::ReportContext{}));
     const nlohmann::json& reported = report.at("settings");
     for (const linematch::MatcherOption& option : linematch::matcherOptions()) {
         SCOPED_TRACE(option.key);
@@ -130,6 +132,90 @@ TEST(OptionTable, EveryOptionIsInTheReportWithItsValue) {
         else
             EXPECT_EQ(reported[option.key].get<double>(), v);
     }
+}
+
+// The front ends name the result's fields by rule from one description:
+// within a record each front end's names must be distinct, and a MEX name
+// a field name the host accepts (mxCreateStructMatrix refuses others only
+// when a user calls), whatever field is added.
+void checkNames(const linematch::ResultField& record, const std::string& path) {
+    std::set<std::string> mex, report, python;
+    for (const linematch::ResultField& f : record.fields) {
+        const std::string where = path + "." + f.name;
+        if (f.shownIn & linematch::inMex) {
+            const std::string key = f.mexName ? f.mexName : linematch::camelCase(f.name);
+            EXPECT_TRUE(!key.empty() && key.size() <= 63 && std::isalpha(static_cast<unsigned char>(key[0])) &&
+                        std::all_of(key.begin(), key.end(),
+                                    [](char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '_'; }))
+                << where << ": MEX name '" << key << "'";
+            EXPECT_TRUE(mex.insert(key).second) << where << ": MEX name '" << key << "' twice";
+        }
+        if (f.shownIn & linematch::inReport) {
+            EXPECT_TRUE(report.insert(f.reportName ? f.reportName : f.name).second) << where << " twice in the report";
+        }
+        if (f.shownIn & linematch::inPython) {
+            EXPECT_TRUE(python.insert(f.name).second) << where << " twice in Python";
+        }
+        if (f.kind == linematch::ResultField::Kind::record) checkNames(f, where);
+        if (f.kind == linematch::ResultField::Kind::list) checkNames(f.itemShape.at(0), where + "[]");
+    }
+}
+
+TEST(ResultDescription, NamesAreDistinctAndValidInEveryFrontEnd) {
+    linematch::MatchResult r;
+    r.rounds.resize(1);
+    r.roundMatches.resize(1);
+    r.geometry.planes.resize(1);
+    r.geometry.epipolar.verified = true;
+    linematch::ResultScores scores;
+    scores.rounds.resize(1);
+    checkNames(linematch::describeResult(r, &scores), "result");
+    const std::pair<const char*, const char*> cases[] = {
+        {"status", "status"}, {"off_plane_inliers", "offPlaneInliers"}, {"so_far", "soFar"}, {"image1", "image1"},
+        {"_lead", "lead"},    {"double__gap", "doubleGap"},             {"", ""}};
+    for (const auto& [snake, camel] : cases) EXPECT_EQ(linematch::camelCase(snake), camel) << snake;
+}
+
+// report.json is made from the description around the run's own fields;
+// its readers rely on the keys and their order.
+TEST(ResultDescription, ReportKeepsItsLayout) {
+    linematch::MatchOutcome outcome;
+    outcome.result.rounds.resize(1);
+    outcome.result.geometry.planes.resize(1);
+    outcome.result.geometry.epipolar.verified = true;
+    outcome.scores.emplace();
+    outcome.scores->rounds.resize(1);
+    linematch::ReportContext context;
+    context.homographyFile = "H.txt";
+    const nlohmann::ordered_json report = nlohmann::ordered_json::parse(
+        linematch::reportJson(outcome, linematch::FrontEndSettings{}, context));
+    const auto keys = [](const nlohmann::ordered_json& object) {
+        std::vector<std::string> out;
+        for (const auto& item : object.items()) out.push_back(item.key());
+        return out;
+    };
+    using Keys = std::vector<std::string>;
+    EXPECT_EQ(keys(report), (Keys{"status", "image1", "image2", "segments", "settings", "points", "geometry",
+                                  "lbd_sought", "seed_sources", "stages", "rounds", "seconds", "ground_truth"}));
+    EXPECT_EQ(keys(report["rounds"][0]), (Keys{"round", "seeds", "seeds_kept", "pair_records", "transferred",
+                                               "rejected", "added", "new_seeds"}));
+    EXPECT_EQ(keys(report["seconds"]), (Keys{"segments", "descriptors", "seed_checks", "transfer", "points", "total"}));
+    EXPECT_EQ(keys(report["geometry"]["planes"][0]), (Keys{"inliers", "median_residual_px"}));
+    EXPECT_EQ(keys(report["geometry"]["fundamental"]),
+              (Keys{"verified", "inliers", "off_plane_inliers", "median_residual_px", "matrix"}));
+    EXPECT_EQ(report["geometry"]["fundamental"]["matrix"].size(), 9u);
+    EXPECT_EQ(keys(report["ground_truth"]),
+              (Keys{"homography_file", "true_correspondences", "descriptor_alone", "point_seeds", "seeds", "rounds",
+                    "final", "average_precision", "confident_half_precision"}));
+    EXPECT_EQ(keys(report["ground_truth"]["rounds"][0]), (Keys{"added", "so_far"}));
+    EXPECT_EQ(keys(report["ground_truth"]["final"]), (Keys{"matches", "correct", "precision", "recall"}));
+    // An unverified fundamental matrix and no ground truth: left out.
+    outcome.result.geometry.epipolar.verified = false;
+    outcome.scores.reset();
+    const nlohmann::json plain =
+        nlohmann::json::parse(linematch::reportJson(outcome, linematch::FrontEndSettings{}, context));
+    EXPECT_FALSE(plain.contains("ground_truth"));
+    EXPECT_FALSE(plain["geometry"]["fundamental"].contains("matrix"));
 }
 
 std::string bytes(std::initializer_list<int> values) {

@@ -47,7 +47,8 @@ class MatchResult:
     scores : dict or None
         With a ``homography``: the ``ground_truth`` object of
         ``report.json`` at full precision (``true_correspondences``,
-        ``descriptor_alone``, ``seeds``, ``rounds`` (``added``, ``so_far``)
+        ``descriptor_alone``, ``point_seeds`` (the point seed candidates),
+        ``seeds``, ``rounds`` (``added``, ``so_far``)
         and ``final``, each a dict of ``matches``, ``correct``,
         ``precision``, ``recall``; ``average_precision``, the matches
         ranked by ``confidence`` over ``true_correspondences``, and
@@ -67,6 +68,10 @@ class MatchResult:
         plane explains) and ``median_residual`` (pixels from the epipolar
         line). No planes and an unverified matrix when the point stage is
         off or found nothing.
+    seed_sources : dict
+        First-round seeds per source (``given``, ``point``, ``lbd``), each a
+        dict ``seeds`` (before the checks) and ``kept`` (after them):
+        ``report.json``'s ``seed_sources``.
     """
 
     matches: np.ndarray
@@ -80,9 +85,10 @@ class MatchResult:
     scores: Optional[Dict[str, Any]]
     status: str = "ok"
     # Defaults only so that a result built by hand without them still
-    # works; match_images always sets both.
+    # works; match_images always sets them.
     confidence: np.ndarray = field(default_factory=lambda: np.zeros(0))
     geometry: Dict[str, Any] = field(default_factory=dict)
+    seed_sources: Dict[str, Dict[str, int]] = field(default_factory=dict)
 
 
 def match_images(image1, image2, *, homography=None, progress=None, seed_matches=None, point_matches=None,

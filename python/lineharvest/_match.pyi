@@ -21,6 +21,7 @@ class MatchResult:
     status: str
     confidence: npt.NDArray[np.float64]
     geometry: Dict[str, Any]
+    seed_sources: Dict[str, Dict[str, int]]
 
 def match_images(
     image1: _Image,

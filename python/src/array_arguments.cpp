@@ -42,9 +42,11 @@ std::string shapeText(const py::array& array) {
     return text + ")";
 }
 
-DoubleRows doubleRows(py::handle object, const char* name, int columns) {
+DoubleRows doubleRows(py::handle object, const char* name, int columns, const char* wantedShape) {
     py::array array = asArray(object, name);
-    const std::string wanted = columns < 0 ? "(N, M)" : "(N, " + std::to_string(columns) + ")";
+    const std::string wanted = wantedShape         ? wantedShape
+                               : columns < 0 ? "(N, M)"
+                                             : "(N, " + std::to_string(columns) + ")";
     if (array.ndim() != 2 || (columns >= 0 && array.shape(1) != columns))
         refuseValue(ErrorKind::badShape, std::string(name) + " must have shape " + wanted + ", got shape " + shapeText(array));
     if (array.shape(0) > INT_MAX || array.shape(1) > INT_MAX)

@@ -29,7 +29,9 @@ struct DoubleRows {
 // ndim == 2 and the given number of columns; columns < 0 accepts any
 // number. Rows must fit in an int. Booleans, complex numbers, strings and
 // objects are refused with a TypeError.
-DoubleRows doubleRows(py::handle object, const char* name, int columns);
+// wantedShape: the shape the message asks for where it is not "(N, columns)"
+// (a 3 x 3 matrix).
+DoubleRows doubleRows(py::handle object, const char* name, int columns, const char* wantedShape = nullptr);
 
 // A copy of the array's elements: index arrays are copied so that another
 // thread writing to them while the core runs (without the GIL) cannot turn

@@ -18,7 +18,7 @@ py::array_t<std::uint8_t> epipolarCandidates(py::handle segments1, py::handle se
                                              py::handle epipolarMatrix, py::handle ratioThreshold) {
     const DoubleRows s1 = doubleRows(segments1, "segments1", 4);
     const DoubleRows s2 = doubleRows(segments2, "segments2", 4);
-    const DoubleRows matrix = doubleRows(epipolarMatrix, "epipolar_matrix", 3);
+    const DoubleRows matrix = doubleRows(epipolarMatrix, "epipolar_matrix", 3, "(3, 3)");
     if (matrix.rows != 3)
         refuseValue(ErrorKind::badShape, "epipolar_matrix must have shape (3, 3), got shape " + shapeText(matrix.array));
     const double ratio = threshold(ratioThreshold, "ratio_threshold");

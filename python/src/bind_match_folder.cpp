@@ -27,13 +27,13 @@ namespace {
 
 // The row figures of a run into a folder.
 py::dict fillSummary(py::dict summary, const linematch::FolderRun& run) {
-    const linematch::MatchResult& result = run.result;
+    const linematch::MatchResult& result = run.outcome.result;
     summary["segments1"] = result.segments1.size();
     summary["segments2"] = result.segments2.size();
     summary["matches"] = result.matches.size();
     summary["seconds"] = run.context.secondsTotal;
-    if (run.truth) {
-        const linematch::Score final = run.truth->score(result.matches);
+    if (run.outcome.scores) {
+        const linematch::Score& final = run.outcome.scores->final;
         summary["precision"] = final.precision;
         summary["recall"] = final.recall;
     } else {
@@ -100,7 +100,7 @@ py::dict matchCachedToFolder(py::handle image1, py::handle image2, py::handle ou
         throw py::value_error(std::string("features: ") + e.what());
     }
     py::dict summary;
-    summary["status"] = run.run->result.status;
+    summary["status"] = run.run->outcome.result.status;
     summary["refused"] = py::make_tuple(run.features1.refused, run.features2.refused);
     summary["computed"] = py::make_tuple(run.features1.computed, run.features2.computed);
     return fillSummary(summary, *run.run);

@@ -21,6 +21,7 @@
 #include "linematch/match_request.hpp"
 #include "linematch/matcher.hpp"
 #include "linematch/matcher_options.hpp"
+#include "linematch/result_description.hpp"
 #include "linematch/result_scores.hpp"
 #include "linematch/segments.hpp"
 
@@ -173,7 +174,7 @@ linematch::FrontEndSettings optionArguments(py::dict given) {
 namespace {
 
 cv::Matx33d homographyValue(py::handle object, const char* name) {
-    const DoubleRows rows = doubleRows(object, name, 3);
+    const DoubleRows rows = doubleRows(object, name, 3, "(3, 3)");
     if (rows.rows != 3)
         refuseValue(ErrorKind::badShape, std::string(name) + " must have shape (3, 3), got shape " + shapeText(rows.array));
     cv::Matx33d h;
@@ -237,58 +238,47 @@ std::optional<std::vector<linematch::Segment>> segmentsArgument(py::handle objec
     return segments;
 }
 
-py::array_t<std::int64_t> matchArray(const std::vector<linematch::SegmentMatch>& matches) {
-    py::array_t<std::int64_t> out({static_cast<py::ssize_t>(matches.size()), py::ssize_t{2}});
-    std::int64_t* p = out.mutable_data();
-    for (const auto& m : matches) {
-        *p++ = m.image1Segment;
-        *p++ = m.image2Segment;
+// Python's side of the result description (result_description.hpp):
+// names as described, counts as int, a matrix as a float64 array of its
+// shape, index pairs as an int64 (K, 2) array, values as a float64 (K,)
+// array, records as dicts and lists as lists; an absent field is None.
+py::object pythonValue(const linematch::ResultField& f) {
+    using Kind = linematch::ResultField::Kind;
+    if (!f.present) return py::none();
+    switch (f.kind) {
+    case Kind::number: return py::float_(f.number);
+    case Kind::count: return py::int_(static_cast<long long>(f.number));
+    case Kind::flag: return py::bool_(f.number != 0);
+    case Kind::text: return py::str(f.text);
+    case Kind::matrix: {
+        py::array_t<double> out({static_cast<py::ssize_t>(f.rows), static_cast<py::ssize_t>(f.columns)});
+        std::copy(f.values.begin(), f.values.end(), out.mutable_data());
+        return std::move(out);
     }
-    return out;
-}
-
-py::array_t<double> segmentArray(const std::vector<linematch::Segment>& segments) {
-    py::array_t<double> out({static_cast<py::ssize_t>(segments.size()), py::ssize_t{4}});
-    double* p = out.mutable_data();
-    for (const auto& s : segments)
-        for (double v : s) *p++ = v;
-    return out;
-}
-
-py::array_t<double> doubleArray(const std::vector<double>& values) {
-    py::array_t<double> out(static_cast<py::ssize_t>(values.size()));
-    std::copy(values.begin(), values.end(), out.mutable_data());
-    return out;
-}
-
-py::array_t<double> matrixArray(const cv::Matx33d& m) {
-    py::array_t<double> out({py::ssize_t{3}, py::ssize_t{3}});
-    std::copy(m.val, m.val + 9, out.mutable_data());
-    return out;
-}
-
-// The models the point matches verified. Inliers are counts: the point
-// matches they would index are not returned.
-py::dict geometryDict(const linematch::TwoViewGeometry& g) {
-    py::list planes;
-    for (const linematch::PlaneModel& p : g.planes) {
-        py::dict plane;
-        plane["homography"] = matrixArray(p.homography);
-        plane["inliers"] = p.inliers.size();
-        plane["median_residual"] = p.medianResidual;
-        planes.append(plane);
+    case Kind::pairs: {
+        py::array_t<std::int64_t> out({static_cast<py::ssize_t>(f.rows), py::ssize_t{2}});
+        std::transform(f.values.begin(), f.values.end(), out.mutable_data(),
+                       [](double v) { return static_cast<std::int64_t>(v); });
+        return std::move(out);
     }
-    const linematch::EpipolarModel& e = g.epipolar;
-    py::dict fundamental;
-    fundamental["verified"] = e.verified;
-    fundamental["matrix"] = e.verified ? py::object(matrixArray(e.fundamental)) : py::object(py::none());
-    fundamental["inliers"] = e.inliers;
-    fundamental["off_plane_inliers"] = e.offPlaneInliers;
-    fundamental["median_residual"] = e.medianResidual;
-    py::dict d;
-    d["planes"] = planes;
-    d["fundamental"] = fundamental;
-    return d;
+    case Kind::values: {
+        py::array_t<double> out(static_cast<py::ssize_t>(f.rows));
+        std::copy(f.values.begin(), f.values.end(), out.mutable_data());
+        return std::move(out);
+    }
+    case Kind::record: {
+        py::dict d;
+        for (const linematch::ResultField& field : f.fields)
+            if (field.shownIn & linematch::inPython) d[py::str(field.name)] = pythonValue(field);
+        return std::move(d);
+    }
+    case Kind::list: {
+        py::list items;
+        for (const linematch::ResultField& item : f.fields) items.append(pythonValue(item));
+        return std::move(items);
+    }
+    }
+    return py::none();
 }
 
 py::dict scoreDict(const linematch::Score& s) {
@@ -300,52 +290,9 @@ py::dict scoreDict(const linematch::Score& s) {
     return d;
 }
 
-// The "ground_truth" object of the command's report.json, with the figures
-// at full precision.
-py::dict scoreReport(const linematch::ResultScores& scores) {
-    py::dict d;
-    d["true_correspondences"] = scores.trueCorrespondences;
-    d["descriptor_alone"] = scoreDict(scores.descriptorAlone);
-    d["seeds"] = scoreDict(scores.seeds);
-    py::list rounds;
-    for (const linematch::RoundScores& s : scores.rounds) {
-        py::dict round;
-        round["added"] = scoreDict(s.added);
-        round["so_far"] = scoreDict(s.soFar);
-        rounds.append(round);
-    }
-    d["rounds"] = rounds;
-    d["final"] = scoreDict(scores.final);
-    d["average_precision"] = scores.averagePrecision;
-    d["confident_half_precision"] = scores.confidentHalfPrecision;
-    return d;
-}
-
+// The fields of MatchResult.
 py::dict resultDict(const linematch::MatchOutcome& outcome) {
-    const linematch::MatchResult& r = outcome.result;
-    py::dict d;
-    d["matches"] = matchArray(r.matches);
-    d["segments1"] = segmentArray(r.segments1);
-    d["segments2"] = segmentArray(r.segments2);
-    d["descriptor_matches"] = matchArray(r.descriptorMatches);
-    d["seeds"] = matchArray(r.seeds);
-    d["status"] = r.status;
-    py::list roundMatches, rounds;
-    for (const auto& added : r.roundMatches) roundMatches.append(matchArray(added));
-    for (const auto& s : r.rounds) {
-        py::dict round;
-        for (const linematch::RoundField& f : linematch::roundFields()) round[f.name] = s.*f.value;
-        rounds.append(round);
-    }
-    d["round_matches"] = roundMatches;
-    d["rounds"] = rounds;
-    py::dict seconds;
-    for (const linematch::StageSeconds& stage : linematch::stageSeconds()) seconds[stage.name] = r.*stage.seconds;
-    d["seconds"] = seconds;
-    d["confidence"] = doubleArray(r.confidence);
-    d["geometry"] = geometryDict(r.geometry);
-    d["scores"] = outcome.scores ? py::object(scoreReport(*outcome.scores)) : py::object(py::none());
-    return d;
+    return pythonValue(linematch::describeResult(outcome)).cast<py::dict>();
 }
 
 // One matcher run on its own thread; the calling thread waits for it.

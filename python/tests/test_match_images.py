@@ -102,6 +102,7 @@ def test_counts_and_scores_equal_the_command_report(graf_result, command_output)
     assert [len(m) for m in graf_result.round_matches] == [r["added"] for r in graf_result.rounds]
     # Every stage the command times, the total apart.
     assert set(graf_result.seconds) == set(report["seconds"]) - {"total"}
+    assert graf_result.seed_sources == report["seed_sources"]
 
     truth, scores = report["ground_truth"], graf_result.scores
 
@@ -111,7 +112,7 @@ def test_counts_and_scores_equal_the_command_report(graf_result, command_output)
         assert ours["recall"] == pytest.approx(theirs["recall"], abs=5e-5)
 
     assert scores["true_correspondences"] == truth["true_correspondences"]
-    for key in ("descriptor_alone", "seeds", "final"):
+    for key in ("descriptor_alone", "point_seeds", "seeds", "final"):
         same_score(scores[key], truth[key])
     assert len(scores["rounds"]) == len(truth["rounds"])
     for ours, theirs in zip(scores["rounds"], truth["rounds"]):
@@ -303,8 +304,8 @@ def test_unreadable_image_files_are_refused(tmp_path):
         ({"verify": None}, lh.ArgumentTypeError, "verify"),
         ({"one_line": 0}, lh.ArgumentTypeError, "one_line"),
         ({"homography": np.eye(3)[:2]}, lh.InputError, "homography"),
-        ({"homography": np.eye(4)}, lh.InputError, "homography"),
-        ({"homography": np.eye(3).ravel()}, lh.InputError, "homography"),
+        ({"homography": np.eye(4)}, lh.InputError, r"homography must have shape \(3, 3\)"),
+        ({"homography": np.eye(3).ravel()}, lh.InputError, r"homography must have shape \(3, 3\)"),
         ({"homography": np.eye(3) * np.nan}, lh.InputError, "homography"),
         ({"homography": np.diag([1.0, 1.0, np.inf])}, lh.InputError, "homography"),
         ({"homography": np.zeros((3, 3))}, lh.InputError, "homography"),

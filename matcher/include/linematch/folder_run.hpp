@@ -1,6 +1,6 @@
 // The linematch command's run from its input files to its output folder:
 // the two images read through image_input, the homography file (only to
-// score the result), the matcher, and the output set (segments1.txt,
+// score the result), the matcher through runMatch, and the output set (segments1.txt,
 // segments2.txt, matches.txt, confidence.txt, matches.png, report.json
 // last) committed as output_set.hpp describes. The command and
 // lineharvest.match_pairs both call matchToFolder, so that a batch's pair
@@ -10,11 +10,11 @@
 
 #include "linematch/evaluation.hpp"
 #include "linematch/match_report.hpp"
+#include "linematch/match_request.hpp"
 #include "linematch/matcher.hpp"
 #include "linematch/matcher_options.hpp"
 #include "linematch/upper_bound.hpp"
 
-#include <functional>
 #include <memory>
 #include <string>
 
@@ -36,9 +36,10 @@ struct FolderRun {
     FolderRun(const FolderRun&) = delete;
     FolderRun& operator=(const FolderRun&) = delete;
 
-    MatchResult result;
-    std::unique_ptr<GroundTruth> truth;  // with a homography file
-    UpperBoundRun bound;                 // with upperBound
+    // runMatch's outcome: the result, and with a homography file its
+    // truth and scores.
+    MatchOutcome outcome;
+    UpperBoundRun bound;  // with upperBound
     ReportContext context;               // secondsTotal: files read, matched, picture drawn
 };
 
@@ -52,9 +53,7 @@ struct FolderRun {
 std::unique_ptr<FolderRun> matchToFolder(const FolderRunRequest& request, const FrontEndSettings& options);
 
 // The same run with another way to the pair's result from the two images
-// as read (grey): a collection matches from features computed beforehand
-// (feature_cache.hpp). It must give what matchLines gives.
-using PairMatcher = std::function<MatchResult(const cv::Mat& image1, const cv::Mat& image2)>;
+// as read (grey), as runMatch takes it (match_request.hpp).
 std::unique_ptr<FolderRun> matchToFolder(const FolderRunRequest& request, const FrontEndSettings& options,
                                          const PairMatcher& match);
 

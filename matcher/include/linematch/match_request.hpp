@@ -13,6 +13,7 @@
 #include <opencv2/core.hpp>
 
 #include <array>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <stdexcept>
@@ -45,12 +46,19 @@ struct OneSegmentListOnly : std::invalid_argument {
     int given;
 };
 
-// Runs the request: matchSegments with the caller's segments, else
-// matchLines, then the scores against the truth. Throws what those throw
-// (GivenSeedOutOfRange for a line seed outside the segment lists,
-// std::invalid_argument for bad images or segments), and
-// OneSegmentListOnly.
-MatchOutcome runMatch(MatchRequest request);
+// Another way to the result from the request's images, in place of
+// matchLines: a collection matches from features computed beforehand
+// (feature_cache.hpp). It must give what matchLines gives.
+using PairMatcher = std::function<MatchResult(const cv::Mat& image1, const cv::Mat& image2)>;
+
+// Runs the request: matchSegments with the caller's segments, else match
+// where given, else matchLines; then the scores against the truth. Throws
+// what those throw (GivenSeedOutOfRange for a line seed outside the
+// segment lists, std::invalid_argument for bad images or segments, or
+// for segments given with `match`, which detects its own), and
+// OneSegmentListOnly. std::logic_error when the result has not one
+// confidence per match: every front end pairs them line by line.
+MatchOutcome runMatch(MatchRequest request, const PairMatcher& match = PairMatcher());
 
 // The seconds of each stage as the front ends list them, in this order
 // (the MEX INFO.seconds row, report.json's and Python's "seconds"): the

@@ -18,6 +18,7 @@ struct RoundScores {
 struct ResultScores {
     std::size_t trueCorrespondences = 0;
     Score descriptorAlone;  // the descriptor matches before the checks
+    Score pointSeeds;       // the point seed candidates before the checks
     Score seeds;            // the seeds the checks kept
     std::vector<RoundScores> rounds;
     Score final;            // all matches

@@ -15,7 +15,7 @@
 #include <chrono>
 #include <filesystem>
 #include <optional>
-#include <stdexcept>
+#include <utility>
 #include <string>
 #include <vector>
 
@@ -61,29 +61,30 @@ std::unique_ptr<FolderRun> matchToFolder(const FolderRunRequest& request, const 
     if (!request.homographyFile.empty()) truthHomography = readHomographyFile(request.homographyFile);
 
     auto run = std::make_unique<FolderRun>();
-    run->result = match ? match(image1, image2) : matchLines(image1, image2, settings);
-    // confidence.txt is read line by line beside matches.txt: a list of
-    // another length would pair the values with the wrong matches.
-    if (run->result.confidence.size() != run->result.matches.size())
-        throw std::logic_error("the matcher gave " + std::to_string(run->result.confidence.size()) +
-                               " confidences for " + std::to_string(run->result.matches.size()) + " matches");
+    // The one way every front end runs the matcher and scores its result.
+    MatchRequest matchRequest;
+    matchRequest.image1 = image1;
+    matchRequest.image2 = image2;
+    matchRequest.settings = settings;
+    matchRequest.truth = truthHomography;
+    run->outcome = runMatch(std::move(matchRequest), match);
+    const MatchResult& result = run->outcome.result;
     ReportContext& context = run->context;
     context.image1 = baseName(request.image1);
     context.image2 = baseName(request.image2);
     if (truthHomography) {
         context.homographyFile = baseName(request.homographyFile);
-        run->truth = std::make_unique<GroundTruth>(run->result.segments1, run->result.segments2, *truthHomography);
-        context.truth = run->truth.get();
+        context.truth = run->outcome.truth.get();
         if (request.upperBound) {
-            run->bound = groundTruthSeededRun(run->result.segments1, run->result.segments2, *truthHomography,
-                                              image2.size(), settings.transfer, settings.threads);
+            run->bound = groundTruthSeededRun(result.segments1, result.segments2, *truthHomography, image2.size(),
+                                              settings.transfer, settings.threads);
             context.upperBound = &run->bound;
         }
     }
 
     const std::string& outDir = request.outDir;
     std::vector<unsigned char> png;
-    if (request.picture && !cv::imencode(".png", drawMatches(image1, image2, run->result, run->truth.get()), png))
+    if (request.picture && !cv::imencode(".png", drawMatches(image1, image2, result, context.truth), png))
         throw FrontEndError(lineharvest::ErrorKind::outputFile, "cannot encode " + outDir + "/matches.png");
     context.secondsTotal = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
 
@@ -94,13 +95,13 @@ std::unique_ptr<FolderRun> matchToFolder(const FolderRunRequest& request, const 
         // A killed run's temporaries of these files go (see OutputSet).
         OutputSet out(outDir, {"segments1.txt", "segments2.txt", "matches.txt", "confidence.txt", "matches.png",
                                "report.json"});
-        out.add("segments1.txt", segmentFileText(run->result.segments1));
-        out.add("segments2.txt", segmentFileText(run->result.segments2));
-        out.add("matches.txt", matchFileText(run->result.matches));
-        out.add("confidence.txt", confidenceFileText(run->result.confidence));
+        out.add("segments1.txt", segmentFileText(result.segments1));
+        out.add("segments2.txt", segmentFileText(result.segments2));
+        out.add("matches.txt", matchFileText(result.matches));
+        out.add("confidence.txt", confidenceFileText(result.confidence));
         if (request.picture) out.add("matches.png", std::string(png.begin(), png.end()));
         else out.drop("matches.png");
-        out.add("report.json", reportJson(run->result, options, context));
+        out.add("report.json", reportJson(run->outcome, options, context));
         out.commit("report.json");
     }
     return run;

@@ -2,6 +2,7 @@
 
 #include "linematch/match_request.hpp"
 #include "linematch/matcher_options.hpp"
+#include "linematch/result_description.hpp"
 #include "linematch/result_scores.hpp"
 
 #include <nlohmann/json.hpp>
@@ -10,6 +11,8 @@
 #include <cmath>
 #include <cstdio>
 #include <sstream>
+#include <stdexcept>
+#include <vector>
 
 namespace linematch {
 
@@ -29,23 +32,49 @@ Json scoreJson(const Score& s) {
             {"recall", rounded(s.recall, 4)}};
 }
 
-// The models the point matches verified; the fundamental matrix itself,
-// row by row, only when it was verified.
-Json geometryJson(const TwoViewGeometry& g) {
-    Json planes = Json::array();
-    for (const PlaneModel& p : g.planes)
-        planes.push_back({{"inliers", p.inliers.size()}, {"median_residual_px", rounded(p.medianResidual, 4)}});
-    const EpipolarModel& e = g.epipolar;
-    Json fundamental = {{"verified", e.verified},
-                        {"inliers", e.inliers},
-                        {"off_plane_inliers", e.offPlaneInliers},
-                        {"median_residual_px", rounded(e.medianResidual, 4)}};
-    if (e.verified) {
-        Json matrix = Json::array();
-        for (int k = 0; k < 9; ++k) matrix.push_back(e.fundamental.val[k]);
-        fundamental["matrix"] = matrix;
+// report.json's side of the result description (result_description.hpp):
+// names as described (or the report's own where a field gives one),
+// figures to the field's decimals, a matrix as its values row by row, and
+// a record's matrices after its other fields, so that its figures read
+// first. Fields absent or not shown in the report are left out.
+bool inReportJson(const ResultField& f) { return (f.shownIn & inReport) && f.present; }
+
+std::string reportKey(const ResultField& f) { return f.reportName ? f.reportName : f.name; }
+
+Json fieldJson(const ResultField& f) {
+    using Kind = ResultField::Kind;
+    switch (f.kind) {
+    case Kind::number: return f.reportDigits < 0 ? f.number : rounded(f.number, f.reportDigits);
+    case Kind::count: return static_cast<long long>(f.number);
+    case Kind::flag: return f.number != 0;
+    case Kind::text: return f.text;
+    case Kind::matrix:
+    case Kind::values: {
+        Json values = Json::array();
+        for (double v : f.values) values.push_back(f.reportDigits < 0 ? v : rounded(v, f.reportDigits));
+        return values;
     }
-    return {{"planes", planes}, {"fundamental", fundamental}};
+    case Kind::pairs: {
+        Json pairs = Json::array();
+        for (std::size_t k = 0; k + 1 < f.values.size(); k += 2)
+            pairs.push_back({static_cast<long long>(f.values[k]), static_cast<long long>(f.values[k + 1])});
+        return pairs;
+    }
+    case Kind::record: {
+        Json record = Json::object();
+        for (const bool matrices : {false, true})
+            for (const ResultField& field : f.fields)
+                if (inReportJson(field) && (field.kind == Kind::matrix) == matrices)
+                    record[reportKey(field)] = fieldJson(field);
+        return record;
+    }
+    case Kind::list: {
+        Json items = Json::array();
+        for (const ResultField& item : f.fields) items.push_back(fieldJson(item));
+        return items;
+    }
+    }
+    return nullptr;
 }
 
 // Every option of the front ends' table under its Python keyword, written
@@ -89,56 +118,37 @@ std::vector<SegmentMatch> joined(const std::vector<SegmentMatch>& a, const std::
 
 }  // namespace
 
-std::string reportJson(const MatchResult& r, const FrontEndSettings& options, const ReportContext& c) {
+std::string reportJson(const MatchOutcome& outcome, const FrontEndSettings& options, const ReportContext& c) {
+    const ResultField described = describeResult(outcome);
     Json o;
-    o["status"] = r.status;
+    // The report's own layout of the result's fields, around what only the
+    // run knows (the file names, the settings, the total time); the fields
+    // it does not place follow in the description's order, the scores last.
+    std::vector<const ResultField*> placed;
+    const auto place = [&](const char* name) {
+        const ResultField* f = described.find(name);
+        if (!f) throw std::logic_error(std::string("the result has no field ") + name);
+        if (inReportJson(*f)) o[reportKey(*f)] = fieldJson(*f);
+        placed.push_back(f);
+    };
+    place("status");
     o["image1"] = c.image1;
     o["image2"] = c.image2;
-    o["segments"] = {{"image1", r.segments1.size()}, {"image2", r.segments2.size()}};
+    place("segments");
     o["settings"] = settingsJson(options);
-    o["points"] = {{"matches", r.pointMatches},
-                   {"verified", r.pointsVerified},
-                   {"planes", r.pointPlanes},
-                   {"level", r.pointLevel},
-                   {"seed_candidates", r.pointSeeds.size()}};
-    o["geometry"] = geometryJson(r.geometry);
-    o["lbd_sought"] = r.lbdSought;
-    Json sources = Json::object();
-    for (int k = 0; k < kSeedSources; ++k)
-        sources[seedSourceName(static_cast<SeedSource>(k))] = {{"seeds", r.seedsBySource[k]},
-                                                               {"kept", r.keptBySource[k]}};
-    o["seed_sources"] = sources;
-    o["stages"] = {{"descriptor_matches", r.descriptorMatches.size()},
-                   {"seeds_kept", r.seeds.size()},
-                   {"matches", r.matches.size()}};
-    Json rounds = Json::array();
-    for (std::size_t k = 0; k < r.rounds.size(); ++k) {
-        Json round = {{"round", k + 1}};
-        for (const RoundField& f : roundFields()) round[f.name] = r.rounds[k].*f.value;
-        rounds.push_back(round);
-    }
-    o["rounds"] = rounds;
-    Json seconds = Json::object();
-    for (const StageSeconds& stage : stageSeconds()) seconds[stage.name] = rounded(r.*stage.seconds, 3);
-    seconds["total"] = rounded(c.secondsTotal, 3);
-    o["seconds"] = seconds;
-    if (c.truth) {
-        const GroundTruth& t = *c.truth;
-        const ResultScores scores = scoreResult(r, t);
-        Json truth;
-        truth["homography_file"] = c.homographyFile;
-        truth["true_correspondences"] = scores.trueCorrespondences;
-        truth["descriptor_alone"] = scoreJson(scores.descriptorAlone);
-        truth["point_seeds"] = scoreJson(t.score(r.pointSeeds));
-        truth["seeds"] = scoreJson(scores.seeds);
-        Json perRound = Json::array();
-        for (const RoundScores& s : scores.rounds)
-            perRound.push_back({{"added", scoreJson(s.added)}, {"so_far", scoreJson(s.soFar)}});
-        truth["rounds"] = perRound;
-        truth["final"] = scoreJson(scores.final);
-        truth["average_precision"] = rounded(scores.averagePrecision, 4);
-        truth["confident_half_precision"] = rounded(scores.confidentHalfPrecision, 4);
-        if (c.upperBound) {
+    for (const char* name : {"points", "geometry", "lbd_sought", "seed_sources", "stages", "rounds", "seconds"})
+        place(name);
+    o["seconds"]["total"] = rounded(c.secondsTotal, 3);
+    for (const ResultField& f : described.fields)
+        if (inReportJson(f) && std::find(placed.begin(), placed.end(), &f) == placed.end())
+            o[reportKey(f)] = fieldJson(f);
+    if (o.contains("ground_truth")) {
+        // The scores with the file they were made from first and the
+        // ground-truth-seeded comparison last.
+        Json truth = {{"homography_file", c.homographyFile}};
+        for (auto& [key, value] : o["ground_truth"].items()) truth[key] = value;
+        if (c.upperBound && c.truth) {
+            const GroundTruth& t = *c.truth;
             const UpperBoundRun& u = *c.upperBound;
             truth["upper_bound_ground_truth_seeds"] = {
                 {"note", "seeds drawn from the ground truth: the transfer's upper bound with perfect seeds, not a "
@@ -155,7 +165,8 @@ std::string reportJson(const MatchResult& r, const FrontEndSettings& options, co
     return o.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
-std::string reportText(const MatchResult& r, const MatcherSettings& settings, const ReportContext& c) {
+std::string reportText(const MatchOutcome& outcome, const MatcherSettings& settings, const ReportContext& c) {
+    const MatchResult& r = outcome.result;
     std::ostringstream o;
     char line[256];
     o << "linematch: " << c.image1 << " -> " << c.image2 << "\n";
@@ -204,10 +215,10 @@ std::string reportText(const MatchResult& r, const MatcherSettings& settings, co
                   c.secondsTotal, r.secondsSegments, r.secondsPoints, r.secondsDescriptors, r.secondsChecks,
                   r.secondsTransfer);
     o << line;
-    if (!c.truth) return o.str();
+    if (!outcome.scores) return o.str();
 
-    const GroundTruth& t = *c.truth;
-    o << "\n  scored against " << c.homographyFile << ": " << t.size()
+    const ResultScores& scores = *outcome.scores;
+    o << "\n  scored against " << c.homographyFile << ": " << scores.trueCorrespondences
       << " true correspondences (2 px, same direction, overlap 0.5)\n";
     o << "                                        matches  correct  precision  recall\n";
     const auto row = [&](const std::string& label, const Score& s) {
@@ -215,8 +226,7 @@ std::string reportText(const MatchResult& r, const MatcherSettings& settings, co
                       s.precision, s.recall);
         o << line;
     };
-    const ResultScores scores = scoreResult(r, t);
-    row("point seed candidates", t.score(r.pointSeeds));
+    row("point seed candidates", scores.pointSeeds);
     if (r.lbdSought) row("LBD alone (mutual + ratio)", scores.descriptorAlone);
     row("seeds after the checks", scores.seeds);
     for (std::size_t k = 0; k < scores.rounds.size(); ++k)
@@ -225,7 +235,8 @@ std::string reportText(const MatchResult& r, const MatcherSettings& settings, co
     std::snprintf(line, sizeof line, "  ranked by confidence: average precision %.3f, the more confident half %.3f\n",
                   scores.averagePrecision, scores.confidentHalfPrecision);
     o << line;
-    if (c.upperBound) {
+    if (c.upperBound && c.truth) {
+        const GroundTruth& t = *c.truth;
         const UpperBoundRun& u = *c.upperBound;
         row("upper bound: ground-truth seeds (*)", t.score(joined(u.seeds, u.added)));
         std::snprintf(line, sizeof line,

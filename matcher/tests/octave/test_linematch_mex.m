@@ -26,6 +26,9 @@
 %! assert (M(:, 1:columns (info.seeds)), info.seeds);
 %! assert (columns (M), columns (info.seeds) + sum (info.rounds(:, 6)));
 %! assert (columns (info.rounds), 7);
+%! ## the first round's seeds by source: those the checks kept are the seeds
+%! assert (fieldnames (info.seedSources), {"given"; "point"; "lbd"});
+%! assert (sum (structfun (@(s) s.kept, info.seedSources)), columns (info.seeds));
 
 %!test
 %! ## the accuracy the C++ tests require, scored by the gateway
@@ -35,6 +38,7 @@
 %! assert (s.final(3) >= 0.83);
 %! assert (s.final(4) >= 0.72);
 %! assert (s.final(3) >= s.descriptorAlone(3));
+%! assert (size (s.pointSeeds), [1 4]);
 
 %!test
 %! ## one confidence per column of M, the geometry's fields whatever was
