@@ -1,6 +1,6 @@
 #include "linematch/descriptor_seeds.hpp"
 
-#include "linematch/parallel_ranges.hpp"
+#include "parallel_ranges.hpp"
 #include "linematch/segments.hpp"
 
 #include <opencv2/core/hal/hal.hpp>

@@ -5,8 +5,9 @@
 #include "linematch/image_scale.hpp"
 #include "linematch/line_geometry.hpp"
 #include "linematch/one_line_rule.hpp"
-#include "linematch/parallel_ranges.hpp"
 #include "linematch/segments.hpp"
+#include "parallel_ranges.hpp"
+#include "round_memos.hpp"
 
 #include "lineharvest/grid_index.hpp"
 

@@ -1,8 +1,9 @@
 #include "linematch/neighbour_verification.hpp"
 
 #include "linematch/line_geometry.hpp"
-#include "linematch/parallel_ranges.hpp"
-#include "linematch/spatial_index.hpp"
+#include "parallel_ranges.hpp"
+#include "round_memos.hpp"
+#include "spatial_index.hpp"
 
 #include <algorithm>
 #include <cmath>

@@ -2,7 +2,7 @@
 
 #include "linematch/line_geometry.hpp"
 #include "linematch/segments.hpp"
-#include "linematch/spatial_index.hpp"
+#include "spatial_index.hpp"
 
 #include <opencv2/calib3d.hpp>
 

@@ -1,7 +1,7 @@
-#include "linematch/spatial_index.hpp"
+#include "spatial_index.hpp"
 
 #include "linematch/pair_records.hpp"
-#include "linematch/parallel_ranges.hpp"
+#include "parallel_ranges.hpp"
 
 namespace linematch {
 

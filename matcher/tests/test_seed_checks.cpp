@@ -5,6 +5,7 @@
 #include "linematch/neighbour_verification.hpp"
 #include "linematch/one_line_rule.hpp"
 #include "linematch/seed_checks.hpp"
+#include "round_memos.hpp"
 
 #include <gtest/gtest.h>
 

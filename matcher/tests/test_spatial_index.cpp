@@ -2,7 +2,7 @@
 // sorting by (distance, index) gives, ties included: coordinates on a small
 // integer lattice make many distances equal.
 #include "linematch/pair_records.hpp"
-#include "linematch/spatial_index.hpp"
+#include "spatial_index.hpp"
 #include "linematch/transfer_round.hpp"
 
 #include <gtest/gtest.h>

@@ -7,10 +7,7 @@
 // strokes apart, the many lines around a segment can.
 #pragma once
 
-#include "linematch/memo_key.hpp"
 #include "linematch/types.hpp"
-
-#include <unordered_map>
 
 #include <vector>
 
@@ -25,14 +22,9 @@ struct VerificationSettings {
     double lineDistance = 2.0;    // both mapped endpoints within this of the partner's line
 };
 
-// What the verification of one matcher run decided, by the correspondence
-// and its neighbours ((i, w) of each, nearest first), for the next rounds:
-// a correspondence refused in one round often comes back in the next with
-// the same neighbours. A memo serves one pair of segment lists and one set
-// of settings only.
-struct VerificationMemo {
-    std::unordered_map<std::vector<int>, char, IndexListHash> kept;
-};
+// What the verification of one matcher run decided, for its next rounds
+// to reuse (the matcher's own; see matcher/src/round_memos.hpp).
+struct VerificationMemo;
 
 // keep[k] for matches[k]. Only the entries flagged in `judge` are judged
 // (all when judge is empty); every match serves as a neighbour. The judged

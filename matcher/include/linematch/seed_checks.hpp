@@ -15,13 +15,10 @@
 #pragma once
 
 #include "linematch/line_geometry.hpp"
-#include "linematch/memo_key.hpp"
 #include "linematch/types.hpp"
 
 #include <opencv2/core.hpp>
 
-#include <optional>
-#include <unordered_map>
 #include <vector>
 
 namespace linematch {
@@ -38,19 +35,9 @@ struct SeedCheckSettings {
     double refitPointWeight = 0.1;    // weight of the two seeds' endpoints in the refit
 };
 
-// What checks of one matcher run worked out, by the segments involved, for
-// the next rounds to reuse: most of their seeds, pairs and voters are the
-// previous round's again. A memo serves one pair of segment lists and one
-// set of settings only.
-struct SeedCheckMemo {
-    using KeyHash = IndexListHash;
-    using RecordMap = std::unordered_map<std::vector<int>, cv::Matx33d, KeyHash>;
-    // (i, w) of the two seeds -> the pair's homography, when it has one.
-    std::unordered_map<std::vector<int>, std::optional<cv::Matx33d>, KeyHash> pairHomographies;
-    // (i, w) of the two seeds and of the kept voters, in the order the
-    // refit takes them -> the record's homography after the refit.
-    RecordMap records;
-};
+// What the checks of one matcher run worked out, for its next rounds to
+// reuse (the matcher's own; see matcher/src/round_memos.hpp).
+struct SeedCheckMemo;
 
 struct SeedCheckResult {
     std::vector<char> seedKept;    // per seed
