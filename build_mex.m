@@ -19,11 +19,13 @@ function build_mex(opencvInclude, opencvLibDir)
     mkdir(outDir);
   end
 
-  % In lineharvest/ and coordsift/, gateway.cpp is the MEX gateway and every
-  % other source is the core (the rule of the CMake build); the folders are
-  % read, so that a new core file is compiled without a word here.
-  lh = fullfile(root, 'lineharvest');
-  lhCore = coresources(lh);
+  % Every build here compiles whole folders, as the CMake build does, so
+  % that a new source file is compiled without a word here: the cores
+  % lineharvest/ and coordsift/, the shared gateway layer gateway/ (its own
+  % files, not its subfolders), and each core module's gateway
+  % gateway/<module>/ beside its help file <module>.m.
+  lhCore = sources(fullfile(root, 'lineharvest'));
+  csCore = sources(fullfile(root, 'coordsift'));
   flags = {'CXXFLAGS=$CXXFLAGS -std=c++17 -ffp-contract=off'};
   if exist('OCTAVE_VERSION', 'builtin')
     % Octave's mex takes compiler flags from the environment instead.
@@ -34,38 +36,37 @@ function build_mex(opencvInclude, opencvLibDir)
   % Every gateway checks its arguments with the shared layer in gateway/.
   gw = fullfile(root, 'gateway');
   gwArgs = {['-I' gw], ['-I' fullfile(root, 'include')]};
-  gwSource = {fullfile(gw, 'mex_args.cpp'), fullfile(gw, 'call_failure.cpp')};
+  gwShared = sources(gw);
 
-  mex(flags{:}, gwArgs{:}, ['-I' lh], fullfile(lh, 'gateway.cpp'), lhCore{:}, gwSource{:}, '-lpthread', ...
-      '-output', fullfile(outDir, 'lineharvest'));
-  copyfile(fullfile(lh, 'lineharvest.m'), outDir);
-
-  cs = fullfile(root, 'coordsift');
-  csCore = coresources(cs);
-  mex(flags{:}, gwArgs{:}, fullfile(cs, 'gateway.cpp'), csCore{:}, ...
-      gwSource{:}, '-output', fullfile(outDir, 'coordsift'));
-  copyfile(fullfile(cs, 'coordsift.m'), outDir);
-
-  es = fullfile(root, 'epipolarscreen');
-  mex(flags{:}, gwArgs{:}, ['-I' lh], fullfile(es, 'gateway.cpp'), lhCore{:}, ...
-      gwSource{:}, '-lpthread', '-output', fullfile(outDir, 'epipolarscreen'));
-  copyfile(fullfile(es, 'epipolarscreen.m'), outDir);
+  modules = {'lineharvest', lhCore, {'-lpthread'}; ...
+             'coordsift', csCore, {}; ...
+             'epipolarscreen', lhCore, {'-lpthread'}};
+  for k = 1:size(modules, 1)
+    [name, core, libs] = modules{k, :};
+    gateway = sources(fullfile(gw, name));
+    mex(flags{:}, gwArgs{:}, gateway{:}, core{:}, gwShared{:}, libs{:}, '-output', fullfile(outDir, name));
+    copyfile(fullfile(gw, name, [name '.m']), outDir);
+  end
   built = 'lineharvest, coordsift, epipolarscreen';
 
   lm = fullfile(root, 'matcher');
   if exist(fullfile(opencvInclude, 'opencv2', 'line_descriptor.hpp'), 'file')
     % The matcher and its front-end layer: every source in matcher/src
     % (not its folder output/, the commands' run into a folder).
-    listing = dir(fullfile(lm, 'src', '*.cpp'));
-    lmSources = cellfun(@(f) fullfile(lm, 'src', f), {listing.name}, 'UniformOutput', false);
+    lmSources = sources(fullfile(lm, 'src'));
     lmLibs = {'-lopencv_line_descriptor', '-lopencv_calib3d', '-lopencv_features2d', '-lopencv_flann', ...
               '-lopencv_imgcodecs', '-lopencv_imgproc', '-lopencv_core', '-ljpeg'};
     if nargin >= 2 && ~isempty(opencvLibDir)
       lmLibs = [{['-L' opencvLibDir]}, lmLibs];
     end
-    mex(flags{:}, gwArgs{:}, ['-I' opencvInclude], ['-I' lh], ['-I' fullfile(lm, 'include')], ...
-        fullfile(lm, 'mex', 'linematch_gateway.cpp'), lmSources{:}, lhCore{:}, gwSource{:}, ...
-        fullfile(gw, 'opencv_failure.cpp'), lmLibs{:}, '-lpthread', '-output', fullfile(outDir, 'linematch'));
+    % OpenCV's failures as host errors (gateway/opencv/): only the
+    % matcher's gateway uses OpenCV.
+    gwOpenCv = fullfile(gw, 'opencv');
+    lmGateway = sources(fullfile(lm, 'mex'));
+    gwOpenCvSource = sources(gwOpenCv);
+    mex(flags{:}, gwArgs{:}, ['-I' gwOpenCv], ['-I' opencvInclude], ['-I' fullfile(lm, 'include')], ...
+        lmGateway{:}, lmSources{:}, lhCore{:}, gwShared{:}, gwOpenCvSource{:}, ...
+        lmLibs{:}, '-lpthread', '-output', fullfile(outDir, 'linematch'));
     copyfile(fullfile(lm, 'mex', 'linematch.m'), outDir);
     built = [built ', linematch'];
   else
@@ -75,9 +76,8 @@ function build_mex(opencvInclude, opencvLibDir)
   fprintf('Built %s in %s\n', built, outDir);
 end
 
-% The sources of the core in FOLDER: every .cpp there but the gateway.
-function sources = coresources(folder)
+% Every .cpp file in FOLDER itself (not in its subfolders), by full path.
+function files = sources(folder)
   listing = dir(fullfile(folder, '*.cpp'));
-  names = setdiff({listing.name}, {'gateway.cpp'});
-  sources = cellfun(@(f) fullfile(folder, f), names, 'UniformOutput', false);
+  files = cellfun(@(f) fullfile(folder, f), {listing.name}, 'UniformOutput', false);
 end

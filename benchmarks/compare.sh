@@ -68,7 +68,11 @@ echo "== building $old_commit ($old_rev)"
 rm -rf "$work/old-src" "$work/old-mex"
 mkdir -p "$work/old-src" "$work/old-mex"
 git -C "$root" archive "$old_rev" | tar -x -C "$work/old-src"
-for gateway in "$work"/old-src/lineharvest/gateway.cpp "$work"/old-src/coordsift/gateway.cpp; do
+# The old gateways sit where that commit has them: lineharvest/gateway.cpp
+# and coordsift/gateway.cpp in older trees, gateway/<module>/ in newer ones.
+for gateway in "$work"/old-src/{lineharvest,coordsift}/gateway.cpp \
+               "$work"/old-src/gateway/{lineharvest,coordsift}/*.cpp; do
+  [ -f "$gateway" ] || continue
   sed -i "1i #include \"$root/cmake/mex_entry_export.h\"" "$gateway"
 done
 cmake -S "$work/old-src" -B "$work/old" -DCMAKE_BUILD_TYPE=Release \

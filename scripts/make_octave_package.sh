@@ -41,17 +41,17 @@ SystemRequirements: for linematch only: libopencv-contrib-dev,
 DESC
 cp "$root/packaging/octave/INDEX" "$root/packaging/octave/COPYING" "$pkg/"
 
-# User m-code and the help files of the MEX modules.
+# User m-code and the help files of the MEX modules, each beside its
+# gateway: gateway/<module>/<module>.m and matcher/mex/.
 cp "$root"/matlab/*.m "$pkg/inst/"
 cp "$root"/matlab/private/*.m "$pkg/inst/private/"
-cp "$root/lineharvest/lineharvest.m" "$root/coordsift/coordsift.m" "$root/epipolarscreen/epipolarscreen.m" \
-  "$root/matcher/mex/linematch.m" "$pkg/inst/"
+cp "$root"/gateway/*/*.m "$root"/matcher/mex/*.m "$pkg/inst/"
 
-# Sources: the cores, the gateways, the shared argument layer, the public headers.
+# Sources: the cores, the gateways with their shared layer, the public headers.
 # Whole folders: a new source file is shipped without a word here (the
 # Makefile compiles matcher/src without its folder output/, which only the
 # commands use, so that is left out).
-for folder in lineharvest coordsift epipolarscreen gateway include matcher/src matcher/include matcher/mex; do
+for folder in lineharvest coordsift gateway include matcher/src matcher/include matcher/mex; do
   mkdir -p "$pkg/src/$folder"
   (cd "$root/$folder" && find . -path ./output -prune -o \( -name '*.cpp' -o -name '*.hpp' -o -name '*.h' \) \
      -exec cp --parents {} "$pkg/src/$folder/" \;)
