@@ -11,10 +11,25 @@ namespace {
 
 using Kind = ResultField::Kind;
 
-ResultField scalar(const char* name, Kind kind, double value, int reportDigits = -1) {
+// A field of this name and kind, its value still to be filled in.
+ResultField field(const char* name, Kind kind) {
     ResultField f;
     f.name = name;
     f.kind = kind;
+    return f;
+}
+
+// A table of rows x columns numbers, row by row.
+ResultField table(const char* name, Kind kind, int rows, int columns) {
+    ResultField f = field(name, kind);
+    f.rows = rows;
+    f.columns = columns;
+    f.values.reserve(static_cast<std::size_t>(rows) * static_cast<std::size_t>(columns));
+    return f;
+}
+
+ResultField scalar(const char* name, Kind kind, double value, int reportDigits = -1) {
+    ResultField f = field(name, kind);
     f.number = value;
     f.reportDigits = reportDigits;
     return f;
@@ -26,30 +41,20 @@ ResultField count(const char* name, double value) { return scalar(name, Kind::co
 ResultField flag(const char* name, bool value) { return scalar(name, Kind::flag, value ? 1 : 0); }
 
 ResultField text(const char* name, std::string value) {
-    ResultField f;
-    f.name = name;
-    f.kind = Kind::text;
+    ResultField f = field(name, Kind::text);
     f.text = std::move(value);
     return f;
 }
 
 ResultField matrix3(const char* name, const cv::Matx33d& m, bool present = true) {
-    ResultField f;
-    f.name = name;
-    f.kind = Kind::matrix;
-    f.rows = f.columns = 3;
+    ResultField f = table(name, Kind::matrix, 3, 3);
     f.present = present;
     if (present) f.values.assign(m.val, m.val + 9);
     return f;
 }
 
 ResultField pairs(const char* name, const std::vector<SegmentMatch>& matches) {
-    ResultField f;
-    f.name = name;
-    f.kind = Kind::pairs;
-    f.rows = static_cast<int>(matches.size());
-    f.columns = 2;
-    f.values.reserve(2 * matches.size());
+    ResultField f = table(name, Kind::pairs, static_cast<int>(matches.size()), 2);
     for (const SegmentMatch& m : matches) {
         f.values.push_back(m.image1Segment);
         f.values.push_back(m.image2Segment);
@@ -58,39 +63,26 @@ ResultField pairs(const char* name, const std::vector<SegmentMatch>& matches) {
 }
 
 ResultField values(const char* name, const std::vector<double>& list) {
-    ResultField f;
-    f.name = name;
-    f.kind = Kind::values;
-    f.rows = static_cast<int>(list.size());
-    f.columns = 1;
+    ResultField f = table(name, Kind::values, static_cast<int>(list.size()), 1);
     f.values = list;
     return f;
 }
 
 ResultField segmentRows(const char* name, const std::vector<Segment>& segments) {
-    ResultField f;
-    f.name = name;
-    f.kind = Kind::matrix;
-    f.rows = static_cast<int>(segments.size());
-    f.columns = 4;
-    f.values.reserve(4 * segments.size());
+    ResultField f = table(name, Kind::matrix, static_cast<int>(segments.size()), 4);
     for (const Segment& s : segments) f.values.insert(f.values.end(), s.begin(), s.end());
     return f;
 }
 
 ResultField record(const char* name, std::vector<ResultField> fields, bool row = false) {
-    ResultField f;
-    f.name = name;
-    f.kind = Kind::record;
+    ResultField f = field(name, Kind::record);
     f.fields = std::move(fields);
     f.row = row;
     return f;
 }
 
 ResultField list(const char* name, std::vector<ResultField> items, ResultField shape) {
-    ResultField f;
-    f.name = name;
-    f.kind = Kind::list;
+    ResultField f = field(name, Kind::list);
     f.fields = std::move(items);
     f.itemShape.push_back(std::move(shape));
     return f;
