@@ -668,24 +668,35 @@ function removeleftovers(outdir)
 % (Linux); a zombie counts as gone. Nothing through a link: a linked
 % .partial is not looked into, and only the batch's own files are removed.
 scratch = fullfile(outdir, '.partial');
-if ~strcmp(pathkind(scratch, false), 'folder') || ~isfolder('/proc/self')
+if ~strcmp(pathkind(scratch, false), 'folder')
+  return;
+end
+names = leftbehind(scratch, '^(.*)-(\d+)-([^-]+)$');
+for k = 1:numel(names)
+  path = fullfile(scratch, names{k});
+  kind = pathkind(path, false);
+  if strcmp(kind, 'folder')
+    removeown(path);
+  elseif strcmp(kind, 'file') && numel(path) > 4 && strcmp(path(end-3:end), '.csv')
+    delete(path);
+  end
+end
+end
+
+function names = leftbehind(folder, pattern)
+% The names in folder that processes of this host that are gone left
+% behind: those whose tokens by pattern begin with this host and a pid
+% that no longer runs. None where /proc does not tell (not Linux).
+names = {};
+if ~isfolder('/proc/self')
   return;
 end
 [host, ~] = thisprocess();
-entries = dir(scratch);
+entries = dir(folder);
 for k = 1:numel(entries)
-  parts = regexp(entries(k).name, '^(.*)-(\d+)-([^-]+)$', 'tokens', 'once');
-  if isempty(parts) || ~strcmp(parts{1}, host)
-    continue;
-  end
-  if ~alive(parts{2})
-    path = fullfile(scratch, entries(k).name);
-    kind = pathkind(path, false);
-    if strcmp(kind, 'folder')
-      removeown(path);
-    elseif strcmp(kind, 'file') && numel(path) > 4 && strcmp(path(end-3:end), '.csv')
-      delete(path);
-    end
+  parts = regexp(entries(k).name, pattern, 'tokens', 'once');
+  if ~isempty(parts) && strcmp(parts{1}, host) && ~alive(parts{2})
+    names{end + 1} = entries(k).name;  %#ok<AGROW>
   end
 end
 end
@@ -748,17 +759,9 @@ function removedeadfeatures(folder)
 % The temporary features files (<file>.tmp-<host>-<pid>-<n>, as the
 % features are written before they are renamed into place) that processes
 % of this host that are gone left behind; regular files only.
-if ~isfolder('/proc/self')
-  return;
-end
-[host, ~] = thisprocess();
-entries = dir(folder);
-for k = 1:numel(entries)
-  parts = regexp(entries(k).name, '^.+\.bin\.tmp-(.*)-(\d+)-([^-]+)$', 'tokens', 'once');
-  if isempty(parts) || ~strcmp(parts{1}, host) || alive(parts{2})
-    continue;
-  end
-  path = fullfile(folder, entries(k).name);
+names = leftbehind(folder, '^.+\.bin\.tmp-(.*)-(\d+)-([^-]+)$');
+for k = 1:numel(names)
+  path = fullfile(folder, names{k});
   if strcmp(pathkind(path, false), 'file')
     delete(path);
   end
